@@ -1,0 +1,36 @@
+#pragma once
+
+// Text primitives of the report reader. Positions are 1-based and comparisons are
+// case-sensitive, matching how the report's fixed character positions are documented.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace krv::text {
+
+std::string_view left(std::string_view s, std::size_t n);
+// Up to n characters from position p (1-based); empty when p is past the end.
+// p < 1 is not a valid position: returns nullopt, the caller keeps its old value.
+std::optional<std::string_view> slice(std::string_view s, long p, std::size_t n);
+// 1-based position of the first occurrence of key, 0 when absent.
+std::size_t find(std::string_view s, std::string_view key);
+// Removes blanks (code 32 only) at both ends.
+std::string_view trim(std::string_view s);
+std::string stripCommas(std::string_view s);
+
+// Reads a leading number the way the report's writer expects it to be read back: blanks,
+// tabs and line feeds are ignored anywhere; optional sign, digits, optional point and
+// digits, optional E or D exponent; reading stops at the first character that cannot
+// continue the number. No number gives 0. The point is the separator in every locale.
+double readNumber(std::string_view s);
+
+// Narrows to a 32-bit float, rounding to nearest; nullopt when the value does not fit.
+std::optional<float> toSingle(double v);
+
+// Report bytes are Windows-1252, one byte per character.
+std::string cp1252ToUtf8(std::string_view bytes);
+// Characters Windows-1252 cannot hold become "?". Invalid UTF-8 bytes become "?" too.
+std::string utf8ToCp1252(std::string_view utf8);
+
+}  // namespace krv::text

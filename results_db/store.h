@@ -1,0 +1,89 @@
+#pragma once
+
+// The operations the archive uses on its database engine. The reset, column and append
+// logic talks only to these interfaces, so another engine can be added beside SQLite.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "platform/status.h"
+
+namespace krv::db {
+
+enum class FieldType : int { Int16 = 3, Text = 10 };
+
+struct FieldInfo {
+    std::string name;  // UTF-8, kept exactly
+    FieldType type = FieldType::Text;
+    int size = 0;  // maximum length in characters for text, 0 for numbers
+};
+
+// A cell value: null, a number, or a text (UTF-8).
+using Value = std::variant<std::monostate, double, std::string>;
+
+// Checks a value against a column as the engine does when a value is assigned: numbers
+// into a 16-bit column must round into -32768..32767, texts must fit the column's size
+// (counted in characters); a number written to a text column becomes its text in the
+// general number format. On success `stored` is what the column will hold.
+Status convertForField(const FieldInfo& field, const Value& value, Value& stored);
+
+// Whether the engine accepts `name` as a new column of a table that has `existing`.
+Status checkNewFieldName(const std::string& name, const std::vector<FieldInfo>& existing);
+
+// One open database file. Not thread-safe; one per handler run (or per viewer window).
+class Database {
+public:
+    virtual ~Database() = default;
+
+    virtual Status createTable(const std::string& table, const std::vector<FieldInfo>& fields,
+                               const std::string& indexName, const std::string& indexField) = 0;
+    // Columns in the order they were added. Fails when the table does not exist.
+    virtual Status fields(const std::string& table, std::vector<FieldInfo>& out) = 0;
+    // Adds a column at the end of the table.
+    virtual Status appendField(const std::string& table, const FieldInfo& field) = 0;
+
+    // A write transaction that takes the file at once (waiting a bounded time for other
+    // writers), so the record count and the insert see the same table.
+    virtual Status beginWrite() = 0;
+    virtual Status commit() = 0;
+    virtual void rollback() = 0;
+
+    virtual Status recordCount(const std::string& table, std::int64_t& count) = 0;
+    // Stores one record; values are already converted (convertForField). Unnamed
+    // columns stay null.
+    virtual Status insertRecord(const std::string& table,
+                                const std::vector<std::pair<std::string, Value>>& values) = 0;
+
+    // Record identities in the table's own (insertion) order.
+    virtual Status recordIds(const std::string& table, std::vector<std::int64_t>& ids) = 0;
+    // The given columns of the records with identities first..last (inclusive), in order;
+    // each row starts with its identity as a number.
+    virtual Status readRecords(const std::string& table, const std::vector<std::string>& columns,
+                               std::int64_t first, std::int64_t last,
+                               std::vector<std::vector<Value>>& rows) = 0;
+    // Writes one cell of exactly one record, after convertForField.
+    virtual Status updateValue(const std::string& table, std::int64_t id, const FieldInfo& field,
+                               const Value& value) = 0;
+    virtual Status deleteRecord(const std::string& table, std::int64_t id) = 0;
+
+    virtual void close() = 0;
+};
+
+class Engine {
+public:
+    virtual ~Engine() = default;
+    // Creates a new, empty database file; fails when anything exists at the path.
+    virtual Status createDatabase(const std::string& path) = 0;
+    // Opens an existing results database, shared and read-write. A file that is not a
+    // results database fails and is left untouched.
+    virtual std::unique_ptr<Database> openDatabase(const std::string& path, Status& status) = 0;
+};
+
+// The engine the program uses: SQLite 3.
+std::unique_ptr<Engine> makeSqliteEngine();
+
+}  // namespace krv::db
