@@ -15,7 +15,8 @@ std::array<FixedText, kMaxIsotopes + 1> AnalysisReport::makeNames() {
 }
 
 bool AnalysisReport::addIsotope(std::string_view name) {
-    if (isotopeCount >= kMaxIsotopes) return false;
+    blockStored_ = isotopeCount < kMaxIsotopes;
+    if (!blockStored_) return false;
     ++isotopeCount;
     lineCount[isotopeCount] = 0;
     isotopeName[isotopeCount].assign(name);
@@ -23,7 +24,7 @@ bool AnalysisReport::addIsotope(std::string_view name) {
 }
 
 bool AnalysisReport::addLine(const IsotopeLine& line) {
-    if (isotopeCount < 1 || lineCount[isotopeCount] >= kMaxLinesPerIsotope) return false;
+    if (!blockStored_ || isotopeCount < 1 || lineCount[isotopeCount] >= kMaxLinesPerIsotope) return false;
     ++lineCount[isotopeCount];
     lines[isotopeCount][lineCount[isotopeCount]] = line;
     return true;

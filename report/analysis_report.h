@@ -52,12 +52,15 @@ struct AnalysisReport {
     void beginRead() {
         isotopeCount = 0;
         corrCoeffPos = 0;
+        blockStored_ = false;
     }
-    // Returns false (storing nothing) once the model is full.
+    // Returns false (storing nothing) once the model is full; the lines of a block that
+    // was not stored are refused too, so they never land on the last stored isotope.
     bool addIsotope(std::string_view name);
     bool addLine(const IsotopeLine& line);
 
 private:
+    bool blockStored_ = false;
     static std::array<FixedText, kMaxIsotopes + 1> makeNames();
 };
 
