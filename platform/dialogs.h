@@ -10,7 +10,7 @@ inline constexpr const char* kAppTitle = "KrvArchiver";
 // Every message box and question of the program goes through this, so a window, a job
 // without a display and a test can each answer in their own way. Boxes have no icon.
 class Dialogs {
-public:
+  public:
     virtual ~Dialogs() = default;
     // A message with an OK button only.
     virtual void message(const std::string& text, const std::string& title) = 0;

@@ -21,7 +21,7 @@ struct Status {
 // The recorded error of one handler run: the last failed step wins, successful steps
 // leave it alone, and clear() starts a new trapped stretch.
 class ErrorTrap {
-public:
+  public:
     void clear() { last_ = Status{}; }
     const Status& record(const Status& s) {
         if (!s.ok()) last_ = s;
@@ -30,7 +30,7 @@ public:
     bool failed() const { return !last_.ok(); }
     const Status& last() const { return last_; }
 
-private:
+  private:
     Status last_;
 };
 
