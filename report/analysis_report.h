@@ -81,6 +81,10 @@ struct WindowState {
     std::string numFieldsCaption = "null";
     std::string numbRecCaption = "null";
     bool appendItRed = false;  // the append button turns red after an append that opened
+
+    // Column widths of the results viewer's grid in twips, 0 meaning none stored. Slots
+    // 0..99 are used and stored; slot 100 never is.
+    std::array<std::int16_t, 101> columnWidth{};
 };
 
 }  // namespace krv
