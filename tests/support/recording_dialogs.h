@@ -10,7 +10,7 @@ namespace krv::testing {
 
 // Answers questions from a script and remembers every box that was shown.
 class RecordingDialogs : public Dialogs {
-public:
+  public:
     struct Shown {
         enum Kind { Message, Question } kind;
         std::string text;

@@ -1,0 +1,59 @@
+#include <QApplication>
+#include <QProcess>
+#include <QStyleFactory>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/main_window.h"
+#include "app/qt_dialogs.h"
+#include "app/session.h"
+#include "platform/platform.h"
+
+namespace {
+
+class QtLauncher : public krv::ProgramLauncher {
+  public:
+    bool startDetached(const std::string& program, const std::vector<std::string>& args) override {
+        QStringList list;
+        for (const auto& a : args) list << QString::fromStdString(a);
+        return QProcess::startDetached(QString::fromStdString(program), list);
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string commandLine;
+    for (int i = 1; i < argc; ++i) commandLine += (i > 1 ? " " : "") + std::string(argv[i]);
+
+    krv::WindowState state;
+    const krv::SettingsFiles files = krv::SettingsFiles::in(krv::platform::programFolder());
+    krv::startUp(state, files);
+    const auto engine = krv::db::makeSqliteEngine();
+
+    const krv::CommandJob job = krv::parseCommandWords(commandLine);
+    if (job.kind != krv::CommandJob::None) {
+        krv::JobDialogs dialogs(argc, argv);
+        const krv::JobOutcome outcome = krv::runCommandJob(job, state, dialogs, *engine);
+        if (!outcome.ok) {
+            std::fprintf(stderr, "krvarchiver: %s\n", outcome.reason.c_str());
+            return 1;
+        }
+        return 0;
+    }
+
+    if (!krv::platform::displayAvailable() && !std::getenv("QT_QPA_PLATFORM")) {
+        std::fprintf(stderr,
+                     "krvarchiver: no display to show the window on; for unattended work give "
+                     "a command word: APPEND, NET, GROSS, BKG or RESET\n");
+        return 2;
+    }
+    QApplication app(argc, argv);
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setApplicationName(QString::fromLatin1(krv::kAppTitle));
+    QtLauncher launcher;
+    krv::QtDialogs dialogs;
+    krv::ParseIt window(state, files, *engine, dialogs, launcher);
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/dialogs.h"
+
+class QApplication;
+class QWidget;
+
+namespace krv {
+
+// Message boxes of the windows: OK or Yes/No buttons, no icon.
+class QtDialogs : public Dialogs {
+  public:
+    explicit QtDialogs(QWidget* parent = nullptr) : parent_(parent) {}
+    void message(const std::string& text, const std::string& title) override;
+    bool askYesNo(const std::string& text, const std::string& title) override;
+
+  private:
+    QWidget* parent_;
+};
+
+// Where nobody can answer: the message goes to standard error and counts as confirmed
+// with OK; a question counts as answered No, so nothing is destroyed unattended.
+class StderrDialogs : public Dialogs {
+  public:
+    void message(const std::string& text, const std::string& title) override;
+    bool askYesNo(const std::string& text, const std::string& title) override;
+};
+
+// For unattended jobs: loading the window system costs more than the whole job, so it
+// is started only when a message really has to be shown, and only if there is a display.
+class JobDialogs : public Dialogs {
+  public:
+    JobDialogs(int& argc, char** argv);
+    ~JobDialogs() override;
+    void message(const std::string& text, const std::string& title) override;
+    bool askYesNo(const std::string& text, const std::string& title) override;
+
+  private:
+    Dialogs& target();
+    int& argc_;
+    char** argv_;
+    std::unique_ptr<QApplication> app_;
+    std::unique_ptr<Dialogs> target_;
+};
+
+}  // namespace krv

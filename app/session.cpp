@@ -1,0 +1,56 @@
+#include "app/session.h"
+
+#include "platform/platform.h"
+#include "report/parser.h"
+#include "results_db/archive.h"
+
+namespace krv {
+
+std::string defaultReportPath() {
+#ifdef _WIN32
+    return "C:\\Program Files\\TVX\\Korvane\\Temp\\RESULTS.TXT";
+#else
+    return "/Program Files/TVX/Korvane/Temp/RESULTS.TXT";
+#endif
+}
+
+std::string defaultDatabasePath() {
+#ifdef _WIN32
+    return "C:\\Program Files\\TVX\\Korvane\\RESULTS.MDB";
+#else
+    return "/Program Files/TVX/Korvane/RESULTS.MDB";
+#endif
+}
+
+void startUp(WindowState& state, const SettingsFiles& files) {
+    state.blindFlag = false;
+    state.appendMode = 0;
+    state.columnMarker = {"@LINE", "@NET", "@GROSS", "@BKG"};
+    state.rpathText = defaultReportPath();
+    state.apathText = defaultDatabasePath();
+    restorePaths(files, state);
+    restoreWidths(files, state);
+}
+
+JobOutcome runCommandJob(const CommandJob& job, WindowState& state, Dialogs& dialogs,
+                         db::Engine& engine) {
+    switch (job.kind) {
+        case CommandJob::Append: {
+            state.appendMode = job.appendMode;
+            // The append runs even when the read failed, as it does from the window; the
+            // job still reports the first thing that went wrong.
+            const JobOutcome read = readKrvFile(state, dialogs);
+            const JobOutcome append =
+                appendIt(state, dialogs, engine, platform::systemDecimalSeparator());
+            return read.ok ? append : read;
+        }
+        case CommandJob::Reset:
+            state.blindFlag = true;
+            return createDb(state, dialogs, engine);
+        case CommandJob::None:
+            break;
+    }
+    return JobOutcome::done();
+}
+
+}  // namespace krv

