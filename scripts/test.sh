@@ -14,6 +14,8 @@ if [ "${KRV_FAST:-0}" = 1 ]; then
 fi
 ctest --test-dir "$root/build" --output-on-failure -j"$jobs"
 
+"$root/scripts/fuzz.sh" "${KRV_FUZZ_SECONDS:-30}"
+
 cmake -S "$root" -B "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DKRV_SANITIZE=ON \
     -DKRV_BUILD_BENCH=OFF >/dev/null
 cmake --build "$root/build-asan" -j"$jobs"
