@@ -187,7 +187,13 @@ void setPosition(long& target, std::size_t position) {
 
 void setNumber(float& target, std::optional<std::string_view> text) {
     if (!text) return;
-    if (const auto v = text::toSingle(text::readNumber(text::stripCommas(*text)))) target = *v;
+    if (const auto v = text::toSingle(text::readNumber(*text))) target = *v;
+}
+
+// The table columns carry thousands separators; the header values never do.
+void setColumn(float& target, std::optional<std::string_view> text) {
+    if (!text) return;
+    if (const auto v = text::toSingle(text::readNumberSkippingCommas(*text))) target = *v;
 }
 
 struct ReadSummary {
@@ -281,14 +287,14 @@ class BodyParser {
 
         setNumber(v.energy, left(row, 8));
         const bool second = r_.corrCoeffPos != 0;
-        setNumber(v.gross, slice(row, second ? 24 : 29, 9));
-        setNumber(v.net, slice(row, second ? 42 : 47, 9));
+        setColumn(v.gross, slice(row, second ? 24 : 29, 9));
+        setColumn(v.net, slice(row, second ? 42 : 47, 9));
         // Without an "Activity" heading there is no column to cut: 0 says so plainly,
         // where a value carried over from another row would pass for a measurement.
         if (activityPos_ < 1)
             v.activity = 0;
         else
-            setNumber(v.activity, slice(row, activityPos_, second ? 9 : 10));
+            setColumn(v.activity, slice(row, activityPos_, second ? 9 : 10));
         r_.addLine(v);
     }
 

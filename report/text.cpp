@@ -39,16 +39,14 @@ std::string stripCommas(std::string_view s) {
 
 namespace {
 
-bool isIgnored(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Walks the text with the ignored characters skipped, so a number may be spread over
 // blanks ("12 34" is 1234) the way the report writer's own reader accepts it.
 class Cursor {
   public:
-    explicit Cursor(std::string_view s) : s_(s) { skip(); }
-    bool done() const { return i_ >= s_.size(); }
-    char peek() const { return done() ? '\0' : s_[i_]; }
+    Cursor(std::string_view s, bool skipCommas) : s_(s), skipCommas_(skipCommas) { skip(); }
+    char peek() const { return i_ < s_.size() ? s_[i_] : '\0'; }
     void next() {
         ++i_;
         skip();
@@ -58,98 +56,119 @@ class Cursor {
 
   private:
     void skip() {
-        while (i_ < s_.size() && isIgnored(s_[i_])) ++i_;
+        while (i_ < s_.size()) {
+            const char c = s_[i_];
+            if (c != ' ' && c != '\t' && c != '\n' && !(skipCommas_ && c == ',')) break;
+            ++i_;
+        }
     }
     std::string_view s_;
+    bool skipCommas_;
     std::size_t i_ = 0;
 };
 
-// The decimal exponent of the leading significant digit, used only to tell an overflow
-// from an underflow when the value is out of a double's range.
-long magnitude(const std::string& mantissa, long exponent) {
-    const std::size_t point = mantissa.find('.');
-    const std::size_t firstSig = mantissa.find_first_not_of("0.");
-    if (firstSig == std::string::npos) return std::numeric_limits<long>::min();
-    const long pos = static_cast<long>(firstSig);
-    const long pt = static_cast<long>(point == std::string::npos ? mantissa.size() : point);
-    return (pos < pt ? pt - pos - 1 : pt - pos) + exponent;
-}
-
-}  // namespace
-
-double readNumber(std::string_view s) {
-    Cursor c(s);
+struct ScannedNumber {
     bool negative = false;
-    if (c.peek() == '+' || c.peek() == '-') {
-        negative = c.peek() == '-';
-        c.next();
-    }
-    std::string mantissa;
     bool anyDigit = false;
-    while (isDigit(c.peek())) {
-        mantissa.push_back(c.peek());
-        anyDigit = true;
+    std::uint64_t leading = 0;  // the first kExactDigits significant digits
+    long significant = 0;       // significant digits seen
+    long fractionDigits = 0;
+    long exponent = 0;
+};
+
+// Up to this many significant digits, and with a power of ten no larger than 10^22, the
+// value is one exactly rounded multiplication or division of two exact doubles.
+constexpr long kExactDigits = 15;
+constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                             1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// One pass over the number; `text`, when given, receives its digits and point.
+ScannedNumber scan(std::string_view s, bool skipCommas, std::string* text) {
+    ScannedNumber n;
+    Cursor c(s, skipCommas);
+    if (c.peek() == '+' || c.peek() == '-') {
+        n.negative = c.peek() == '-';
         c.next();
     }
-    if (c.peek() == '.') {
-        mantissa.push_back('.');
-        c.next();
-        while (isDigit(c.peek())) {
-            mantissa.push_back(c.peek());
-            anyDigit = true;
-            c.next();
+    const auto digits = [&](bool fraction) {
+        for (char d = c.peek(); isDigit(d); c.next(), d = c.peek()) {
+            if (text) text->push_back(d);
+            n.anyDigit = true;
+            if (fraction) ++n.fractionDigits;
+            if (n.significant == 0 && d == '0') continue;
+            if (++n.significant <= kExactDigits)
+                n.leading = n.leading * 10 + static_cast<unsigned>(d - '0');
         }
+    };
+    digits(false);
+    if (c.peek() == '.') {
+        if (text) text->push_back('.');
+        c.next();
+        digits(true);
     }
-    if (!anyDigit) return 0.0;
+    if (!n.anyDigit) return n;
 
     // The exponent only counts when digits follow it; "1E" and "1E+" read as 1.
-    std::string exponentDigits;
-    bool negativeExponent = false;
     const char e = c.peek();
     if (e == 'E' || e == 'e' || e == 'D' || e == 'd') {
         const std::size_t before = c.mark();
         c.next();
+        bool negativeExponent = false;
         if (c.peek() == '+' || c.peek() == '-') {
             negativeExponent = c.peek() == '-';
             c.next();
         }
-        while (isDigit(c.peek())) {
-            exponentDigits.push_back(c.peek());
-            c.next();
+        bool any = false;
+        for (char d = c.peek(); isDigit(d); c.next(), d = c.peek()) {
+            any = true;
+            // Exponents beyond any double saturate instead of overflowing the integer.
+            if (n.exponent <= 100000) n.exponent = n.exponent * 10 + (d - '0');
         }
-        if (exponentDigits.empty()) c.reset(before);
+        if (!any) c.reset(before);
+        if (negativeExponent) n.exponent = -n.exponent;
     }
-
-    // Exponents beyond any double saturate here instead of overflowing the integer.
-    long exponent = 0;
-    for (char d : exponentDigits) {
-        exponent = exponent * 10 + (d - '0');
-        if (exponent > 100000) break;
-    }
-    if (negativeExponent) exponent = -exponent;
-
-    std::string number = mantissa;
-    if (number.front() == '.') number.insert(number.begin(), '0');
-    number += 'e';
-    number += std::to_string(exponent);
-
-    double value = 0.0;
-    const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
-    (void)end;
-    if (ec == std::errc::result_out_of_range) {
-        value = magnitude(mantissa, exponent) > 0 ? std::numeric_limits<double>::infinity() : 0.0;
-    } else if (ec != std::errc{}) {
-        value = 0.0;
-    }
-    return negative ? -value : value;
+    return n;
 }
 
+double readNumberIn(std::string_view s, bool skipCommas) {
+    const ScannedNumber n = scan(s, skipCommas, nullptr);
+    if (!n.anyDigit || n.significant == 0) return 0.0;
+    const long power = n.exponent - n.fractionDigits;
+    if (n.significant <= kExactDigits && power >= -22 && power <= 22) {
+        const double m = static_cast<double>(n.leading);
+        const double v = power >= 0 ? m * kPow10[power] : m / kPow10[-power];
+        return n.negative ? -v : v;
+    }
+
+    std::string number;
+    scan(s, skipCommas, &number);
+    if (number.front() == '.') number.insert(number.begin(), '0');
+    number += 'e';
+    number += std::to_string(n.exponent);
+    double value = 0.0;
+    const auto result = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (result.ec == std::errc::result_out_of_range) {
+        // Decimal exponent of the leading significant digit tells overflow from underflow.
+        const long magnitude = n.significant - n.fractionDigits - 1 + n.exponent;
+        if (magnitude < 0) return 0.0;
+        value = std::numeric_limits<double>::infinity();
+    } else if (result.ec != std::errc{}) {
+        return 0.0;
+    }
+    return n.negative ? -value : value;
+}
+
+}  // namespace
+
+double readNumber(std::string_view s) { return readNumberIn(s, false); }
+
+double readNumberSkippingCommas(std::string_view s) { return readNumberIn(s, true); }
+
 std::optional<float> toSingle(double v) {
-    if (std::isnan(v)) return std::nullopt;
     // Halfway between FLT_MAX and the next power of two: from there on, rounding to
     // nearest gives infinity.
-    static const double kLimit = std::ldexp(2.0 - std::ldexp(1.0, -24), 127);
-    if (!(std::fabs(v) < kLimit)) return std::nullopt;
+    constexpr double kLimit = 0x1.ffffffp+127;
+    if (!(std::fabs(v) < kLimit)) return std::nullopt;  // NaN fails here too
     return static_cast<float>(v);
 }
 

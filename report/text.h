@@ -24,6 +24,9 @@ std::string stripCommas(std::string_view s);
 // digits, optional E or D exponent; reading stops at the first character that cannot
 // continue the number. No number gives 0. The point is the separator in every locale.
 double readNumber(std::string_view s);
+// readNumber(stripCommas(s)) without the copy: how table columns with thousands
+// separators are read.
+double readNumberSkippingCommas(std::string_view s);
 
 // Narrows to a 32-bit float, rounding to nearest; nullopt when the value does not fit.
 std::optional<float> toSingle(double v);

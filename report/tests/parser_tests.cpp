@@ -81,6 +81,10 @@ TEST(ReportHeader, FixedPositionsAreCutBlindly) {
     r = readText(join({"Date:" + kDate, "Activities reported as of Date: 6/1/02"}));
     EXPECT_EQ(r.dateAndTime.value(), padded("6/1/02", 30));
     EXPECT_EQ(r.sampleDate.value(), std::string(24, '\0'));
+
+    // Only the table columns drop thousands separators.
+    r = readText(join({"LT: 1,800.0"}));
+    EXPECT_FLOAT_EQ(r.countingTime, 1.0f);
 }
 
 TEST(ReportHeader, SecondReadKeepsWhatItDoesNotCarry) {

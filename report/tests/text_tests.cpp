@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <limits>
+#include <random>
 
 #include "report/text.h"
 
@@ -24,7 +26,25 @@ TEST(NumberReading, ReadsTheLeadingNumberLikeTheReportWriter) {
         {"1e400", inf},   {"-1e400", -inf},   {"1e-400", 0},    {"1e99999999999999999999", inf},
         {"--5", 0},       {"1.5E3.2", 1500},
     };
-    for (const auto& c : cases) EXPECT_DOUBLE_EQ(readNumber(c.text), c.want) << c.text;
+    for (const auto& c : cases) {
+        EXPECT_DOUBLE_EQ(readNumber(c.text), c.want) << c.text;
+        EXPECT_EQ(readNumberSkippingCommas(c.text), readNumber(stripCommas(c.text))) << c.text;
+    }
+    EXPECT_EQ(readNumberSkippingCommas(" 12,874.5"), 12874.5);
+}
+
+TEST(NumberReading, RoundsExactlyLikeTheStandardLibrary) {
+    std::mt19937 rng(11);
+    for (int k = 0; k < 20000; ++k) {
+        std::string s;
+        const int digits = 1 + static_cast<int>(rng() % 24);
+        for (int d = 0; d < digits; ++d) s.push_back(static_cast<char>('0' + rng() % 10));
+        if (rng() % 2) s.insert(rng() % s.size(), ".");
+        s += "e" + std::to_string(static_cast<int>(rng() % 80) - 40);
+        double want = 0;
+        std::from_chars(s.data(), s.data() + s.size(), want);
+        ASSERT_EQ(readNumber(s), want) << s;
+    }
 }
 
 TEST(NumberReading, NarrowingToSingleRoundsOrRefuses) {
