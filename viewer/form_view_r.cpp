@@ -1,0 +1,296 @@
+#include "viewer/form_view_r.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyle>
+#include <QTableView>
+#include <QToolButton>
+#include <algorithm>
+#include <cmath>
+
+#include "results_db/archive.h"
+#include "viewer/results_model.h"
+
+namespace krv {
+
+namespace {
+
+constexpr double kTwipsPerInch = 1440.0;
+// The grid's columns and the stored widths are matched by position, 0 to 99.
+constexpr int kWidthSlots = 100;
+constexpr double kMaxStoredWidth = 32767;
+
+// The window's design, in twips.
+struct DesignRect {
+    int left, top, width, height;
+};
+constexpr int kDesignWidth = 5040;
+constexpr int kDesignHeight = 3330;
+constexpr DesignRect kSampleR{240, 0, 2295, 375};
+constexpr DesignRect kCommand1{240, 480, 2295, 375};
+constexpr DesignRect kDbGridR{360, 960, 4215, 2175};
+constexpr DesignRect kLabel1{3000, 120, 975, 255};
+constexpr DesignRect kTotalLable{4080, 120, 615, 255};
+constexpr DesignRect kLabel2{2760, 360, 1215, 255};
+constexpr DesignRect kCurrentRecord{4080, 360, 615, 255};
+constexpr DesignRect kLabel4{2880, 600, 1095, 255};
+constexpr DesignRect kFieldCount{4080, 600, 615, 255};
+constexpr int kNavButtonWidth = 300;
+
+// Automatic column width: wide enough for the header and, for text, up to this many
+// characters of the value; a wider value is the user's to widen.
+constexpr int kAutoWidthMaxChars = 20;
+constexpr int kAutoWidthNumberChars = 6;
+
+}  // namespace
+
+FormViewR::FormViewR(WindowState& state, Dialogs& dialogs, QWidget* mainWindow)
+    : QWidget(mainWindow, Qt::Window),
+      state_(state),
+      dialogs_(dialogs),
+      engine_(db::makeSqliteEngine()) {
+    setObjectName("formViewR");
+    setWindowTitle("Edit Results.MDB");
+    setAttribute(Qt::WA_DeleteOnClose);
+    buildDesign();
+    load();
+}
+
+// The database is released with the model, a child of this window.
+FormViewR::~FormViewR() = default;
+
+int FormViewR::twipsToPixelsX(double twips) const {
+    return static_cast<int>(std::lround(twips * logicalDpiX() / kTwipsPerInch));
+}
+int FormViewR::twipsToPixelsY(double twips) const {
+    return static_cast<int>(std::lround(twips * logicalDpiY() / kTwipsPerInch));
+}
+double FormViewR::pixelsToTwipsX(int pixels) const {
+    return pixels * kTwipsPerInch / logicalDpiX();
+}
+double FormViewR::pixelsToTwipsY(int pixels) const {
+    return pixels * kTwipsPerInch / logicalDpiY();
+}
+
+void FormViewR::buildDesign() {
+    const auto place = [this](QWidget* w, const DesignRect& r) {
+        w->setGeometry(twipsToPixelsX(r.left), twipsToPixelsY(r.top), twipsToPixelsX(r.width),
+                       twipsToPixelsY(r.height));
+    };
+    const auto label = [&](const char* name, const char* text, const DesignRect& r,
+                           Qt::Alignment align) {
+        auto* l = new QLabel(QString::fromLatin1(text), this);
+        l->setObjectName(QString::fromLatin1(name));
+        l->setAlignment(align | Qt::AlignVCenter);
+        place(l, r);
+        return l;
+    };
+
+    // The record navigator: first, previous, caption, next, last.
+    sampleR_ = new QFrame(this);
+    sampleR_->setObjectName("SampleR");
+    sampleR_->setFrameShape(QFrame::Panel);
+    sampleR_->setFrameShadow(QFrame::Sunken);
+    place(sampleR_, kSampleR);
+    auto* nav = new QHBoxLayout(sampleR_);
+    nav->setContentsMargins(1, 1, 1, 1);
+    nav->setSpacing(0);
+    const auto navButton = [&](const char* name, const char* tip) {
+        auto* b = new QToolButton(sampleR_);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setToolTip(QString::fromLatin1(tip));
+        b->setFocusPolicy(Qt::NoFocus);
+        b->setFixedWidth(twipsToPixelsX(kNavButtonWidth));
+        b->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+        return b;
+    };
+    QToolButton* first = navButton("first", "First record");
+    first->setIcon(style()->standardIcon(QStyle::SP_MediaSkipBackward));
+    QToolButton* previous = navButton("previous", "Previous record");
+    previous->setArrowType(Qt::LeftArrow);
+    QToolButton* next = navButton("next", "Next record");
+    next->setArrowType(Qt::RightArrow);
+    QToolButton* last = navButton("last", "Last record");
+    last->setIcon(style()->standardIcon(QStyle::SP_MediaSkipForward));
+    auto* caption = new QLabel("Results.MDB", sampleR_);
+    caption->setObjectName("SampleRCaption");
+    caption->setAlignment(Qt::AlignCenter);
+    caption->setAutoFillBackground(true);
+    caption->setBackgroundRole(QPalette::Base);
+    nav->addWidget(first);
+    nav->addWidget(previous);
+    nav->addWidget(caption, 1);
+    nav->addWidget(next);
+    nav->addWidget(last);
+
+    command1_ = new QPushButton("Delete last record", this);
+    command1_->setObjectName("Command1");
+    QPalette red = command1_->palette();
+    red.setColor(QPalette::Button, QColor(255, 0, 0));
+    command1_->setPalette(red);
+    command1_->setAutoFillBackground(true);
+    place(command1_, kCommand1);
+
+    label("Label1", "# Records:", kLabel1, Qt::AlignRight);
+    totalLable_ = label("TotalLable", "0", kTotalLable, Qt::AlignLeft);
+    label("Label2", "Current Record:", kLabel2, Qt::AlignRight);
+    currentRecord_ = label("CurrentRecord", "null", kCurrentRecord, Qt::AlignLeft);
+    label("Label4", "# Fields:", kLabel4, Qt::AlignRight);
+    fieldCount_ = label("FieldCount", "0", kFieldCount, Qt::AlignLeft);
+
+    model_ = new ResultsModel(this);
+    grid_ = new QTableView(this);
+    grid_->setObjectName("DBGridR");
+    grid_->setModel(model_);
+    grid_->setSelectionMode(QAbstractItemView::SingleSelection);
+    grid_->setWordWrap(false);
+    // Every row the same height: the view then never measures rows, whatever the length.
+    grid_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    grid_->verticalHeader()->setVisible(true);
+    grid_->horizontalHeader()->setVisible(true);
+    grid_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    grid_->horizontalHeader()->setMinimumSectionSize(1);
+    grid_->horizontalHeader()->setStretchLastSection(false);
+    place(grid_, kDbGridR);
+
+    resize(twipsToPixelsX(kDesignWidth), twipsToPixelsY(kDesignHeight));
+
+    connect(grid_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current, const QModelIndex&) { rowColChange(current); });
+    connect(command1_, &QPushButton::clicked, this, &FormViewR::command1Click);
+    connect(first, &QToolButton::clicked, this, [this] { moveToRow(0); });
+    connect(last, &QToolButton::clicked, this, [this] { moveToRow(model_->rowCount() - 1); });
+    connect(previous, &QToolButton::clicked, this,
+            [this] { moveToRow(std::max(0, grid_->currentIndex().row() - 1)); });
+    connect(next, &QToolButton::clicked, this, [this] {
+        moveToRow(std::min(model_->rowCount() - 1, grid_->currentIndex().row() + 1));
+    });
+    // Queued: a message box opened while the grid is still closing its editor would take
+    // the focus from the editor, which then commits the same refused value a second time.
+    connect(
+        model_, &ResultsModel::editRefused, this,
+        [this](const QString& reason) {
+            if (!state_.blindFlag) dialogs_.message(reason.toStdString(), kAppTitle);
+        },
+        Qt::QueuedConnection);
+}
+
+void FormViewR::load() {
+    ErrorTrap trap;
+    gridTop_ = static_cast<std::int16_t>(std::lround(pixelsToTwipsY(grid_->y())));
+    // The path as typed: blanks around it make the binding fail, and the viewer opens
+    // empty without a message of its own.
+    Status opened;
+    std::unique_ptr<db::Database> database = engine_->openDatabase(state_.apathText, opened);
+    trap.record(opened);
+    if (database) trap.record(model_->bind(std::move(database), kTableName));
+    if (trap.failed()) return;
+
+    if (model_->recordCount() > 0) totalLable_->setText(QString::number(model_->recordCount()));
+    fieldCount_->setText(QString::number(model_->fields().size()));
+    giveAutomaticWidths();
+}
+
+void FormViewR::giveAutomaticWidths() {
+    QHeaderView* header = grid_->horizontalHeader();
+    const int charWidth = grid_->fontMetrics().averageCharWidth();
+    const int cellMargin = 2 * (grid_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1) + 1;
+    const std::vector<db::FieldInfo>& fields = model_->fields();
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        const int chars = fields[i].type == db::FieldType::Int16
+                              ? kAutoWidthNumberChars
+                              : std::min(fields[i].size, kAutoWidthMaxChars);
+        const int column = static_cast<int>(i);
+        header->resizeSection(
+            column, std::max(header->sectionSizeHint(column), chars * charWidth + cellMargin));
+    }
+}
+
+bool FormViewR::setColumnWidthTwips(int column, double twips) {
+    if (column < 0 || column >= model_->columnCount()) return false;
+    grid_->horizontalHeader()->resizeSection(column, std::max(1, twipsToPixelsX(twips)));
+    return true;
+}
+
+void FormViewR::layoutGrid() {
+    // The outer size, frame and caption bar included.
+    const QRect outer = frameGeometry();
+    const double w = pixelsToTwipsX(outer.width());
+    const double h = pixelsToTwipsY(outer.height());
+    const float width = static_cast<float>(w * 0.98);
+    double height = h - (2 * pixelsToTwipsY(sampleR_->height()) + gridTop_);
+    // A window lower than the band above the grid, or minimised, gets an empty grid.
+    if (height < 0) height = 0;
+    const int widthPx = twipsToPixelsX(width);
+    const double left = (w - pixelsToTwipsX(widthPx)) / 2;
+    grid_->setGeometry(twipsToPixelsX(left), twipsToPixelsY(gridTop_), widthPx,
+                       twipsToPixelsY(height));
+}
+
+void FormViewR::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    layoutGrid();
+}
+
+// The frame (part of the outer size) becomes known only after the window manager has
+// placed the window, which it reports as a move.
+void FormViewR::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    layoutGrid();
+}
+
+void FormViewR::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    layoutGrid();
+}
+
+void FormViewR::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange) layoutGrid();
+}
+
+void FormViewR::rowColChange(const QModelIndex& current) {
+    const int position = current.isValid() ? current.row() : -1;
+    currentRecord_->setText(QString::number(position + 1));
+}
+
+void FormViewR::unload() {
+    const QHeaderView* header = grid_->horizontalHeader();
+    for (int i = 0; i < kWidthSlots && i < model_->columnCount(); ++i) {
+        const double twips = pixelsToTwipsX(header->sectionSize(i));
+        if (twips > kMaxStoredWidth) break;
+        // Halves go to the even neighbour (the default rounding mode).
+        state_.columnWidth[static_cast<std::size_t>(i)] =
+            static_cast<std::int16_t>(std::nearbyint(twips));
+    }
+}
+
+void FormViewR::closeEvent(QCloseEvent* event) {
+    unload();
+    event->accept();
+}
+
+void FormViewR::command1Click() {
+    if (!dialogs_.askYesNo("Delete the last record, are you SURE ?", "")) return;
+    if (!model_->isBound()) return;
+    const int column = std::max(0, grid_->currentIndex().column());
+    // An empty table has nothing to delete; that is not worth a message.
+    model_->deleteLastRecord();
+    model_->refresh();
+    grid_->scrollToTop();
+    if (model_->rowCount() > 0 && column < model_->columnCount())
+        grid_->setCurrentIndex(model_->index(0, column));
+}
+
+void FormViewR::moveToRow(int row) {
+    if (row < 0 || row >= model_->rowCount() || model_->columnCount() == 0) return;
+    const int column = std::max(0, grid_->currentIndex().column());
+    const QModelIndex target = model_->index(row, column);
+    grid_->setCurrentIndex(target);
+    grid_->scrollTo(target);
+}
+
+}  // namespace krv

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QWidget>
+#include <cstdint>
+#include <memory>
+
+#include "platform/dialogs.h"
+#include "report/analysis_report.h"
+#include "results_db/store.h"
+
+class QFrame;
+class QLabel;
+class QPushButton;
+class QTableView;
+class QModelIndex;
+
+namespace krv {
+
+class ResultsModel;
+
+// The results viewer: the table of the results database in an editable grid, with the
+// record, current-record and field counters above it and a button that deletes the last
+// record. A top-level window owned by the main window; it deletes itself when closed.
+// Geometry is designed in twips and converted with the screen's logical resolution.
+class FormViewR : public QWidget {
+    Q_OBJECT
+
+  public:
+    // Builds the window and binds it to the database named by state.apathText as typed.
+    // `state` and `dialogs` must outlive the window.
+    FormViewR(WindowState& state, Dialogs& dialogs, QWidget* mainWindow);
+    ~FormViewR() override;
+
+    // Gives grid column `column` a width in twips; false when the grid has no such column.
+    bool setColumnWidthTwips(int column, double twips);
+
+    QTableView* grid() const { return grid_; }
+    ResultsModel* model() const { return model_; }
+
+    int twipsToPixelsX(double twips) const;
+    int twipsToPixelsY(double twips) const;
+    double pixelsToTwipsX(int pixels) const;
+    double pixelsToTwipsY(int pixels) const;
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void buildDesign();
+    void load();
+    void layoutGrid();
+    void rowColChange(const QModelIndex& current);
+    void unload();
+    void command1Click();
+    void moveToRow(int row);
+    void giveAutomaticWidths();
+
+    WindowState& state_;
+    Dialogs& dialogs_;
+    std::unique_ptr<db::Engine> engine_;
+    ResultsModel* model_ = nullptr;
+
+    QFrame* sampleR_ = nullptr;
+    QPushButton* command1_ = nullptr;
+    QTableView* grid_ = nullptr;
+    QLabel* totalLable_ = nullptr;
+    QLabel* currentRecord_ = nullptr;
+    QLabel* fieldCount_ = nullptr;
+
+    std::int16_t gridTop_ = 0;  // twips, taken from the grid at load
+};
+
+}  // namespace krv
