@@ -59,6 +59,26 @@ TEST_F(ReadKrvFile, ReadsTheReportAndShowsIdentifierAndCount) {
     EXPECT_EQ(state.report.idText.value().substr(0, 4), " \xB5g ");
 }
 
+TEST_F(ReadKrvFile, ShippedSampleReadsAsPrinted) {
+    state.rpathText = KRV_SAMPLES_DIR "/RESULTS.TXT";
+    ASSERT_TRUE(readKrvFile(state, dialogs).ok);
+    const AnalysisReport& r = state.report;
+    EXPECT_EQ(state.numbIsoCaption, "3");
+    EXPECT_EQ(std::string(text::trim(state.currentFileCaption)),
+              "SOIL CORE B-17 DEPTH 0-5 CM  BATCH 2002-118");
+    EXPECT_EQ(r.sampleDate.value(), "5/14/02  09:31:05       ");
+    EXPECT_FLOAT_EQ(r.countingTime, 3600);
+    EXPECT_FLOAT_EQ(r.deadTimePct, 3.2f);
+    ASSERT_EQ(r.lineCount[2], 2);
+    EXPECT_EQ(r.isotopeName[2].value(), "CO-60 ");
+    EXPECT_FLOAT_EQ(r.lines[2][2].energy, 1332.5f);
+    EXPECT_FLOAT_EQ(r.lines[2][2].gross, 1311);
+    EXPECT_FLOAT_EQ(r.lines[2][2].net, 944);
+    EXPECT_FLOAT_EQ(r.lines[2][2].activity, 12.38f);
+    EXPECT_EQ(r.isotopeName[3].value(), "CS-137");
+    EXPECT_FLOAT_EQ(r.lines[3][1].energy, 661.66f);
+}
+
 TEST_F(ReadKrvFile, MissingReportIsCreatedEmptyWithoutAMessage) {
     state.report.isotopeCount = 3;
     state.rpathText = (dir / "NEW.TXT").string();
