@@ -39,6 +39,7 @@ namespace fs = std::filesystem;
 constexpr std::int32_t kApplicationId = 0x4B525641;
 constexpr int kFormatVersion = 1;
 constexpr int kBusyTimeoutMs = 10000;
+constexpr const char* kCounterTable = "KrvRecordCount";
 
 // Error numbers of failures that have no name in err:: yet.
 constexpr int kCouldNotFindFile = 3024;
@@ -69,6 +70,16 @@ std::string quoteIdentifier(const std::string& identifier) {
         q += c;
     }
     q += '"';
+    return q;
+}
+
+std::string quoteLiteral(const std::string& text) {
+    std::string q = "'";
+    for (char c : text) {
+        if (c == '\'') q += '\'';
+        q += c;
+    }
+    q += '\'';
     return q;
 }
 
@@ -157,7 +168,7 @@ class SqliteDatabase : public Database {
             accepted.push_back(f);
         }
         sql += ")";
-        // Table and index appear together or not at all.
+        // Table, index and record counter appear together or not at all.
         Status st = exec("SAVEPOINT create_table");
         if (!st.ok()) return st;
         st = exec(sql);
@@ -165,6 +176,7 @@ class SqliteDatabase : public Database {
             st = exec("CREATE INDEX " + quoteIdentifier(indexName) + " ON " +
                       quoteIdentifier(table) + " (" + quoteIdentifier(indexField) + ")");
         }
+        if (st.ok()) st = addRecordCounter(table);
         if (!st.ok()) {
             exec("ROLLBACK TO create_table");
             exec("RELEASE create_table");
@@ -221,6 +233,20 @@ class SqliteDatabase : public Database {
     Status recordCount(const std::string& table, std::int64_t& count) override {
         count = 0;
         if (!db_) return closed();
+        {
+            Statement kept(db_, "SELECT records FROM " + quoteIdentifier(kCounterTable) +
+                                    " WHERE tableName = ?1");
+            if (kept.prepareResult() == SQLITE_OK) {
+                kept.bind(1, table);
+                const int rc = sqlite3_step(kept.get());
+                if (rc == SQLITE_ROW) {
+                    count = sqlite3_column_int64(kept.get(), 0);
+                    return Status::success();
+                }
+                if (rc != SQLITE_DONE) return failure(rc);
+            }
+        }
+        // A table made without a counter (by hand, with another tool) is counted the slow way.
         Statement s(db_, "SELECT count(*) FROM " + quoteIdentifier(table));
         if (s.prepareResult() != SQLITE_OK) return prepareFailure(s.prepareResult(), table);
         const int rc = sqlite3_step(s.get());
@@ -339,6 +365,29 @@ class SqliteDatabase : public Database {
     }
 
   private:
+    // Counting a large table walks its whole index on every append, and an append opens
+    // a fresh connection with a cold cache each time; triggers keep the count instead, so
+    // it stays right whichever program inserts or deletes.
+    Status addRecordCounter(const std::string& table) {
+        const std::string counter = quoteIdentifier(kCounterTable);
+        const std::string t = quoteIdentifier(table);
+        const std::string key = quoteLiteral(table);
+        Status st = exec("CREATE TABLE IF NOT EXISTS " + counter +
+                         " (tableName TEXT PRIMARY KEY, records INTEGER NOT NULL)");
+        if (st.ok())
+            st = exec("INSERT OR REPLACE INTO " + counter + " VALUES (" + key +
+                      ", (SELECT count(*) FROM " + t + "))");
+        if (st.ok())
+            st = exec("CREATE TRIGGER " + quoteIdentifier(table + " counted insert") +
+                      " AFTER INSERT ON " + t + " BEGIN UPDATE " + counter +
+                      " SET records = records + 1 WHERE tableName = " + key + "; END");
+        if (st.ok())
+            st = exec("CREATE TRIGGER " + quoteIdentifier(table + " counted delete") +
+                      " AFTER DELETE ON " + t + " BEGIN UPDATE " + counter +
+                      " SET records = records - 1 WHERE tableName = " + key + "; END");
+        return st;
+    }
+
     Status exec(const std::string& sql) {
         if (!db_) return closed();
         const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
