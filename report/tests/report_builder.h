@@ -9,7 +9,6 @@
 #include <utility>
 #include <vector>
 
-#include "report/analysis_report.h"
 #include "report/parser.h"
 
 namespace krv::testing {
@@ -19,10 +18,7 @@ using Lines = std::vector<std::string>;
 // A line with each text starting at its 1-based column (columns in increasing order).
 inline std::string cols(std::initializer_list<std::pair<int, std::string_view>> items) {
     std::string s;
-    for (const auto& [column, text] : items) {
-        s.resize(static_cast<std::size_t>(column - 1), ' ');
-        s += text;
-    }
+    for (const auto& [column, text] : items) (s.resize(column - 1, ' '), s += text);
     return s;
 }
 
@@ -34,48 +30,37 @@ inline std::string join(const Lines& lines, std::string_view eol = "\r\n") {
 
 inline void append(Lines& to, const Lines& more) { to.insert(to.end(), more.begin(), more.end()); }
 
-// First layout: gross at 29, net at 47, activity under the heading's "Activity".
-inline constexpr int kActivityCol = 61;
-inline std::string heading(int activityCol = kActivityCol) {
-    return cols({{1, "Energy"},
-                 {10, "Yield(%)"},
-                 {19, "Eff."},
-                 {29, "Gross Counts"},
-                 {47, "Net Counts"},
-                 {activityCol, "Activity"}});
-}
+// First layout: gross at 29, net at 47, activity under the heading's "Activity" (61).
+inline const std::string kHeading =
+    cols({{1, "Energy"}, {29, "Gross Counts"}, {47, "Net Counts"}, {61, "Activity"}});
 inline const std::string kUnits = cols({{3, "keV"}, {29, "(counts)"}, {47, "(counts)"}});
 inline std::string row(std::string_view energy, std::string_view gross, std::string_view net,
-                       std::string_view activity, int activityCol = kActivityCol) {
+                       std::string_view activity) {
     return cols({{1, energy},
                  {11, "99.85"},
                  {18, "2.10E-03"},
                  {29, gross},
                  {47, net},
-                 {activityCol, activity},
+                 {61, activity},
                  {74, "5.2"}});
 }
 
-// Second layout, announced by "Corr. Coeff." on the isotope line: gross at 24, net at 42.
-inline constexpr int kActivityCol2 = 55;
-inline std::string heading2() {
-    return cols(
-        {{1, "Energy"}, {12, "Corr."}, {24, "Gross"}, {42, "Net"}, {kActivityCol2, "Activity"}});
-}
+// Second layout, chosen by "Corr. Coeff." on an isotope line: gross at 24, net at 42.
+inline const std::string kHeading2 =
+    cols({{1, "Energy"}, {12, "Corr."}, {24, "Gross"}, {42, "Net"}, {55, "Activity"}});
 inline std::string row2(std::string_view energy, std::string_view gross, std::string_view net,
                         std::string_view activity) {
-    return cols({{1, energy}, {12, "0.982"}, {24, gross}, {42, net}, {kActivityCol2, activity}});
+    return cols({{1, energy}, {12, "0.982"}, {24, gross}, {42, net}, {55, activity}});
 }
 
 inline std::string isotopeLine(std::string_view name, bool corrCoeff = false) {
-    std::string s = cols({{1, name}, {12, "Activity =  1.234E+01 Bq/kg"}});
-    if (corrCoeff) s += "   Corr. Coeff. 0.982";
-    return s;
+    return cols({{1, name}, {12, "Activity =  1.234E+01 Bq/kg"}}) +
+           (corrCoeff ? "  Corr. Coeff. 0.98" : "");
 }
 
-// One isotope block of the first layout, closed by its empty line.
-inline Lines block(std::string_view name, const Lines& rows) {
-    Lines b{isotopeLine(name), heading(), kUnits};
+// One isotope block, closed by its empty line.
+inline Lines block(std::string_view name, const Lines& rows, bool second = false) {
+    Lines b{isotopeLine(name, second), second ? kHeading2 : kHeading, kUnits};
     append(b, rows);
     b.push_back("");
     return b;
@@ -88,10 +73,9 @@ inline AnalysisReport readText(std::string_view text) {
     return r;
 }
 
-inline std::string padded(std::string_view s, std::size_t width) {
-    std::string p(s.substr(0, width));
-    p.resize(width, ' ');
-    return p;
+inline std::string padded(std::string s, std::size_t width) {
+    s.resize(width, ' ');
+    return s;
 }
 
 }  // namespace krv::testing

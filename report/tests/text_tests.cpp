@@ -57,18 +57,6 @@ TEST(NumberReading, NarrowingToSingleRoundsOrRefuses) {
     EXPECT_FALSE(toSingle(std::numeric_limits<double>::quiet_NaN()));
 }
 
-TEST(TextPrimitives, PositionsAreOneBasedAndTrimTouchesBlanksOnly) {
-    EXPECT_FALSE(slice("abc", 0, 2));
-    EXPECT_EQ(slice("abc", 1, 2), "ab");
-    EXPECT_EQ(slice("abc", 3, 5), "c");
-    EXPECT_EQ(slice("abc", 4, 5), "");
-    EXPECT_EQ(find("Activity =", "Activity"), 1u);
-    EXPECT_EQ(find("Activity", "activity"), 0u);
-    EXPECT_EQ(trim("  \ta b\t  "), "\ta b\t");
-    EXPECT_EQ(trim("   "), "");
-    EXPECT_EQ(stripCommas("1,234,5.6"), "12345.6");
-}
-
 TEST(CodePage, EveryByteSurvivesTheRoundTrip) {
     std::string all;
     for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
