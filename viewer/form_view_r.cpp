@@ -1,6 +1,8 @@
 #include "viewer/form_view_r.h"
 
 #include <QCloseEvent>
+#include <QFont>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -39,11 +41,24 @@ constexpr DesignRect kCurrentRecord{4080, 360, 615, 255};
 constexpr DesignRect kLabel4{2880, 600, 1095, 255};
 constexpr DesignRect kFieldCount{4080, 600, 615, 255};
 constexpr int kNavButtonWidth = 300;
+// The point size the design's label and row heights were drawn for.
+constexpr int kDesignPointSize = 8;
+constexpr qreal kSmallestPointSize = 6;
 
 // Automatic column width: wide enough for the header and, for text, up to this many
 // characters of the value; a wider value is the user's to widen.
 constexpr int kAutoWidthMaxChars = 20;
 constexpr int kAutoWidthNumberChars = 6;
+
+// The design's captions were measured in a narrower font than most systems have; a caption
+// that would be clipped is drawn a little smaller instead, so every control keeps its place.
+void fitCaption(QWidget& w, const QString& text, int room) {
+    QFont f = w.font();
+    while (QFontMetrics(f).horizontalAdvance(text) > room && f.pointSizeF() > kSmallestPointSize) {
+        f.setPointSizeF(f.pointSizeF() - 0.5);
+    }
+    w.setFont(f);
+}
 
 }  // namespace
 
@@ -55,6 +70,9 @@ FormViewR::FormViewR(WindowState& state, Dialogs& dialogs, QWidget* mainWindow)
     setObjectName("formViewR");
     setWindowTitle("Edit Results.MDB");
     setAttribute(Qt::WA_DeleteOnClose);
+    QFont designFont = font();
+    designFont.setPointSize(kDesignPointSize);
+    setFont(designFont);
     buildDesign();
     load();
 }
@@ -86,6 +104,7 @@ void FormViewR::buildDesign() {
         l->setObjectName(QString::fromLatin1(name));
         l->setAlignment(align | Qt::AlignVCenter);
         place(l, r);
+        fitCaption(*l, l->text(), l->width());
         return l;
     };
 
@@ -125,6 +144,9 @@ void FormViewR::buildDesign() {
     nav->addWidget(caption, 1);
     nav->addWidget(next);
     nav->addWidget(last);
+    fitCaption(
+        *caption, caption->text(),
+        twipsToPixelsX(kSampleR.width - 4 * kNavButtonWidth) - 2 * sampleR_->frameWidth() - 2);
 
     command1_ = new QPushButton("Delete last record", this);
     command1_->setObjectName("Command1");
@@ -133,6 +155,7 @@ void FormViewR::buildDesign() {
     command1_->setPalette(red);
     command1_->setAutoFillBackground(true);
     place(command1_, kCommand1);
+    fitCaption(*command1_, command1_->text(), command1_->width() - 8);
 
     label("Label1", "# Records:", kLabel1, Qt::AlignRight);
     totalLable_ = label("TotalLable", "0", kTotalLable, Qt::AlignLeft);
@@ -147,7 +170,13 @@ void FormViewR::buildDesign() {
     grid_->setModel(model_);
     grid_->setSelectionMode(QAbstractItemView::SingleSelection);
     grid_->setWordWrap(false);
-    // Every row the same height: the view then never measures rows, whatever the length.
+    // Texts are stored blank-padded to their width; eliding would put "..." after every one.
+    grid_->setTextElideMode(Qt::ElideNone);
+    // Every row the same height, one line of text: the view then never measures rows,
+    // whatever the table's length.
+    const int rowHeight = grid_->fontMetrics().height() + 4;
+    grid_->verticalHeader()->setMinimumSectionSize(rowHeight);
+    grid_->verticalHeader()->setDefaultSectionSize(rowHeight);
     grid_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     grid_->verticalHeader()->setVisible(true);
     grid_->horizontalHeader()->setVisible(true);
