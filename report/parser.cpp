@@ -353,7 +353,8 @@ Status openTestReport(const std::string& path, std::int64_t& length) {
     std::error_code ec;
     const fs::file_status st = fs::status(p, ec);
     if (ec && ec != std::errc::no_such_file_or_directory) return failureFrom(ec.value());
-    if (fs::is_directory(st)) return failure(err::kPathFileAccess);
+    // Devices and pipes are refused too: opening one could wait forever for a writer.
+    if (fs::exists(st) && !fs::is_regular_file(st)) return failure(err::kPathFileAccess);
 
     if (fs::exists(st)) {
         errno = 0;
