@@ -22,10 +22,7 @@ class TempFolder {
         std::string tmpl = (std::filesystem::temp_directory_path() / "krvdb-XXXXXX").string();
         path_ = mkdtemp(tmpl.data());
     }
-    ~TempFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
+    ~TempFolder() { std::filesystem::remove_all(path_); }
     std::string file(const std::string& name) const { return (path_ / name).string(); }
 
   private:
@@ -43,49 +40,44 @@ inline void writeBytes(const std::string& path, const std::string& bytes) {
 }
 
 using Cell = std::optional<std::string>;
+using Rows = std::vector<std::vector<Cell>>;
 
-// An independent connection that reads (or, for setting up, writes) with plain SQL.
+// An independent connection: plain SQL, every value as text or null.
 class RawDb {
   public:
     explicit RawDb(const std::string& path) {
-        EXPECT_EQ(sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+        sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     }
     ~RawDb() { sqlite3_close_v2(db_); }
-    sqlite3* handle() const { return db_; }
 
-    std::vector<std::vector<Cell>> query(const std::string& sql) {
-        std::vector<std::vector<Cell>> rows;
+    Rows query(const std::string& sql) {
+        Rows rows;
         sqlite3_stmt* s = nullptr;
         EXPECT_EQ(sqlite3_prepare_v2(db_, sql.c_str(), -1, &s, nullptr), SQLITE_OK)
             << sqlite3_errmsg(db_);
         while (s && sqlite3_step(s) == SQLITE_ROW) {
             auto& row = rows.emplace_back();
             for (int i = 0; i < sqlite3_column_count(s); ++i) {
-                if (sqlite3_column_type(s, i) == SQLITE_NULL) {
-                    row.emplace_back();
-                } else {
-                    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
+                const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
+                if (p)
                     row.emplace_back(
                         std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(s, i))));
-                }
+                else
+                    row.emplace_back();
             }
         }
-        sqlite3_finalize(s);
+        EXPECT_EQ(sqlite3_finalize(s), SQLITE_OK) << sqlite3_errmsg(db_);
         return rows;
     }
     Cell scalar(const std::string& sql) {
         auto rows = query(sql);
-        return rows.empty() || rows[0].empty() ? Cell{} : rows[0][0];
-    }
-    void exec(const std::string& sql) {
-        EXPECT_EQ(sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
-            << sqlite3_errmsg(db_);
+        return rows.empty() ? Cell{} : rows[0][0];
     }
     // "name TYPE" of every column, in order.
-    std::vector<std::string> columns(const std::string& table = "SamData") {
+    std::vector<std::string> columns() {
         std::vector<std::string> out;
-        for (auto& row : query("SELECT name, type FROM pragma_table_info('" + table + "')"))
-            out.push_back(*row[0] + " " + *row[1]);
+        for (auto& row : query("SELECT name || ' ' || type FROM pragma_table_info('SamData')"))
+            out.push_back(*row[0]);
         return out;
     }
 
