@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 #include "report/parser.h"
 #include "results_db/archive.h"
+#include "viewer/form_view_r.h"
 #include "viewer/results_viewer.h"
 
 namespace krv {
@@ -153,9 +154,8 @@ ParseIt::ParseIt(WindowState& state, const SettingsFiles& files, db::Engine& eng
     showState();
 }
 
-ParseIt::~ParseIt() {
-    if (viewer_) delete viewer_.data();
-}
+// The viewer is a child window and goes with the main window.
+ParseIt::~ParseIt() = default;
 
 void ParseIt::pullPaths() {
     state_.rpathText = rpath_->text().toStdString();

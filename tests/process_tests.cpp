@@ -42,7 +42,7 @@ const std::string kReport =
     "------\r\n" + row("  1173.2", "     1200", "     1100", "      12.5") +
     row("  1332.5", "     1000", "      900", "      11.5") + "\r\n";
 
-struct Run {
+struct RunResult {
     int exitCode = -1;
     std::string stdErr;
 };
@@ -66,7 +66,7 @@ class Unattended : public ::testing::Test {
         writeFile(folder / "ARC&FILE.DAT", record + r);
     }
 
-    Run run(const QStringList& args) {
+    RunResult run(const QStringList& args) {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(QStringLiteral("DISPLAY"));
@@ -88,7 +88,7 @@ class Unattended : public ::testing::Test {
 
 TEST_F(Unattended, NetAppendsIntoNewDatabaseAndWritesNoSettings) {
     const std::string settingsBefore = readFile(folder / "ARC&FILE.DAT");
-    const Run r = run({"net"});
+    const RunResult r = run({"net"});
     EXPECT_EQ(r.exitCode, 0) << r.stdErr;
     RawDb db(database);
     EXPECT_EQ(db.scalar("SELECT count(*) FROM SamData"), "1");
@@ -109,7 +109,7 @@ TEST_F(Unattended, CombinedWordsFollowTheirPrecedence) {
         EXPECT_EQ(db.scalar("SELECT \"CO-60@GROSS1\" FROM SamData WHERE \"idxRec#\" = 1"), "1200");
         EXPECT_EQ(db.scalar("SELECT \"CO-60@LINE2\" FROM SamData WHERE \"idxRec#\" = 2"), "11.5");
     }
-    const Run reset = run({"reset", "net"});  // reset, nothing appended
+    const RunResult reset = run({"reset", "net"});  // reset, nothing appended
     EXPECT_EQ(reset.exitCode, 0) << reset.stdErr;
     EXPECT_TRUE(reset.stdErr.empty()) << reset.stdErr;
     RawDb db(database);
@@ -119,7 +119,7 @@ TEST_F(Unattended, CombinedWordsFollowTheirPrecedence) {
 
 TEST_F(Unattended, MissingReportFolderIsReportedYetTheRecordIsAppended) {
     savePaths(database, (folder / "no such folder" / "RESULTS.TXT").string());
-    const Run r = run({"BKG"});
+    const RunResult r = run({"BKG"});
     EXPECT_NE(r.exitCode, 0);
     EXPECT_NE(r.stdErr.find("Invalid path or file name [ "), std::string::npos) << r.stdErr;
     RawDb db(database);
@@ -128,7 +128,7 @@ TEST_F(Unattended, MissingReportFolderIsReportedYetTheRecordIsAppended) {
 
 TEST_F(Unattended, FileThatIsNotADatabaseIsLeftAlone) {
     writeFile(database, "lab notes, not a database\n");
-    const Run r = run({"NET"});
+    const RunResult r = run({"NET"});
     EXPECT_NE(r.exitCode, 0);
     EXPECT_NE(r.stdErr.find("Invalid path or file name [ " + database + " ] <"), std::string::npos)
         << r.stdErr;
@@ -137,13 +137,13 @@ TEST_F(Unattended, FileThatIsNotADatabaseIsLeftAlone) {
 
 TEST_F(Unattended, ResetIntoMissingFolderFailsQuietlyWithStatus) {
     savePaths((folder / "gone" / "Results.mdb").string(), report);
-    const Run r = run({"RESET"});
+    const RunResult r = run({"RESET"});
     EXPECT_NE(r.exitCode, 0);
     EXPECT_EQ(std::count(r.stdErr.begin(), r.stdErr.end(), '\n'), 1) << r.stdErr;
 }
 
 TEST_F(Unattended, NoCommandWordWithoutDisplaySaysSo) {
-    const Run r = run({});
+    const RunResult r = run({});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.stdErr.find("command word"), std::string::npos);
 }
