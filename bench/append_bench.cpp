@@ -5,12 +5,12 @@
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <random>
 #include <string>
 
 #include "results_db/archive.h"
@@ -49,8 +49,10 @@ void fillReport(AnalysisReport& r) {
 class Databases {
   public:
     Databases() {
-        std::string tmpl = (fs::temp_directory_path() / "krv-append-bench-XXXXXX").string();
-        folder_ = mkdtemp(tmpl.data());
+        std::random_device rd;
+        folder_ = fs::temp_directory_path() /
+                  ("krv-append-bench-" + std::to_string(rd()) + "-" + std::to_string(rd()));
+        fs::create_directories(folder_);
     }
     ~Databases() {
         std::error_code ec;

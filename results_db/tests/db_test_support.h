@@ -5,12 +5,12 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -19,8 +19,10 @@ namespace krv::testing {
 class TempFolder {
   public:
     TempFolder() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "krvdb-XXXXXX").string();
-        path_ = mkdtemp(tmpl.data());
+        std::random_device rd;
+        path_ = std::filesystem::temp_directory_path() /
+                ("krvdb-" + std::to_string(rd()) + "-" + std::to_string(rd()));
+        std::filesystem::create_directories(path_);
     }
     ~TempFolder() { std::filesystem::remove_all(path_); }
     std::string file(const std::string& name) const { return (path_ / name).string(); }
