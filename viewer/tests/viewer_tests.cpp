@@ -1,6 +1,8 @@
 // The results viewer on real database files, in an offscreen window.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QHeaderView>
@@ -12,9 +14,9 @@
 #include <QTableView>
 #include <QToolButton>
 #include <filesystem>
+#include <optional>
 
 #include "results_db/archive.h"
-#include "results_db/tests/db_test_support.h"
 #include "tests/support/recording_dialogs.h"
 #include "viewer/form_view_r.h"
 #include "viewer/results_model.h"
@@ -23,9 +25,54 @@
 namespace krv {
 namespace {
 
-using testing::RawDb;
 using testing::RecordingDialogs;
-using testing::TempFolder;
+
+class TempFolder {
+  public:
+    TempFolder() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "krvview-XXXXXX").string();
+        path_ = mkdtemp(pattern.data());
+    }
+    ~TempFolder() { std::filesystem::remove_all(path_); }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+  private:
+    std::filesystem::path path_;
+};
+
+using Cell = std::optional<std::string>;
+
+// A connection of the test's own, so what the viewer wrote is read without the store.
+class RawDb {
+  public:
+    explicit RawDb(const std::string& path) { sqlite3_open(path.c_str(), &db_); }
+    ~RawDb() { sqlite3_close(db_); }
+    void exec(const std::string& sql) {
+        EXPECT_EQ(sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+            << sqlite3_errmsg(db_);
+    }
+    std::vector<std::vector<Cell>> query(const std::string& sql) {
+        std::vector<std::vector<Cell>> rows;
+        sqlite3_stmt* s = nullptr;
+        EXPECT_EQ(sqlite3_prepare_v2(db_, sql.c_str(), -1, &s, nullptr), SQLITE_OK) << sql;
+        while (s && sqlite3_step(s) == SQLITE_ROW) {
+            auto& row = rows.emplace_back();
+            for (int i = 0; i < sqlite3_column_count(s); ++i) {
+                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
+                row.push_back(text ? Cell(text) : std::nullopt);
+            }
+        }
+        sqlite3_finalize(s);
+        return rows;
+    }
+    Cell scalar(const std::string& sql) {
+        auto rows = query(sql);
+        return rows.empty() ? Cell{} : rows[0][0];
+    }
+
+  private:
+    sqlite3* db_ = nullptr;
+};
 
 class QtEnvironment : public ::testing::Environment {
   public:
@@ -56,8 +103,8 @@ class ViewerTest : public ::testing::Test {
 
     // A fresh results database with `records` appended from one report (one isotope with
     // one line, so eight columns).
-    void makeDatabase(int records, const std::string& name = "results.db") {
-        path = tmp.file(name);
+    void makeDatabase(int records) {
+        path = tmp.file("results.db");
         state.apathText = path;
         state.blindFlag = true;
         ASSERT_TRUE(createDb(state, dialogs, *engine).ok);
@@ -105,74 +152,56 @@ class ViewerTest : public ::testing::Test {
     QPointer<FormViewR> viewer;
 };
 
-TEST_F(ViewerTest, OpensBesideTheMainWindowWithTheDesignLayout) {
+TEST_F(ViewerTest, OpensWithTheDesignLayoutAndCountsTheTable) {
     makeDatabase(0);
     open();
     ASSERT_FALSE(viewer.isNull());
-    EXPECT_TRUE(viewer->isVisible());
-    EXPECT_TRUE(viewer->isWindow());
+    EXPECT_TRUE(viewer->isVisible() && viewer->isWindow());
     EXPECT_EQ(viewer->parentWidget(), &mainWindow);
     EXPECT_EQ(viewer->windowTitle(), "Edit Results.MDB");
-    EXPECT_EQ(viewer->objectName(), "formViewR");
-
-    const auto rect = [&](int l, int t, int w, int h) {
-        return QRect(viewer->twipsToPixelsX(l), viewer->twipsToPixelsY(t),
-                     viewer->twipsToPixelsX(w), viewer->twipsToPixelsY(h));
-    };
-    EXPECT_EQ(viewer->findChild<QWidget*>("SampleR")->geometry(), rect(240, 0, 2295, 375));
-    auto* command1 = viewer->findChild<QPushButton*>("Command1");
-    ASSERT_NE(command1, nullptr);
-    EXPECT_EQ(command1->geometry(), rect(240, 480, 2295, 375));
-    EXPECT_EQ(command1->text(), "Delete last record");
-    EXPECT_EQ(command1->palette().color(QPalette::Button), QColor(255, 0, 0));
-    // The caption labels end at one edge, right-aligned; the values stand in one column.
-    for (const char* name : {"Label1", "Label2", "Label4"}) {
-        auto* l = viewer->findChild<QLabel*>(name);
-        EXPECT_EQ(l->geometry().left() + l->geometry().width(),
-                  viewer->twipsToPixelsX(3000) + viewer->twipsToPixelsX(975))
-            << name;
-        EXPECT_TRUE(l->alignment() & Qt::AlignRight) << name;
+    const struct {
+        const char* name;
+        int left, top, width, height;
+    } design[] = {{"SampleR", 240, 0, 2295, 375},   {"Command1", 240, 480, 2295, 375},
+                  {"Label1", 3000, 120, 975, 255},  {"TotalLable", 4080, 120, 615, 255},
+                  {"Label2", 2760, 360, 1215, 255}, {"CurrentRecord", 4080, 360, 615, 255},
+                  {"Label4", 2880, 600, 1095, 255}, {"FieldCount", 4080, 600, 615, 255}};
+    for (const auto& d : design) {
+        const QRect expected(viewer->twipsToPixelsX(d.left), viewer->twipsToPixelsY(d.top),
+                             viewer->twipsToPixelsX(d.width), viewer->twipsToPixelsY(d.height));
+        EXPECT_EQ(viewer->findChild<QWidget*>(d.name)->geometry(), expected) << d.name;
     }
-    EXPECT_EQ(label("Label1"), "# Records:");
-    EXPECT_EQ(label("Label2"), "Current Record:");
-    EXPECT_EQ(label("Label4"), "# Fields:");
-    EXPECT_EQ(viewer->findChild<QLabel*>("CurrentRecord")->geometry(), rect(4080, 360, 615, 255));
-    auto* caption = viewer->findChild<QWidget*>("SampleR")->findChild<QLabel*>();
-    EXPECT_EQ(caption->text(), "Results.MDB");
+    EXPECT_EQ(viewer->findChild<QPushButton*>("Command1")->palette().color(QPalette::Button),
+              QColor(255, 0, 0));
 
     // An empty table: no records, its columns counted, no current record yet.
     EXPECT_EQ(label("TotalLable"), "0");
     EXPECT_EQ(label("CurrentRecord"), "null");
     EXPECT_EQ(label("FieldCount"), "7");
-    EXPECT_EQ(model()->columnCount(), 7);
-    EXPECT_EQ(model()->rowCount(), 0);
     EXPECT_EQ(model()->headerData(6, Qt::Horizontal).toString(), "DT %");
-    EXPECT_TRUE(dialogs.shown.empty());
-}
+    dialogs.answers = {true};  // deleting from an empty table: nothing but the question
+    viewer->findChild<QPushButton*>("Command1")->click();
+    processEvents();
+    EXPECT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(label("CurrentRecord"), "null");
+    closeViewer();
+    dialogs.shown.clear();
 
-TEST_F(ViewerTest, CountersAndCurrentRecordFollowTheTable) {
-    makeDatabase(3);
+    append();
+    append();
     open();
-    EXPECT_EQ(label("TotalLable"), "3");
+    EXPECT_EQ(label("TotalLable"), "2");
     EXPECT_EQ(label("FieldCount"), "8");
-    EXPECT_EQ(model()->headerData(7, Qt::Horizontal).toString(), "CO-60");
-    EXPECT_EQ(cell(2, 0), "3");
-    EXPECT_EQ(cell(0, columnOf("ID Text")).trimmed(), "Sample A");
+    EXPECT_EQ(cell(1, 0), "2");
     EXPECT_EQ(cell(0, columnOf("DT %")), "1.5");
-    EXPECT_TRUE(grid()->verticalHeader()->isVisible());
-    EXPECT_EQ(grid()->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
-
-    grid()->setCurrentIndex(model()->index(1, 3));
-    EXPECT_EQ(label("CurrentRecord"), "2");
-    viewer->findChild<QToolButton*>("last")->click();
-    EXPECT_EQ(label("CurrentRecord"), "3");
-    EXPECT_EQ(grid()->currentIndex().column(), 3);
-    viewer->findChild<QToolButton*>("previous")->click();
-    EXPECT_EQ(label("CurrentRecord"), "2");
-    viewer->findChild<QToolButton*>("first")->click();
+    grid()->setCurrentIndex(model()->index(0, 3));
     EXPECT_EQ(label("CurrentRecord"), "1");
+    viewer->findChild<QToolButton*>("last")->click();
+    EXPECT_EQ(label("CurrentRecord"), "2");
+    EXPECT_EQ(grid()->currentIndex().column(), 3);
     grid()->setCurrentIndex(QModelIndex());
     EXPECT_EQ(label("CurrentRecord"), "0");
+    EXPECT_TRUE(dialogs.shown.empty());
 }
 
 TEST_F(ViewerTest, StoredWidthsAboveOneHundredTwipsAreGivenAndClosingSavesThem) {
@@ -244,11 +273,8 @@ TEST_F(ViewerTest, EditsGoToTheirOwnRecordAmongDuplicates) {
               1u);
 
     ASSERT_TRUE(model()->setData(model()->index(1, id), "changed"));
-    ASSERT_TRUE(model()->setData(model()->index(0, columnOf("CO-60")), "7"));
     EXPECT_EQ(raw.scalar("SELECT \"ID Text\" FROM SamData WHERE rowid = 2"), "changed");
     EXPECT_EQ(raw.scalar("SELECT trim(\"ID Text\") FROM SamData WHERE rowid = 1"), "Sample A");
-    EXPECT_EQ(raw.scalar("SELECT \"CO-60\" FROM SamData WHERE rowid = 1"), "7");
-    EXPECT_EQ(raw.scalar("SELECT \"CO-60\" FROM SamData WHERE rowid = 2"), "12.5");
     EXPECT_EQ(cell(1, id), "changed");
     EXPECT_EQ(cell(0, number), "1");
 
@@ -263,16 +289,11 @@ TEST_F(ViewerTest, EditsGoToTheirOwnRecordAmongDuplicates) {
 TEST_F(ViewerTest, RefusedEditShowsTheEnginesReasonAndKeepsTheStoredValue) {
     makeDatabase(1);
     open();
-    struct Case {
-        const char* column;
-        const char* text;
-        const char* reason;
-    };
-    const Case cases[] = {
-        {"DT %", "12345678901", "The field is too small"},
-        {"idxRec#", "40000", "Overflow"},
-        {"idxRec#", "abc", "Type mismatch"},
-    };
+    const struct Case {
+        const char *column, *text, *reason;
+    } cases[] = {{"DT %", "12345678901", "The field is too small"},
+                 {"idxRec#", "40000", "Overflow"},
+                 {"idxRec#", "abc", "Type mismatch"}};
     RawDb raw(path);
     const auto before = raw.query("SELECT * FROM SamData");
     for (const Case& c : cases) {
@@ -313,7 +334,7 @@ TEST_F(ViewerTest, DeleteLastRecordAsksAndRemovesTheLastRecordOfTheViewersList) 
     dialogs.answers = {true};
     command1->click();
     EXPECT_EQ(raw.query("SELECT rowid FROM SamData"),
-              (std::vector<std::vector<testing::Cell>>{{"1"}, {"2"}, {"4"}}));
+              (std::vector<std::vector<Cell>>{{"1"}, {"2"}, {"4"}}));
     EXPECT_EQ(model()->rowCount(), 3);
     EXPECT_EQ(cell(2, 0), "4");
     EXPECT_EQ(grid()->currentIndex(), model()->index(0, 4));
@@ -325,27 +346,6 @@ TEST_F(ViewerTest, DeleteLastRecordAsksAndRemovesTheLastRecordOfTheViewersList) 
     command1->click();
     EXPECT_EQ(raw.scalar("SELECT group_concat(rowid) FROM SamData"), "1,2");
     EXPECT_EQ(dialogs.shown.size(), 3u);
-}
-
-TEST_F(ViewerTest, DeleteLastRecordOnAnEmptyOrUnboundViewerDoesNothingVisible) {
-    makeDatabase(0);
-    open();
-    dialogs.answers = {true};
-    viewer->findChild<QPushButton*>("Command1")->click();
-    processEvents();
-    EXPECT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(label("CurrentRecord"), "null");
-    closeViewer();
-
-    state.apathText = tmp.file("");  // a folder: passes the look-up, cannot be bound
-    dialogs.shown.clear();
-    open();
-    ASSERT_FALSE(viewer.isNull());
-    EXPECT_EQ(model()->columnCount(), 0);
-    dialogs.answers = {true};
-    viewer->findChild<QPushButton*>("Command1")->click();
-    processEvents();
-    EXPECT_EQ(dialogs.shown.size(), 1u);
 }
 
 TEST_F(ViewerTest, GridFollowsTheOuterWindowSizeAndSurvivesATinyWindow) {
@@ -365,11 +365,6 @@ TEST_F(ViewerTest, GridFollowsTheOuterWindowSizeAndSurvivesATinyWindow) {
     processEvents();
     EXPECT_EQ(grid()->height(), 0);
     EXPECT_EQ(grid()->y(), 64);
-    viewer->showMinimized();
-    processEvents();
-    viewer->showNormal();
-    processEvents();
-    EXPECT_GE(grid()->height(), 0);
 }
 
 TEST_F(ViewerTest, PathIsCheckedTrimmedButBoundAsTyped) {
@@ -382,11 +377,6 @@ TEST_F(ViewerTest, PathIsCheckedTrimmedButBoundAsTyped) {
               "Invalid path or file name [ " + tmp.file("missing.db") + " ] ");
     EXPECT_EQ(dialogs.shown[0].title, kAppTitle);
 
-    state.blindFlag = true;
-    open();
-    EXPECT_EQ(dialogs.shown.size(), 1u);
-    state.blindFlag = false;
-
     // Blanks around an existing file's name: the look-up passes, the binding does not.
     state.apathText = "  " + path + " ";
     open();
@@ -397,11 +387,11 @@ TEST_F(ViewerTest, PathIsCheckedTrimmedButBoundAsTyped) {
     EXPECT_EQ(label("FieldCount"), "0");
     EXPECT_EQ(model()->columnCount(), 0);
     EXPECT_EQ(dialogs.shown.size(), 1u);
-    int files = 0;
-    for ([[maybe_unused]] const auto& e :
-         std::filesystem::directory_iterator(std::filesystem::path(path).parent_path()))
-        ++files;
-    EXPECT_EQ(files, 1);
+    // Unbound: the question is still asked, and nothing follows it.
+    dialogs.answers = {true};
+    viewer->findChild<QPushButton*>("Command1")->click();
+    processEvents();
+    EXPECT_EQ(dialogs.shown.size(), 2u);
 }
 
 TEST_F(ViewerTest, AppendsSucceedWhileTheViewerIsOpen) {
@@ -415,7 +405,7 @@ TEST_F(ViewerTest, AppendsSucceedWhileTheViewerIsOpen) {
     append();
     RawDb raw(path);
     EXPECT_EQ(raw.scalar("SELECT count(*) FROM SamData"), "4");
-    EXPECT_EQ(raw.columns().size(), 9u);
+    EXPECT_EQ(raw.scalar("SELECT count(*) FROM pragma_table_info('SamData')"), "9");
     // The viewer keeps the columns it was opened with, and still writes.
     EXPECT_EQ(model()->columnCount(), 8);
     ASSERT_TRUE(model()->setData(model()->index(1, columnOf("ID Text")), "edited"));
