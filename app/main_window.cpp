@@ -49,6 +49,11 @@ void setButtonColour(QPushButton* b, const QColor& colour) {
     pal.setColor(QPalette::Button, colour);
     b->setPalette(pal);
     b->setAutoFillBackground(true);
+    // The style's shading would lighten the colour; the lab knows these buttons by it.
+    b->setStyleSheet(QStringLiteral("QPushButton { background-color: %1; border: 1px solid #606060;"
+                                    " border-radius: 2px; padding: 4px 8px; }"
+                                    " QPushButton:pressed { border: 2px inset #404040; }")
+                         .arg(colour.name()));
 }
 
 ParseIt::ParseIt(WindowState& state, const SettingsFiles& files, db::Engine& engine,

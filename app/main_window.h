@@ -20,7 +20,7 @@ namespace krv {
 
 class FormViewR;
 
-// Shows a button in a flat colour (the app runs the Fusion style, which honours it).
+// Shows a button in a flat colour, also readable back from its palette.
 void setButtonColour(QPushButton* button, const QColor& colour);
 
 // The main window. It holds no logic of its own: each control hands the window state to
