@@ -261,13 +261,14 @@ class SqliteDatabase : public Database {
         // The same column named twice keeps its last value, as repeated assignments to a
         // pending record do.
         std::vector<std::pair<std::string, const Value*>> cells;
-        for (const auto& [name, value] : values) {
+        for (const auto& entry : values) {
+            const std::string& name = entry.first;
             auto it = std::find_if(cells.begin(), cells.end(),
                                    [&](const auto& c) { return c.first == name; });
             if (it != cells.end()) {
-                it->second = &value;
+                it->second = &entry.second;
             } else {
-                cells.emplace_back(name, &value);
+                cells.emplace_back(name, &entry.second);
             }
         }
         std::string sql = "INSERT INTO " + quoteIdentifier(table);
