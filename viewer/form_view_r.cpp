@@ -154,8 +154,14 @@ void FormViewR::buildDesign() {
     red.setColor(QPalette::Button, QColor(255, 0, 0));
     command1_->setPalette(red);
     command1_->setAutoFillBackground(true);
+    // Drawn flat, like the main window's coloured buttons: the style's shading would turn
+    // the pure red pink.
+    command1_->setStyleSheet(
+        "QPushButton { background-color: #ff0000; border: 1px solid #606060;"
+        " border-radius: 2px; padding: 2px 8px; }"
+        " QPushButton:pressed { border: 2px inset #404040; }");
     place(command1_, kCommand1);
-    fitCaption(*command1_, command1_->text(), command1_->width() - 8);
+    fitCaption(*command1_, command1_->text(), command1_->width() - 18);
 
     label("Label1", "# Records:", kLabel1, Qt::AlignRight);
     totalLable_ = label("TotalLable", "0", kTotalLable, Qt::AlignLeft);
