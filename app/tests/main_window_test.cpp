@@ -4,17 +4,20 @@
 
 #include <QApplication>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyleFactory>
+#include <QTableView>
 
 #include "app/session.h"
 #include "report/parser.h"
 #include "results_db/archive.h"
 #include "tests/support/recording_dialogs.h"
 #include "tests/support/test_folder.h"
+#include "viewer/form_view_r.h"
 
 namespace krv {
 namespace {
@@ -197,6 +200,49 @@ TEST_F(MainWindow, CloseBoxSavesAndModeIsNotKept) {
     startUp(again, files);
     EXPECT_EQ(again.rpathText, "/r.txt");
     EXPECT_EQ(again.appendMode, 0);
+}
+
+TEST_F(MainWindow, ExitWithTheViewerOpenSavesTheWidthsHeldBeforeIt) {
+    const std::string db = (folder / "Results.mdb").string();
+    state.apathText = db;
+    state.blindFlag = true;
+    createDb(state, dialogs, *engine);
+    state.blindFlag = false;
+    type("Apath", db);
+    state.columnWidth[1] = 2000;
+
+    child<QPushButton>("ViewR")->click();
+    auto* viewer = window->findChild<FormViewR*>();
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_TRUE(viewer->isVisible());
+    viewer->grid()->horizontalHeader()->resizeSection(1, 400);
+    child<QPushButton>("CloseForm")->click();
+    EXPECT_EQ(ends, 1);
+
+    WindowState again;
+    startUp(again, files);
+    EXPECT_EQ(again.columnWidth[1], 2000);
+}
+
+TEST_F(MainWindow, ClosingTheViewerFirstKeepsItsWidthsForTheSave) {
+    const std::string db = (folder / "Results.mdb").string();
+    state.apathText = db;
+    state.blindFlag = true;
+    createDb(state, dialogs, *engine);
+    state.blindFlag = false;
+    type("Apath", db);
+
+    child<QPushButton>("ViewR")->click();
+    auto* viewer = window->findChild<FormViewR*>();
+    ASSERT_NE(viewer, nullptr);
+    viewer->grid()->horizontalHeader()->resizeSection(2, 300);
+    viewer->close();
+    EXPECT_GT(state.columnWidth[2], 100);
+    window->close();
+
+    WindowState again;
+    startUp(again, files);
+    EXPECT_EQ(again.columnWidth[2], state.columnWidth[2]);
 }
 
 }  // namespace
