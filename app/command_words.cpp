@@ -2,17 +2,16 @@
 
 #include <string>
 
+#include "report/text.h"
+
 namespace krv {
 
 CommandJob parseCommandWords(std::string_view commandLine) {
-    std::string text(commandLine);
-    const auto first = text.find_first_not_of(' ');
-    const auto last = text.find_last_not_of(' ');
-    text = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
-    for (char& c : text) {
+    std::string words(text::trim(commandLine));
+    for (char& c : words) {
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     }
-    const auto has = [&](const char* word) { return text.find(word) != std::string::npos; };
+    const auto has = [&](const char* word) { return words.find(word) != std::string::npos; };
 
     CommandJob job;
     if (has("APPEND")) {

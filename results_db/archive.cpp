@@ -168,16 +168,17 @@ int ensureIsotopeColumns(db::Database& database, WindowState& state, ErrorTrap& 
     return running;
 }
 
-JobOutcome createDb(WindowState& state, Dialogs& dialogs, db::Engine& engine) {
+namespace {
+
+// The reset after its question. The append's silent reset runs with replace false: it
+// only ever fills an empty place, so a database another run created a moment earlier is
+// opened, never deleted.
+JobOutcome resetDatabase(WindowState& state, Dialogs& dialogs, db::Engine& engine, bool replace) {
     ErrorTrap trap;
-    if (!state.blindFlag &&
-        !dialogs.askYesNo("Delete ALL data and create a new DataBase, are you SURE ?", "")) {
-        return JobOutcome::failed("reset not confirmed");
-    }
     const std::string path = trimmedPath(state.apathText);
     const fs::path p = platform::toPath(path);
     std::error_code ec;
-    if (!path.empty() && fs::exists(fs::symlink_status(p, ec))) {
+    if (replace && !path.empty() && fs::exists(fs::symlink_status(p, ec))) {
         // Only a plain file is removed: a folder, or a file the system hides, stays, and
         // the creation below then fails over it.
         if (!platform::isNormalFile(p) || !fs::remove(p, ec)) {
@@ -188,8 +189,14 @@ JobOutcome createDb(WindowState& state, Dialogs& dialogs, db::Engine& engine) {
             fs::remove(platform::toPath(path + "-journal"), ec);
         }
     }
-    trap.record(engine.createDatabase(path));
-    if (trap.failed()) {
+    // The table is built before the file appears at its path, so a job starting meanwhile
+    // never finds a database without its table.
+    Status built = Status::success();
+    trap.record(engine.createDatabase(path, [&](db::Database& fresh) {
+        built = fresh.createTable(kTableName, fixedFields(), kIndexName, kRecordNumberField);
+        return built;
+    }));
+    if (trap.failed() && built.ok()) {
         if (!state.blindFlag) dialogs.message("Could not create database", kAppTitle);
         return JobOutcome::failed("Could not create database: " + trap.last().description);
     }
@@ -198,8 +205,6 @@ JobOutcome createDb(WindowState& state, Dialogs& dialogs, db::Engine& engine) {
     std::unique_ptr<db::Database> database = engine.openDatabase(path, opened);
     trap.record(opened);
     if (database) {
-        trap.record(
-            database->createTable(kTableName, fixedFields(), kIndexName, kRecordNumberField));
         std::vector<db::FieldInfo> columns;
         if (trap.record(database->fields(kTableName, columns)).ok())
             state.numFieldsCaption = std::to_string(columns.size());
@@ -211,13 +216,23 @@ JobOutcome createDb(WindowState& state, Dialogs& dialogs, db::Engine& engine) {
     return JobOutcome::done();
 }
 
+}  // namespace
+
+JobOutcome createDb(WindowState& state, Dialogs& dialogs, db::Engine& engine) {
+    if (!state.blindFlag &&
+        !dialogs.askYesNo("Delete ALL data and create a new DataBase, are you SURE ?", "")) {
+        return JobOutcome::failed("reset not confirmed");
+    }
+    return resetDatabase(state, dialogs, engine, true);
+}
+
 JobOutcome appendIt(WindowState& state, Dialogs& dialogs, db::Engine& engine,
                     char decimalSeparator) {
     const std::string path = trimmedPath(state.apathText);
     if (platform::findNormalFile(path) != platform::Lookup::Found) {
         const bool savedBlind = state.blindFlag;
         state.blindFlag = true;
-        createDb(state, dialogs, engine);
+        resetDatabase(state, dialogs, engine, false);
         state.blindFlag = savedBlind;
     }
 

@@ -24,6 +24,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <system_error>
 
 #include "platform/platform.h"
@@ -295,11 +296,14 @@ class SqliteDatabase : public Database {
     Status recordIds(const std::string& table, std::vector<std::int64_t>& ids) override {
         ids.clear();
         if (!db_) return closed();
-        Statement s(db_, "SELECT rowid FROM " + quoteIdentifier(table) + " ORDER BY rowid");
+        // Without ORDER BY, SQLite reads the ids from the small record-number index instead
+        // of walking every page of a wide table; sorting them here is far cheaper.
+        Statement s(db_, "SELECT rowid FROM " + quoteIdentifier(table));
         if (s.prepareResult() != SQLITE_OK) return prepareFailure(s.prepareResult(), table);
         int rc;
         while ((rc = sqlite3_step(s.get())) == SQLITE_ROW)
             ids.push_back(sqlite3_column_int64(s.get(), 0));
+        std::sort(ids.begin(), ids.end());
         return rc == SQLITE_DONE ? Status::success() : failure(rc);
     }
 
@@ -472,28 +476,52 @@ bool headerIsOurs(const fs::path& p) {
     return appId == static_cast<std::uint32_t>(kApplicationId);
 }
 
+// Moves a finished database to its path without ever replacing what is there. A hard
+// link fails if the name is taken, which makes the step atomic; file systems without
+// hard links get a rename after a last look.
+Status publish(const fs::path& building, const fs::path& target) {
+    std::error_code ec;
+    fs::create_hard_link(building, target, ec);
+    if (ec && ec != std::errc::file_exists && !fs::exists(target)) {
+        ec.clear();
+        fs::rename(building, target, ec);
+        if (!ec) return Status::success();
+    }
+    std::error_code ignored;
+    fs::remove(building, ignored);
+    if (ec == std::errc::file_exists || (ec && fs::exists(target, ignored)))
+        return Status::failure(kDatabaseExists, "Database already exists.");
+    if (ec) return Status::failure(err::kPathFileAccess, "Path/File access error");
+    return Status::success();
+}
+
 class SqliteEngine : public Engine {
   public:
-    Status createDatabase(const std::string& path) override {
+    Status createDatabase(const std::string& path,
+                          const std::function<Status(Database&)>& initialise) override {
         if (path.empty()) return notAValidPath(path);
         const fs::path p = platform::toPath(path);
         std::error_code ec;
         if (fs::exists(fs::symlink_status(p, ec)))
             return Status::failure(kDatabaseExists, "Database already exists.");
-            // Claim the name atomically, so a file that appears meanwhile is never taken over.
+        if (!fs::is_directory(p.parent_path().empty() ? fs::path(".") : p.parent_path(), ec))
+            return notAValidPath(path);
+
+        // Built under a private name beside the target, then published in one step.
+        std::random_device rd;
+        const fs::path building =
+            platform::toPath(path + ".new-" + std::to_string(rd()) + std::to_string(rd()));
+        const std::string buildingName = platform::fromPath(building);
 #ifdef _WIN32
-        std::FILE* f = _wfopen(p.c_str(), L"wbx");
+        std::FILE* f = _wfopen(building.c_str(), L"wbx");
 #else
-        std::FILE* f = std::fopen(p.c_str(), "wbx");
+        std::FILE* f = std::fopen(building.c_str(), "wbx");
 #endif
-        if (!f) {
-            return errno == EEXIST ? Status::failure(kDatabaseExists, "Database already exists.")
-                                   : notAValidPath(path);
-        }
+        if (!f) return notAValidPath(path);
         std::fclose(f);
 
         sqlite3* db = nullptr;
-        int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+        int rc = sqlite3_open_v2(buildingName.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
         bool ok = rc == SQLITE_OK;
         if (ok) {
             configure(db);
@@ -505,12 +533,20 @@ class SqliteEngine : public Engine {
             ok = execRaw(db, setup.c_str());
         }
         std::string detail = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+        Status built = Status::success();
+        if (ok && initialise) {
+            SqliteDatabase content(db, buildingName);
+            db = nullptr;  // the wrapper closes it
+            built = initialise(content);
+        }
         sqlite3_close_v2(db);
         if (!ok) {
-            fs::remove(p, ec);
+            fs::remove(building, ec);
             return Status::failure(err::kEngine, "Could not create the database: " + detail);
         }
-        return Status::success();
+        const Status published = publish(building, p);
+        if (!published.ok()) return published;
+        return built;
     }
 
     std::unique_ptr<Database> openDatabase(const std::string& path, Status& status) override {

@@ -4,6 +4,7 @@
 // logic talks only to these interfaces, so another engine can be added beside SQLite.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -36,7 +37,7 @@ Status checkNewFieldName(const std::string& name, const std::vector<FieldInfo>& 
 
 // One open database file. Not thread-safe; one per handler run (or per viewer window).
 class Database {
-public:
+  public:
     virtual ~Database() = default;
 
     virtual Status createTable(const std::string& table, const std::vector<FieldInfo>& fields,
@@ -74,10 +75,13 @@ public:
 };
 
 class Engine {
-public:
+  public:
     virtual ~Engine() = default;
-    // Creates a new, empty database file; fails when anything exists at the path.
-    virtual Status createDatabase(const std::string& path) = 0;
+    // Creates a new database file; fails when anything exists at the path. `initialise`
+    // builds its content before the file appears at the path, so another program never
+    // finds a half-made database there.
+    virtual Status createDatabase(const std::string& path,
+                                  const std::function<Status(Database&)>& initialise = {}) = 0;
     // Opens an existing results database, shared and read-write. A file that is not a
     // results database fails and is left untouched.
     virtual std::unique_ptr<Database> openDatabase(const std::string& path, Status& status) = 0;

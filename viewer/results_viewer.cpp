@@ -4,6 +4,7 @@
 #include <QScreen>
 
 #include "platform/platform.h"
+#include "report/text.h"
 #include "viewer/form_view_r.h"
 
 namespace krv {
@@ -14,12 +15,6 @@ constexpr int kWidthSlots = 100;
 // A stored width this small or smaller (0 included) leaves the column at its automatic
 // width, so a column narrowed to nearly nothing comes back readable.
 constexpr int kSmallestGivenWidth = 100;
-
-std::string trimBlanks(const std::string& s) {
-    const auto first = s.find_first_not_of(' ');
-    if (first == std::string::npos) return {};
-    return s.substr(first, s.find_last_not_of(' ') - first + 1);
-}
 
 // To the right of the main window when it fits on that screen; the window manager's
 // choice otherwise.
@@ -37,7 +32,7 @@ void placeBeside(FormViewR& viewer, const QWidget* mainWindow) {
 
 void openResultsViewer(QPointer<FormViewR>& viewer, WindowState& state, Dialogs& dialogs,
                        QWidget* mainWindow) {
-    const std::string path = trimBlanks(state.apathText);
+    const std::string path(text::trim(state.apathText));
     if (platform::findNormalFile(path) != platform::Lookup::Found) {
         if (!state.blindFlag)
             dialogs.message("Invalid path or file name [ " + path + " ] ", kAppTitle);
