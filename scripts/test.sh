@@ -19,5 +19,6 @@ ctest --test-dir "$root/build" --output-on-failure -j"$jobs"
 cmake -S "$root" -B "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DKRV_SANITIZE=ON \
     -DKRV_BUILD_BENCH=OFF >/dev/null
 cmake --build "$root/build-asan" -j"$jobs"
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions="$root/tests/lsan.supp" \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir "$root/build-asan" --output-on-failure -j"$jobs"
