@@ -25,6 +25,7 @@ class TestFolder {
     }
     const std::filesystem::path& path() const { return path_; }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
 
   private:
     std::filesystem::path path_;
