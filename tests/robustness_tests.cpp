@@ -1,104 +1,76 @@
-// Years of results live in one file and the unattended runs happen while nobody watches:
-// killed runs and several runs at once must never cost or damage a stored record.
+// Years of results live in one file and the jobs run while nobody watches: killed runs,
+// several runs at once, a full or read-only disk and damaged input must never cost or
+// damage a stored record, nor crash or hang the program.
 
 #include <gtest/gtest.h>
 
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <chrono>
-#include <filesystem>
 #include <map>
 #include <random>
 #include <thread>
 
-#include "results_db/tests/db_test_support.h"
-#include "tests/support/test_folder.h"
+#include "report/parser.h"
+#include "report/tests/report_builder.h"
+#include "tests/support/job_folder.h"
+#include "tests/support/raw_db.h"
 
-namespace krv {
+namespace krv::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::RawDb;
-using testing::TestFolder;
-using testing::writeFile;
 
-std::string at(std::string line, std::size_t pos, const std::string& value) {
-    if (line.size() < pos - 1 + value.size()) line.resize(pos - 1 + value.size(), ' ');
-    line.replace(pos - 1, value.size(), value);
-    return line;
-}
-
-// A report whose identifier names the run, with a few isotopes; runs differ in which
-// isotopes they carry, so some of them add columns while being killed.
+// A report whose identifier names its run; runs carry different isotopes, so some add
+// columns while they are being killed.
 std::string reportFor(int run, int isotopes) {
-    std::string r = "ID: RUN-" + std::to_string(run) + "\r\nLT: 100\r\n\r\n";
-    for (int i = 0; i < isotopes; ++i) {
-        r += "ISO" + std::to_string(i) + "  Activity = 1\r\n";
-        r += at(at(at(at("", 1, "Energy"), 29, "Gross"), 47, "Net"), 57, "Activity") + "\r\n";
-        r += "------\r\n";
-        for (int j = 1; j <= 3; ++j) {
-            r += at(at(at(at("", 1, "  " + std::to_string(100 * j + i)), 29,
-                          std::to_string(1000 + run)),
-                       47, std::to_string(run + 1)),
-                    57, "1.5") +
-                 "\r\n";
-        }
-        r += "\r\n";
-    }
-    return r;
+    Lines lines{"ID: RUN-" + std::to_string(run), "LT: 100", ""};
+    for (int i = 0; i < isotopes; ++i)
+        append(lines, block("ISO" + std::to_string(i),
+                            {row("  " + std::to_string(100 + i), std::to_string(1000 + run),
+                                 std::to_string(run + 1), "1.5")}));
+    return join(lines);
 }
 
-class Robustness : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        exe = folder / "krvarchiver";
-        fs::copy_file(KRV_EXE, exe);
-        report = (folder / "RESULTS.TXT").string();
-        database = (folder / "Results.mdb").string();
-        std::string rec = database;
-        rec.resize(72, ' ');
-        std::string rep = report;
-        rep.resize(72, ' ');
-        writeFile(folder / "ARC&FILE.DAT", rec + rep);
+// A small file system of its own, to fill up or to make read-only.
+class SmallMount {
+  public:
+    SmallMount(const fs::path& at, const char* size) : at_(QString::fromStdString(at.string())) {
+        fs::create_directories(at);
+        mounted_ =
+            tool("mount", {"-t", "tmpfs", "-o", QStringLiteral("size=%1").arg(size), "tmpfs", at_});
     }
-
-    void start(QProcess& p, const char* word) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(QStringLiteral("DISPLAY"));
-        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        p.setProcessEnvironment(env);
-        p.start(QString::fromStdString(exe.string()), {QString::fromLatin1(word)});
-        ASSERT_TRUE(p.waitForStarted(10000));
+    ~SmallMount() {
+        if (mounted_) tool("umount", {at_});
     }
+    bool mounted() const { return mounted_; }
+    bool makeReadOnly() { return tool("mount", {"-o", "remount,ro", at_}); }
 
-    TestFolder folder;
-    fs::path exe;
-    std::string report, database;
+  private:
+    static bool tool(const char* program, const QStringList& args) {
+        QProcess p;
+        p.start(QString::fromLatin1(program), args);
+        return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit &&
+               p.exitCode() == 0;
+    }
+    QString at_;
+    bool mounted_ = false;
 };
 
-TEST_F(Robustness, KilledAppendsLeaveWholeRecordsOrNone) {
-    writeFile(report, reportFor(0, 2));
-    {
-        QProcess first;
-        start(first, "NET");
-        ASSERT_TRUE(first.waitForFinished(60000));
-        ASSERT_EQ(first.exitCode(), 0);
-    }
+TEST(Robustness, KilledAppendsLeaveWholeRecordsOrNone) {
+    JobFolder job;
+    job.writeReport(reportFor(0, 2));
+    const auto began = std::chrono::steady_clock::now();
+    ASSERT_EQ(job.run({"NET"}).exitCode, 0);
+    const auto runTime = std::chrono::steady_clock::now() - began;
+
     std::mt19937 rng(20261205);
-    std::map<int, bool> finished;  // run -> exited normally with success
+    std::uniform_int_distribution<long> delay(
+        0, 2 * std::chrono::duration_cast<std::chrono::microseconds>(runTime).count());
+    std::map<int, bool> finished;
     int kills = 0;
-    const auto runStart = std::chrono::steady_clock::now();
-    QProcess probe;
-    start(probe, "NET");
-    probe.waitForFinished(60000);
-    const auto runTime = std::chrono::duration_cast<std::chrono::microseconds>(
-        std::chrono::steady_clock::now() - runStart);
-    finished[0] = true;  // the probe appended RUN-0 a second time; counted below
     for (int run = 1; kills < 200; ++run) {
-        writeFile(report, reportFor(run, 1 + run % 6));
+        job.writeReport(reportFor(run, 1 + run % 6));
         QProcess p;
-        start(p, "NET");
-        std::uniform_int_distribution<long> delay(0, 2 * runTime.count());
+        job.start(p, {"NET"});
         std::this_thread::sleep_for(std::chrono::microseconds(delay(rng)));
         if (p.state() != QProcess::NotRunning) {
             p.kill();
@@ -108,58 +80,105 @@ TEST_F(Robustness, KilledAppendsLeaveWholeRecordsOrNone) {
         finished[run] = p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
     }
 
-    RawDb db(database);
+    RawDb db(job.database);
     EXPECT_EQ(db.scalar("PRAGMA integrity_check"), "ok");
     std::map<int, int> seen;
-    for (const auto& row : db.query("SELECT \"ID Text\" FROM SamData")) {
-        ASSERT_TRUE(row[0]);
+    for (const auto& row : db.query("SELECT \"ID Text\" FROM SamData"))
         ++seen[std::stoi(row[0]->substr(5))];
-    }
-    EXPECT_EQ(seen[0], 2);
-    for (const auto& [run, ok] : finished) {
-        if (run == 0) continue;
-        if (ok) {
-            EXPECT_EQ(seen[run], 1) << "run " << run;
-        } else {
-            EXPECT_LE(seen[run], 1) << "run " << run;
-        }
-    }
-    // Every stored record is whole: each of its isotopes' lines has its value.
+    for (const auto& [run, ok] : finished)  // a killed run may have committed just before
+        EXPECT_TRUE(ok ? seen[run] == 1 : seen[run] <= 1) << "run " << run << ": " << seen[run];
+    // A stored record is whole: every isotope of its report has its value.
     for (const auto& [run, count] : seen) {
         if (run == 0 || count == 0) continue;
-        const int isotopes = 1 + run % 6;
-        for (int i = 0; i < isotopes; ++i) {
-            const std::string col = "ISO" + std::to_string(i) + "@NET3";
-            EXPECT_EQ(
-                db.scalar("SELECT \"" + col + "\" FROM SamData WHERE \"ID Text\" LIKE ' RUN-" +
-                          std::to_string(run) + " %'"),
-                std::to_string(run + 1))
-                << col << " of run " << run;
-        }
+        const std::string where =
+            " FROM SamData WHERE \"ID Text\" LIKE ' RUN-" + std::to_string(run) + " %'";
+        for (int i = 0; i < 1 + run % 6; ++i)
+            EXPECT_EQ(db.scalar("SELECT \"ISO" + std::to_string(i) + "@NET1\"" + where),
+                      std::to_string(run + 1))
+                << run;
     }
 }
 
-TEST_F(Robustness, SimultaneousAppendsEachGetTheirOwnRecordNumber) {
-    writeFile(report, reportFor(1, 4));
-    constexpr int kWriters = 8;
-    for (int round = 0; round < 3; ++round) {
-        std::vector<std::unique_ptr<QProcess>> ps;
-        for (int k = 0; k < kWriters; ++k) {
-            ps.push_back(std::make_unique<QProcess>());
-            start(*ps.back(), k % 2 ? "NET" : "GROSS");
-        }
-        for (auto& p : ps) {
+TEST(Robustness, SimultaneousAppendsEachGetTheirOwnRecordNumber) {
+    // The first round starts on a missing database: every job tries to create it.
+    JobFolder job;
+    job.writeReport(reportFor(1, 4));
+    constexpr int kWriters = 8, kRounds = 3;
+    for (int round = 0; round < kRounds; ++round) {
+        std::vector<std::unique_ptr<QProcess>> jobs;
+        for (int k = 0; k < kWriters; ++k)
+            job.start(*jobs.emplace_back(std::make_unique<QProcess>()), {k % 2 ? "NET" : "GROSS"});
+        for (auto& p : jobs) {
             ASSERT_TRUE(p->waitForFinished(120000));
             EXPECT_EQ(p->exitCode(), 0) << p->readAllStandardError().toStdString();
         }
     }
-    RawDb db(database);
-    EXPECT_EQ(db.scalar("SELECT count(*) FROM SamData"), std::to_string(3 * kWriters));
-    EXPECT_EQ(db.scalar("SELECT count(DISTINCT \"idxRec#\") FROM SamData"),
-              std::to_string(3 * kWriters));
-    EXPECT_EQ(db.scalar("SELECT max(\"idxRec#\") FROM SamData"), std::to_string(3 * kWriters));
+    RawDb db(job.database);
+    EXPECT_EQ(db.scalar("SELECT count(*) || ' ' || count(DISTINCT \"idxRec#\") || ' ' || "
+                        "max(\"idxRec#\") FROM SamData"),
+              "24 24 24");
     EXPECT_EQ(db.scalar("PRAGMA integrity_check"), "ok");
 }
 
+TEST(Robustness, FullDiskLosesNothingAndReadOnlyDiskChangesNothing) {
+    JobFolder job;
+    SmallMount disk(job / "disk", "160k"), readOnly(job / "ro", "1m");
+    if (!disk.mounted() || !readOnly.mounted())
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
+    job.writeReport(reportFor(1, 3));
+    job.usePaths(job.file("disk/Results.mdb"), job.reportPath);
+    ASSERT_EQ(job.run({"NET"}).exitCode, 0);
+    {
+        std::ofstream filler(job / "disk" / "filler", std::ios::binary);
+        const std::string block(4096, 'x');
+        while (filler.write(block.data(), block.size()) && filler.flush()) {
+        }
+    }
+    job.writeReport(reportFor(2, 60));  // new columns and a record that cannot fit
+    EXPECT_EQ(job.run({"GROSS"}).exitCode, 1);
+    EXPECT_EQ(RawDb(job.database).scalar("SELECT \"ISO2@NET1\" FROM SamData WHERE \"idxRec#\" = 1"),
+              "2");
+    EXPECT_EQ(RawDb(job.database).scalar("PRAGMA integrity_check"), "ok");
+    fs::remove(job / "disk" / "filler");
+    EXPECT_EQ(job.run({"GROSS"}).exitCode, 0);
+    EXPECT_EQ(RawDb(job.database).scalar("SELECT count(*) FROM SamData"), "2");
+
+    job.usePaths(job.file("ro/Results.mdb"), job.reportPath);
+    ASSERT_EQ(job.run({"NET"}).exitCode, 0);
+    ASSERT_TRUE(readOnly.makeReadOnly());
+    const std::string before = readFile(job.database);
+    EXPECT_EQ(job.run({"NET"}).exitCode, 1);
+    EXPECT_EQ(job.run({"RESET"}).exitCode, 1);
+    EXPECT_EQ(readFile(job.database), before);
+}
+
+TEST(Robustness, DamagedDatabaseOrFolderEndsWithAStatus) {
+    JobFolder job;
+    fs::create_directory(job / "db-folder");
+    job.usePaths(job.file("db-folder"), job.reportPath);
+    job.writeReport(reportFor(1, 40));
+    EXPECT_EQ(job.run({"NET"}).exitCode, 1);
+    EXPECT_TRUE(fs::is_directory(job / "db-folder"));
+
+    job.usePaths(job.file("Results.mdb"), job.reportPath);
+    for (const char* word : {"NET", "GROSS", "BKG"}) ASSERT_EQ(job.run({word}).exitCode, 0);
+    fs::resize_file(job.database, fs::file_size(job.database) / 3);
+    EXPECT_GE(job.run({"NET"}).exitCode, 0) << "crashed or hung on a truncated database";
+}
+
+TEST(Robustness, HugeReportIsReadThroughFixedBuffers) {
+    TestFolder folder;
+    {
+        std::ofstream out(folder / "BIG.TXT", std::ios::binary);
+        const std::string unit = reportFor(1, 25);
+        for (std::size_t written = 0; written < (200u << 20); written += unit.size()) out << unit;
+    }
+    AnalysisReport r;
+    r.beginRead();
+    parseReportFile(folder.file("BIG.TXT"), r);
+    EXPECT_EQ(r.isotopeCount, kMaxIsotopes);
+    for (int i = 1; i <= r.isotopeCount; ++i) EXPECT_EQ(r.lineCount[i], 1);
+}
+
 }  // namespace
-}  // namespace krv
+}  // namespace krv::testing
