@@ -3,13 +3,10 @@
 // Builds report text with every value at the character position the analysis program
 // writes it to, so a test reads like the report it stands for.
 
-#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
-
-#include "report/parser.h"
 
 namespace krv::testing {
 
@@ -30,32 +27,27 @@ inline std::string join(const Lines& lines, std::string_view eol = "\r\n") {
 
 inline void append(Lines& to, const Lines& more) { to.insert(to.end(), more.begin(), more.end()); }
 
-// First layout: gross at 29, net at 47, activity under the heading's "Activity" (61).
+using Cell = std::string_view;
+
+// First layout: gross at 29, net at 47, activity under the heading's "Activity" (61). The
+// filler columns beside the values catch a cut that reaches too far.
 inline const std::string kHeading =
     cols({{1, "Energy"}, {29, "Gross Counts"}, {47, "Net Counts"}, {61, "Activity"}});
 inline const std::string kUnits = cols({{3, "keV"}, {29, "(counts)"}, {47, "(counts)"}});
-inline std::string row(std::string_view energy, std::string_view gross, std::string_view net,
-                       std::string_view activity) {
-    return cols({{1, energy},
-                 {11, "99.85"},
-                 {18, "2.10E-03"},
-                 {29, gross},
-                 {47, net},
-                 {61, activity},
-                 {74, "5.2"}});
+// row(energy, gross, net, activity); row2 likewise for the second layout.
+inline std::string row(Cell e, Cell g, Cell n, Cell a) {
+    return cols({{1, e}, {11, "99.85  2.10E-03"}, {29, g}, {47, n}, {61, a}, {74, "5.2"}});
 }
 
 // Second layout, chosen by "Corr. Coeff." on an isotope line: gross at 24, net at 42.
 inline const std::string kHeading2 =
     cols({{1, "Energy"}, {12, "Corr."}, {24, "Gross"}, {42, "Net"}, {55, "Activity"}});
-inline std::string row2(std::string_view energy, std::string_view gross, std::string_view net,
-                        std::string_view activity) {
-    return cols({{1, energy}, {12, "0.982"}, {24, gross}, {42, net}, {55, activity}});
+inline std::string row2(Cell e, Cell g, Cell n, Cell a) {
+    return cols({{1, e}, {12, "0.982"}, {24, g}, {42, n}, {55, a}});
 }
 
 inline std::string isotopeLine(std::string_view name, bool corrCoeff = false) {
-    return cols({{1, name}, {12, "Activity =  1.234E+01 Bq/kg"}}) +
-           (corrCoeff ? "  Corr. Coeff. 0.98" : "");
+    return cols({{1, name}, {12, "Activity = 12.3 Bq/kg"}}) + (corrCoeff ? " Corr. Coeff." : "");
 }
 
 // One isotope block, closed by its empty line.
@@ -64,18 +56,6 @@ inline Lines block(std::string_view name, const Lines& rows, bool second = false
     append(b, rows);
     b.push_back("");
     return b;
-}
-
-inline AnalysisReport readText(std::string_view text) {
-    AnalysisReport r;
-    r.beginRead();
-    parseReportText(text, r);
-    return r;
-}
-
-inline std::string padded(std::string s, std::size_t width) {
-    s.resize(width, ' ');
-    return s;
 }
 
 }  // namespace krv::testing
