@@ -5,11 +5,8 @@
 #include "tests/support/recording_dialogs.h"
 #include "tests/support/test_folder.h"
 
-namespace krv {
+namespace krv::testing {
 namespace {
-
-using testing::RecordingDialogs;
-using testing::TestFolder;
 
 struct RecordingLauncher : ProgramLauncher {
     bool startDetached(const std::string& program, const std::vector<std::string>& args) override {
@@ -19,62 +16,42 @@ struct RecordingLauncher : ProgramLauncher {
     std::vector<EditorCommand> started;
 };
 
-class ViewReport : public ::testing::Test {
-  protected:
+TEST(ViewReport, OpensNormalFilesInTheEditorAndNamesAnythingElse) {
     TestFolder folder;
     WindowState state;
     RecordingDialogs dialogs;
     RecordingLauncher launcher;
-
-    void view(const std::string& rpath) {
-        state.rpathText = rpath;
+    const auto view = [&](const std::string& typed) {
+        state.rpathText = typed;
         viewReport(state, dialogs, launcher);
-    }
-};
+    };
+    writeFile(folder / "my results.txt", "ID: x\r\n");
+    writeFile(folder / ".hidden.txt", "x");
 
-TEST_F(ViewReport, ExistingFileOpensInEditorWithPathAsTyped) {
-    const auto report = folder / "my results.txt";
-    testing::writeFile(report, "ID: x\r\n");
-    const std::string typed = "  " + report.string() + " ";
+    // Blanks pass the existence test and reach the editor as typed, as one argument.
+    const std::string typed = "  " + folder.file("my results.txt") + " ";
     view(typed);
     ASSERT_EQ(launcher.started.size(), 1u);
-    EXPECT_TRUE(dialogs.shown.empty());
-    const EditorCommand expected = editorCommandFor(typed);
-    EXPECT_EQ(launcher.started[0].program, expected.program);
-    // One argument, blanks and all: no shell ever splits or interprets it.
-    ASSERT_EQ(launcher.started[0].args, std::vector<std::string>{typed});
-    EXPECT_EQ(expected.commandLine(), expected.program + " " + typed);
-}
+    EXPECT_EQ(launcher.started[0].program, editorCommandFor(typed).program);
+    EXPECT_EQ(launcher.started[0].args, std::vector<std::string>{typed});
+    EXPECT_EQ(editorCommandFor(typed).commandLine(), editorCommandFor(typed).program + " " + typed);
+    view(folder.file("my res*.t?t"));
+    EXPECT_EQ(launcher.started.size(), 2u);
 
-TEST_F(ViewReport, MissingFolderOrHiddenFileGivesMessage) {
-    testing::writeFile(folder / ".hidden.txt", "x");
-    const std::string cases[] = {(folder / "none.txt").string(), folder.path().string(),
-                                 (folder / ".hidden.txt").string(), ""};
-    for (const auto& path : cases) {
+    for (const std::string& path : {folder.file("none.txt"), folder.path().string(),
+                                   folder.file(".hidden.txt"), folder.file("no*.txt")}) {
         dialogs.shown.clear();
         view(path + " ");
         ASSERT_EQ(dialogs.shown.size(), 1u) << path;
         EXPECT_EQ(dialogs.shown[0].text, "Invalid path or file name [ " + path + "  ]");
         EXPECT_EQ(dialogs.shown[0].title, "KrvArchiver");
     }
-    EXPECT_TRUE(launcher.started.empty());
-}
-
-TEST_F(ViewReport, WildcardPassesWhenANormalFileMatches) {
-    testing::writeFile(folder / "RESULTS.TXT", "x");
-    view((folder / "RES*.T?T").string());
-    EXPECT_EQ(launcher.started.size(), 1u);
-    view((folder / "NOPE*.TXT").string());
-    EXPECT_EQ(launcher.started.size(), 1u);
-    EXPECT_EQ(dialogs.shown.size(), 1u);
-}
-
-TEST_F(ViewReport, BlindFlagSuppressesMessage) {
     state.blindFlag = true;
-    view((folder / "none.txt").string());
+    dialogs.shown.clear();
+    view(folder.file("none.txt"));
     EXPECT_TRUE(dialogs.shown.empty());
-    EXPECT_TRUE(launcher.started.empty());
+    EXPECT_EQ(launcher.started.size(), 2u);
 }
 
 }  // namespace
-}  // namespace krv
+}  // namespace krv::testing
