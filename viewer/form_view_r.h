@@ -37,11 +37,6 @@ class FormViewR : public QWidget {
     QTableView* grid() const { return grid_; }
     ResultsModel* model() const { return model_; }
 
-    int twipsToPixelsX(double twips) const;
-    int twipsToPixelsY(double twips) const;
-    double pixelsToTwipsX(int pixels) const;
-    double pixelsToTwipsY(int pixels) const;
-
   protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -50,6 +45,10 @@ class FormViewR : public QWidget {
     void closeEvent(QCloseEvent* event) override;
 
   private:
+    int twipsToPixelsX(double twips) const;
+    int twipsToPixelsY(double twips) const;
+    double pixelsToTwipsX(int pixels) const;
+    double pixelsToTwipsY(int pixels) const;
     void buildDesign();
     void load();
     void layoutGrid();

@@ -42,7 +42,6 @@ class ResultsModel : public QAbstractTableModel {
     const std::vector<db::FieldInfo>& fields() const { return fields_; }
     std::size_t recordCount() const { return ids_.size(); }
     std::size_t cachedPages() const { return pages_.size(); }
-    std::size_t maxCachedPages() const { return maxPages_; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
