@@ -27,7 +27,7 @@ inline std::string join(const Lines& lines, std::string_view eol = "\r\n") {
 
 inline void append(Lines& to, const Lines& more) { to.insert(to.end(), more.begin(), more.end()); }
 
-using Cell = std::string_view;
+using Field = std::string_view;
 
 // First layout: gross at 29, net at 47, activity under the heading's "Activity" (61). The
 // filler columns beside the values catch a cut that reaches too far.
@@ -35,14 +35,14 @@ inline const std::string kHeading =
     cols({{1, "Energy"}, {29, "Gross Counts"}, {47, "Net Counts"}, {61, "Activity"}});
 inline const std::string kUnits = cols({{3, "keV"}, {29, "(counts)"}, {47, "(counts)"}});
 // row(energy, gross, net, activity); row2 likewise for the second layout.
-inline std::string row(Cell e, Cell g, Cell n, Cell a) {
+inline std::string row(Field e, Field g, Field n, Field a) {
     return cols({{1, e}, {11, "99.85  2.10E-03"}, {29, g}, {47, n}, {61, a}, {74, "5.2"}});
 }
 
 // Second layout, chosen by "Corr. Coeff." on an isotope line: gross at 24, net at 42.
 inline const std::string kHeading2 =
     cols({{1, "Energy"}, {12, "Corr."}, {24, "Gross"}, {42, "Net"}, {55, "Activity"}});
-inline std::string row2(Cell e, Cell g, Cell n, Cell a) {
+inline std::string row2(Field e, Field g, Field n, Field a) {
     return cols({{1, e}, {12, "0.982"}, {24, g}, {42, n}, {55, a}});
 }
 
