@@ -104,7 +104,6 @@ class Databases {
         sqlite3_finalize(insert);
         sqlite3_exec(raw, "COMMIT;", nullptr, nullptr, nullptr);
         sqlite3_close(raw);
-        ::sync();  // the build's writes must not be flushed by the first timed commit
         paths_[records] = path;
         return path;
     }
