@@ -51,6 +51,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QApplication::setApplicationName(QString::fromLatin1(krv::kAppTitle));
+    // The viewer belongs to the main window yet may outlive it on screen; the main
+    // window decides when the program ends.
+    QApplication::setQuitOnLastWindowClosed(false);
     QtLauncher launcher;
     krv::QtDialogs dialogs;
     krv::ParseIt window(state, files, *engine, dialogs, launcher);

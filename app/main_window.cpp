@@ -225,6 +225,13 @@ void ParseIt::closeFormClicked() {
 void ParseIt::closeEvent(QCloseEvent* event) {
     unloadSave();
     event->accept();
+    // A viewer still open keeps the program going until the user is done with it; the
+    // widths it stores on closing then stay in memory only.
+    if (viewer_ && viewer_->isVisible()) {
+        connect(viewer_.data(), &QObject::destroyed, this, [this] { endProgram_(); });
+    } else {
+        endProgram_();
+    }
 }
 
 }  // namespace krv

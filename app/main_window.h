@@ -32,7 +32,7 @@ class ParseIt : public QWidget {
             ProgramLauncher& launcher);
     ~ParseIt() override;
 
-    // What the Exit button does after saving; ends the program at once by default.
+    // Ends the program: at once after Exit, or when the last of the two windows closes.
     void setEndProgram(std::function<void()> end) { endProgram_ = std::move(end); }
 
     void readKrvFileClicked();

@@ -165,18 +165,23 @@ TEST_F(MainWindow, ExitSavesOnceWithTheWidthsHeldBeforeAnOpenViewer) {
     EXPECT_EQ(restarted().apathText, folder.file("Results.mdb"));
 }
 
-TEST_F(MainWindow, CloseBoxSavesWidthsOfAViewerClosedFirstButNotTheMode) {
+TEST_F(MainWindow, CloseBoxSavesAtOnceAndTheProgramEndsWithTheLastWindow) {
     FormViewR* viewer = openViewerOnFreshDatabase();
     ASSERT_NE(viewer, nullptr);
-    viewer->grid()->horizontalHeader()->resizeSection(2, 300);
-    viewer->close();
-    EXPECT_GT(state.columnWidth[2], 100);
     child<QRadioButton>("Option1(4)")->click();
     EXPECT_EQ(state.appendMode, 3);
     window->close();
-    EXPECT_EQ(ends, 0);
-    EXPECT_EQ(restarted().columnWidth[2], state.columnWidth[2]);
+    EXPECT_EQ(ends, 0);  // the viewer is still open and usable
+    EXPECT_TRUE(viewer->isVisible());
+    EXPECT_EQ(restarted().apathText, folder.file("Results.mdb"));
     EXPECT_EQ(restarted().appendMode, 0);
+
+    viewer->grid()->horizontalHeader()->resizeSection(2, 300);
+    viewer->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(ends, 1);
+    EXPECT_GT(state.columnWidth[2], 100);      // the viewer stored its widths in memory,
+    EXPECT_EQ(restarted().columnWidth[2], 0);  // too late for the file
 }
 
 }  // namespace

@@ -39,7 +39,7 @@ TEST(ViewReport, OpensNormalFilesInTheEditorAndNamesAnythingElse) {
     EXPECT_EQ(launcher.started.size(), 2u);
 
     for (const std::string& path : {folder.file("none.txt"), folder.path().string(),
-                                   folder.file(".hidden.txt"), folder.file("no*.txt")}) {
+                                    folder.file(".hidden.txt"), folder.file("no*.txt")}) {
         dialogs.shown.clear();
         view(path + " ");
         ASSERT_EQ(dialogs.shown.size(), 1u) << path;
