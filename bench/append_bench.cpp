@@ -44,6 +44,15 @@ void fillReport(AnalysisReport& r) {
     }
 }
 
+// The window state of a net-counts append of the benchmark report into `path`.
+WindowState netAppendOf(const std::string& path) {
+    WindowState state;
+    state.apathText = path;
+    state.appendMode = 1;
+    fillReport(state.report);
+    return state;
+}
+
 // Databases built once per run: the table with its 100 isotope columns and the given
 // number of records, each carrying ten isotope values as a real report would.
 class Databases {
@@ -63,10 +72,7 @@ class Databases {
         auto it = paths_.find(records);
         if (it != paths_.end()) return it->second;
         const std::string path = (folder_ / ("r" + std::to_string(records) + ".db")).string();
-        WindowState state;
-        state.apathText = path;
-        state.appendMode = 1;
-        fillReport(state.report);
+        WindowState state = netAppendOf(path);
         SilentDialogs dialogs;
         auto engine = db::makeSqliteEngine();
         appendIt(state, dialogs, *engine, '.');  // creates the file and the columns
@@ -121,10 +127,7 @@ Databases& databases() {
 void BM_Append(benchmark::State& bench) {
     const int records = static_cast<int>(bench.range(0));
     const std::string path = databases().withRecords(records);
-    WindowState state;
-    state.apathText = path;
-    state.appendMode = 1;
-    fillReport(state.report);
+    WindowState state = netAppendOf(path);
     SilentDialogs dialogs;
     auto engine = db::makeSqliteEngine();
     for (auto _ : bench) {

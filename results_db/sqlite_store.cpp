@@ -64,25 +64,18 @@ Status tableNotFound(const std::string& table) {
                                                     "is spelled correctly.");
 }
 
-std::string quoteIdentifier(const std::string& identifier) {
-    std::string q = "\"";
-    for (char c : identifier) {
-        if (c == '"') q += '"';
-        q += c;
-    }
-    q += '"';
-    return q;
-}
-
-std::string quoteLiteral(const std::string& text) {
-    std::string q = "'";
+// Wraps text in `quote`, doubling any inside, so no name or value can end it early.
+std::string quoted(const std::string& text, char quote) {
+    std::string q(1, quote);
     for (char c : text) {
-        if (c == '\'') q += '\'';
+        if (c == quote) q += quote;
         q += c;
     }
-    q += '\'';
+    q += quote;
     return q;
 }
+std::string quoteIdentifier(const std::string& identifier) { return quoted(identifier, '"'); }
+std::string quoteLiteral(const std::string& text) { return quoted(text, '\''); }
 
 std::string declaredType(const FieldInfo& f) {
     return f.type == FieldType::Int16 ? "SMALLINT" : "VARCHAR(" + std::to_string(f.size) + ")";
