@@ -1,11 +1,15 @@
 #include "platform/platform.h"
 
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <system_error>
 
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace krv::platform {
@@ -126,6 +130,14 @@ Lookup findNormalFile(const std::string& pattern) {
         if (wildcardMatch(namePattern, name) && isNormalFile(it->path())) return Lookup::Found;
     }
     return Lookup::NotFound;
+}
+
+bool stderrIsTerminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(STDERR_FILENO) != 0;
+#endif
 }
 
 char systemDecimalSeparator() {

@@ -28,6 +28,9 @@ enum class Lookup { Found, NotFound, Failed };
 // a name ending in a separator matches any normal file in that folder.
 Lookup findNormalFile(const std::string& pattern);
 
+// Whether standard error goes to a terminal a person watches (progress lines go there).
+bool stderrIsTerminal();
+
 // The decimal separator of the user's number settings.
 char systemDecimalSeparator();
 

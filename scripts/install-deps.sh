@@ -2,7 +2,15 @@
 # Installs what building, running and testing KrvArchiver needs on Debian 12 (as root).
 set -euo pipefail
 packages=(cmake g++ clang libclang-rt-14-dev qt6-base-dev libgl-dev libsqlite3-dev sqlite3
-          libgtest-dev libbenchmark-dev xvfb xauth imagemagick)
+          libgtest-dev libbenchmark-dev xvfb xauth imagemagick
+          # server store, exports, legacy import, quality-control charts
+          postgresql libpq-dev libxlsxwriter-dev mdbtools-dev mdbtools qt6-charts-dev
+          # readers the tests check our outputs with, and the fault-injection sweep
+          python3 python3-openpyxl strace
+          # the Windows build of the unattended jobs, and its tests
+          g++-mingw-w64-x86-64-posix googletest wine64 npm
+          # the Debian package and its checks
+          dpkg-dev fakeroot file lintian desktop-file-utils)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
