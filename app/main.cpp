@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     krv::WindowState state;
     const krv::SettingsFiles files = krv::SettingsFiles::in(krv::platform::programFolder());
     krv::startUp(state, files);
-    const auto engine = krv::db::makeSqliteEngine();
+    const auto engine = krv::db::makeEngine();
 
     const krv::CommandJob job = krv::parseCommandWords(commandLine);
     if (job.kind != krv::CommandJob::None) {

@@ -598,4 +598,6 @@ class SqliteEngine : public Engine {
 
 std::unique_ptr<Engine> makeSqliteEngine() { return std::make_unique<SqliteEngine>(); }
 
+std::unique_ptr<Engine> makeEngine() { return makeSqliteEngine(); }
+
 }  // namespace krv::db

@@ -87,7 +87,11 @@ class Engine {
     virtual std::unique_ptr<Database> openDatabase(const std::string& path, Status& status) = 0;
 };
 
-// The engine the program uses: SQLite 3.
+// The SQLite 3 engine: a results database in one file.
 std::unique_ptr<Engine> makeSqliteEngine();
+
+// The engine for whatever the user typed as the database path. Every tool and window
+// opens stores through this one, so a new kind of store needs no change there.
+std::unique_ptr<Engine> makeEngine();
 
 }  // namespace krv::db

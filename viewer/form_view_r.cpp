@@ -66,7 +66,7 @@ FormViewR::FormViewR(WindowState& state, Dialogs& dialogs, QWidget* mainWindow)
     : QWidget(mainWindow, Qt::Window),
       state_(state),
       dialogs_(dialogs),
-      engine_(db::makeSqliteEngine()) {
+      engine_(db::makeEngine()) {
     setObjectName("formViewR");
     setWindowTitle("Edit Results.MDB");
     setAttribute(Qt::WA_DeleteOnClose);
