@@ -7,6 +7,7 @@
 #include "app/main_window.h"
 #include "app/qt_dialogs.h"
 #include "app/session.h"
+#include "app/settings_folder.h"
 #include "platform/platform.h"
 
 namespace {
@@ -27,12 +28,16 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) commandLine += (i > 1 ? " " : "") + std::string(argv[i]);
 
     krv::WindowState state;
-    const krv::SettingsFiles files = krv::SettingsFiles::in(krv::platform::programFolder());
+    const krv::SettingsLocation settings = krv::locateSettings(krv::platform::programFolder());
+    const krv::SettingsFiles& files = settings.files;
     krv::startUp(state, files);
     const auto engine = krv::db::makeEngine();
 
     const krv::CommandJob job = krv::parseCommandWords(commandLine);
     if (job.kind != krv::CommandJob::None) {
+        // Said on standard error only: a job must never wait on a box nobody answers.
+        if (!settings.problem.empty())
+            std::fprintf(stderr, "krvarchiver: %s\n", settings.problem.c_str());
         krv::JobDialogs dialogs(argc, argv);
         const krv::JobOutcome outcome = krv::runCommandJob(job, state, dialogs, *engine);
         if (!outcome.ok) {
@@ -56,6 +61,7 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     QtLauncher launcher;
     krv::QtDialogs dialogs;
+    if (!settings.problem.empty()) dialogs.message(settings.problem, krv::kAppTitle);
     krv::ParseIt window(state, files, *engine, dialogs, launcher);
     window.show();
     return app.exec();

@@ -73,6 +73,7 @@ std::string encodeSavedPaths(const std::string& dbPathUtf8, const std::string& r
 }
 
 void restorePaths(const SettingsFiles& files, WindowState& state) {
+    if (!files.inUse()) return;
     const auto length = lengthCreatingIfMissing(files.settingsFile);
     if (!length || *length != kSettingsRecordSize) return;
     std::ifstream in(files.settingsFile, std::ios::binary);
@@ -98,6 +99,7 @@ void readWidthsText(std::string_view text, std::array<std::int16_t, 101>& widths
 }
 
 void restoreWidths(const SettingsFiles& files, WindowState& state) {
+    if (!files.inUse()) return;
     const auto length = lengthCreatingIfMissing(files.widthsFile);
     if (!length || *length == 0) return;
     std::ifstream in(files.widthsFile, std::ios::binary);
@@ -109,6 +111,7 @@ void restoreWidths(const SettingsFiles& files, WindowState& state) {
 }
 
 void saveSettings(const SettingsFiles& files, const WindowState& state) {
+    if (!files.inUse()) return;
     const std::string record = encodeSavedPaths(std::string(text::trim(state.apathText)),
                                                 std::string(text::trim(state.rpathText)));
     // Each step may fail (read-only folder, file in use); what succeeded stays on disk.

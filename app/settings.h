@@ -24,6 +24,9 @@ struct SettingsFiles {
     static SettingsFiles in(const std::filesystem::path& folder) {
         return {folder / kSettingsFileName, folder / kWidthsFileName};
     }
+    // No usable folder: nothing is read, created or saved, and the defaults stay.
+    static SettingsFiles none() { return {}; }
+    bool inUse() const { return !settingsFile.empty(); }
 };
 
 // The 144-byte record: database path then report path, each Windows-1252 blank-padded.

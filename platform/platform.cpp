@@ -9,6 +9,9 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -36,6 +39,44 @@ fs::path programFolder() {
     const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
     if (!ec) return exe.parent_path();
     return fs::current_path(ec);
+#endif
+}
+
+std::string homeFolder() {
+#ifdef _WIN32
+    const wchar_t* profile = _wgetenv(L"USERPROFILE");
+    return profile && *profile ? fromPath(fs::path(profile)) : std::string();
+#else
+    const char* home = std::getenv("HOME");
+    if (home && *home) return home;
+    const passwd* account = getpwuid(geteuid());
+    return account && account->pw_dir ? std::string(account->pw_dir) : std::string();
+#endif
+}
+
+bool runsAsSuperuser() {
+#ifdef _WIN32
+    return false;
+#else
+    return geteuid() == 0;
+#endif
+}
+
+bool ownedByCurrentUser(const fs::path& p) {
+#ifdef _WIN32
+    std::error_code ec;
+    return fs::exists(p, ec);
+#else
+    struct stat st {};
+    return stat(p.c_str(), &st) == 0 && st.st_uid == geteuid();
+#endif
+}
+
+bool writableByCurrentUser(const fs::path& p) {
+#ifdef _WIN32
+    return _waccess(p.c_str(), 2) == 0;
+#else
+    return faccessat(AT_FDCWD, p.c_str(), W_OK, AT_EACCESS) == 0;
 #endif
 }
 

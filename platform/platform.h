@@ -15,6 +15,20 @@ std::string fromPath(const std::filesystem::path& p);
 // Folder of the running executable (the settings files live there).
 std::filesystem::path programFolder();
 
+// The home folder of the user the program runs as: $HOME, else the account's entry
+// (%USERPROFILE% on Windows). Empty when nothing names one.
+std::string homeFolder();
+
+// Whether the program runs with the administrator's rights, which ignore a folder's owner.
+bool runsAsSuperuser();
+
+// Whether p exists and belongs to the user the program runs as (any existing p on Windows).
+bool ownedByCurrentUser(const std::filesystem::path& p);
+
+// Whether the user the program runs as may write into p; a read-only file system says no
+// even to the administrator.
+bool writableByCurrentUser(const std::filesystem::path& p);
+
 // Whether a window can be shown at all (a job run from a scheduler may have no display).
 bool displayAvailable();
 

@@ -1,0 +1,48 @@
+#pragma once
+
+// Which folder holds the two settings files. A program copied into a folder keeps them
+// beside itself; an installed one sits in a folder its users must not write to (and the
+// administrator must not clutter), so it keeps them in each user's configuration folder.
+
+#include <filesystem>
+#include <string>
+
+#include "app/settings.h"
+
+namespace krv {
+
+// What the decision looks at, gathered from the running system.
+struct SettingsFolderFacts {
+    std::filesystem::path programFolder;
+    bool installMarkerFound = false;  // the install step put its marker beside the program
+    bool programFolderHoldsSettings = false;
+    std::string xdgConfigHome;  // $XDG_CONFIG_HOME as set, possibly empty
+    std::string home;           // the user's home folder, possibly empty
+};
+
+struct SettingsFolderChoice {
+    std::filesystem::path folder;  // empty when none can be named
+    bool perUser = false;          // the user's configuration folder, created when missing
+    std::string problem;           // why no folder could be named
+};
+
+// Folders of the system's programs: nothing is written into them, whoever runs.
+bool isSystemProgramFolder(const std::filesystem::path& folder);
+
+// The folder decision itself, free of any file-system access.
+SettingsFolderChoice chooseSettingsFolder(const SettingsFolderFacts& facts);
+
+// Makes a per-user settings folder ready: creates it when missing and checks that this
+// user may keep files there. Returns why it cannot be used, or nothing.
+std::string prepareSettingsFolder(const std::filesystem::path& folder);
+
+// The settings files of this run. When the per-user folder cannot be used, `files` is
+// SettingsFiles::none() (defaults, nothing written) and `problem` says why, in a sentence
+// for the user.
+struct SettingsLocation {
+    SettingsFiles files;
+    std::string problem;
+};
+SettingsLocation locateSettings(const std::filesystem::path& programFolder);
+
+}  // namespace krv
