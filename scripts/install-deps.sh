@@ -10,7 +10,7 @@ packages=(cmake g++ clang libclang-rt-14-dev qt6-base-dev libgl-dev libsqlite3-d
           # the Windows build of the unattended jobs, and its tests
           g++-mingw-w64-x86-64-posix googletest wine64
           # the Debian package and its checks
-          dpkg-dev fakeroot file lintian desktop-file-utils)
+          dpkg-dev fakeroot file lintian desktop-file-utils appstream man-db xdg-utils)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -13,6 +13,8 @@ if [ "${KRV_FAST:-0}" = 1 ]; then
     exit 0
 fi
 ctest --test-dir "$root/build" --output-on-failure -j"$jobs"
+# The Debian package: contents, lintian, install, unattended runs as a user, removal.
+"$root/scripts/package-check.sh" "$root/build"
 
 "$root/scripts/fuzz.sh" "${KRV_FUZZ_SECONDS:-30}"
 
