@@ -33,6 +33,32 @@ bool writableFile(const fs::path& p) {
     return platform::ownedByCurrentUser(p) && platform::writableByCurrentUser(p);
 }
 
+// Makes a per-user settings folder ready: creates it when missing and checks that this
+// user may keep files there. Returns why it cannot be used, or nothing.
+std::string prepareSettingsFolder(const fs::path& folder) {
+    std::error_code ec;
+    const fs::file_status st = fs::status(folder, ec);
+    if (st.type() == fs::file_type::not_found) {
+        // The administrator's files inside a user's home would lock that user out of them
+        // later; root running with a user's HOME gets no folder there.
+        const fs::path parent = nearestExisting(folder.parent_path());
+        if (platform::runsAsSuperuser() && !platform::ownedByCurrentUser(parent))
+            return "it would be made inside " + platform::fromPath(parent) +
+                   ", which belongs to another user";
+        fs::create_directories(folder, ec);
+        if (ec) return "it cannot be created (" + ec.message() + ")";
+        return {};
+    }
+    if (ec) return "it cannot be looked at (" + ec.message() + ")";
+    if (!fs::is_directory(st)) return "it is not a folder";
+    if (!platform::ownedByCurrentUser(folder)) return "it belongs to another user";
+    if (!platform::writableByCurrentUser(folder)) return "it cannot be written to";
+    for (const char* name : {kSettingsFileName, kWidthsFileName})
+        if (!writableFile(folder / name))
+            return std::string(name) + " in it belongs to another user or cannot be written to";
+    return {};
+}
+
 }  // namespace
 
 bool isSystemProgramFolder(const fs::path& folder) {
@@ -59,30 +85,6 @@ SettingsFolderChoice chooseSettingsFolder(const SettingsFolderFacts& facts) {
     const fs::path home = platform::toPath(facts.home);
     if (!home.is_absolute()) return {{}, true, "no home folder is set (HOME)"};
     return {home / ".config" / kFolderName, true, {}};
-}
-
-std::string prepareSettingsFolder(const fs::path& folder) {
-    std::error_code ec;
-    const fs::file_status st = fs::status(folder, ec);
-    if (st.type() == fs::file_type::not_found) {
-        // The administrator's files inside a user's home would lock that user out of them
-        // later; root running with a user's HOME gets no folder there.
-        const fs::path parent = nearestExisting(folder.parent_path());
-        if (platform::runsAsSuperuser() && !platform::ownedByCurrentUser(parent))
-            return "it would be made inside " + platform::fromPath(parent) +
-                   ", which belongs to another user";
-        fs::create_directories(folder, ec);
-        if (ec) return "it cannot be created (" + ec.message() + ")";
-        return {};
-    }
-    if (ec) return "it cannot be looked at (" + ec.message() + ")";
-    if (!fs::is_directory(st)) return "it is not a folder";
-    if (!platform::ownedByCurrentUser(folder)) return "it belongs to another user";
-    if (!platform::writableByCurrentUser(folder)) return "it cannot be written to";
-    for (const char* name : {kSettingsFileName, kWidthsFileName})
-        if (!writableFile(folder / name))
-            return std::string(name) + " in it belongs to another user or cannot be written to";
-    return {};
 }
 
 SettingsLocation locateSettings(const fs::path& programFolder) {

@@ -32,10 +32,6 @@ bool isSystemProgramFolder(const std::filesystem::path& folder);
 // The folder decision itself, free of any file-system access.
 SettingsFolderChoice chooseSettingsFolder(const SettingsFolderFacts& facts);
 
-// Makes a per-user settings folder ready: creates it when missing and checks that this
-// user may keep files there. Returns why it cannot be used, or nothing.
-std::string prepareSettingsFolder(const std::filesystem::path& folder);
-
 // The settings files of this run. When the per-user folder cannot be used, `files` is
 // SettingsFiles::none() (defaults, nothing written) and `problem` says why, in a sentence
 // for the user.

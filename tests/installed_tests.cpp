@@ -88,26 +88,47 @@ TEST_F(Installed, SettingsAlreadyBesideTheProgramStayInUse) {
     EXPECT_FALSE(fs::exists(prefix / "ann"));
 }
 
-// A home the program may not make its folder in: one given to another user when the test
-// runs as root (root later running with a user's HOME), else the file system's root.
-fs::path foreignHome(const TestFolder& prefix) {
-    if (!platform::runsAsSuperuser()) return "/";
-    const fs::path home = prefix / "other";
-    fs::create_directory(home);
-    EXPECT_EQ(QProcess::execute(QStringLiteral("chown"),
-                                {QStringLiteral("65534"), QString::fromStdString(home.string())}),
-              0);
-    return home;
+// Gives p to another user when the test runs as root (root later running with a user's
+// HOME); otherwise takes the write permission away, which an ordinary user then lacks.
+void giveAway(const fs::path& p) {
+    if (platform::runsAsSuperuser()) {
+        EXPECT_EQ(QProcess::execute(QStringLiteral("chown"),
+                                    {QStringLiteral("65534"), QString::fromStdString(p.string())}),
+                  0);
+    } else {
+        fs::permissions(p,
+                        fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                        fs::perm_options::remove);
+    }
+}
+
+std::string listing(const fs::path& folder) {
+    std::string list;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != decltype(it)();
+         it.increment(ec))
+        list += it->path().string() + " " +
+                (it->is_regular_file() ? std::to_string(it->file_size()) : "") + "\n";
+    return list;
 }
 
 TEST_F(Installed, UnusableSettingsFolderIsSaidAndNothingIsWrittenElsewhere) {
-    writeFile(prefix / "afile", "");
-    for (const fs::path& home : {prefix / "afile", foreignHome(prefix)}) {
+    writeFile(prefix / "afile", "");  // a home where no folder can be made
+    const fs::path other = prefix / "other";
+    fs::create_directory(other);
+    giveAway(other);
+    const fs::path mine = prefix / "mine";
+    fs::create_directories(mine / ".config/krvarchiver");
+    writeFile(mine / ".config/krvarchiver/ArcSiz&FILE.DAT", " 900\r\n");
+    giveAway(mine / ".config/krvarchiver/ArcSiz&FILE.DAT");
+
+    for (const fs::path& home : {prefix / "afile", other, mine}) {
+        const std::string before = listing(home);
         const JobRun r = run(home, {"RESET"});
         EXPECT_NE(r.stdErr.find("cannot be used"), std::string::npos) << home << r.stdErr;
         EXPECT_NE(r.stdErr.find("The default paths are used and no settings are saved."),
                   std::string::npos);
-        EXPECT_FALSE(fs::exists(home / ".config")) << home;
+        EXPECT_EQ(listing(home), before);
     }
     EXPECT_EQ(binFolder(), std::vector<std::string>{"krvarchiver"});
 }

@@ -2,12 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/test_folder.h"
-
 namespace krv::testing {
 namespace {
-
-namespace fs = std::filesystem;
 
 SettingsFolderChoice choose(const std::string& programFolder, bool marker, bool holdsSettings,
                             const std::string& xdg = "", const std::string& home = "/home/ann") {
@@ -56,19 +52,6 @@ TEST(SettingsFolderChoice, SystemProgramFoldersAreNeverTheSettingsFolder) {
             EXPECT_TRUE(c.perUser);
         }
     }
-}
-
-TEST(SettingsFolderPreparation, CreatesAMissingFolderAndRefusesAFile) {
-    TestFolder folder;
-    const fs::path nested = folder / "home/.config/krvarchiver";
-    EXPECT_EQ(prepareSettingsFolder(nested), "");
-    EXPECT_TRUE(fs::is_directory(nested));
-    EXPECT_EQ(prepareSettingsFolder(nested), "");  // and is content with it the next time
-
-    writeFile(folder / "file", "x");
-    EXPECT_EQ(prepareSettingsFolder(folder / "file"), "it is not a folder");
-    EXPECT_NE(prepareSettingsFolder(folder / "file/krvarchiver").find("cannot be created"),
-              std::string::npos);
 }
 
 }  // namespace
