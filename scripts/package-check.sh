@@ -15,6 +15,9 @@ fail() {
 step() { echo "package-check: $*"; }
 
 [ "$(id -u)" = 0 ] || fail "run as root: it installs and removes the package"
+for tool in cpack dpkg-deb lintian desktop-file-validate appstreamcli man apt-get runuser sqlite3; do
+    command -v "$tool" >/dev/null || fail "$tool is missing (scripts/install-deps.sh installs it)"
+done
 
 step "building the package"
 rm -f "$build"/krvarchiver_*.deb
