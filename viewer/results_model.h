@@ -13,9 +13,12 @@
 
 namespace krv {
 
-// The records of one table as the grid sees them. Only the record identities are held for
-// every row; cell values are read a page at a time when the view asks for them and kept in
-// a small cache of recently shown pages, so a table of any length costs bounded memory.
+// The records of one table as the grid sees them. A table without gaps in its record
+// identities (the usual case: records are only ever appended and the last one deleted)
+// maps row r to identity lowest + r, so binding costs three short look-ups whatever the
+// table's length; only a table with gaps has its identities read and held. Cell values are
+// read a page at a time when the view asks for them and kept in a small cache of recently
+// shown pages, so a table of any length costs bounded memory.
 // No statement stays open between calls, so other writers are never held up by the view.
 class ResultsModel : public QAbstractTableModel {
     Q_OBJECT
@@ -40,7 +43,9 @@ class ResultsModel : public QAbstractTableModel {
     Status deleteLastRecord();
 
     const std::vector<db::FieldInfo>& fields() const { return fields_; }
-    std::size_t recordCount() const { return ids_.size(); }
+    std::size_t recordCount() const { return rows_; }
+    // Whether rows map to identities by arithmetic (no list of identities is held).
+    bool identitiesContiguous() const { return ids_.empty(); }
     std::size_t cachedPages() const { return pages_.size(); }
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -65,6 +70,15 @@ class ResultsModel : public QAbstractTableModel {
         std::list<int>::iterator lruPos;
     };
 
+    struct Identities {
+        std::size_t rows = 0;
+        std::int64_t lowest = 0;
+        std::vector<std::int64_t> ids;  // empty when contiguous
+    };
+    static Status readIdentities(db::Database& database, const std::string& table, Identities& out);
+    std::int64_t identityOf(std::size_t row) const {
+        return ids_.empty() ? lowest_ + static_cast<std::int64_t>(row) : ids_[row];
+    }
     const db::Value* cell(int row, int column) const;
     Page& page(int index) const;
     void fetch(int index, Page& page) const;
@@ -75,6 +89,8 @@ class ResultsModel : public QAbstractTableModel {
     std::string table_;
     std::vector<db::FieldInfo> fields_;
     std::vector<std::string> columnNames_;
+    std::size_t rows_ = 0;
+    std::int64_t lowest_ = 0;
     std::vector<std::int64_t> ids_;
     std::size_t maxPages_ = kMinCachedPages;
 

@@ -194,5 +194,37 @@ TEST_F(ViewerTest, LongWideTableIsReadInPagesWithinTheCacheBound) {
     EXPECT_EQ(cell(1399, 249), "v1500");
 }
 
+TEST_F(ViewerTest, RowsFollowIdentitiesByArithmeticUntilAGapAppears) {
+    makeDatabase(0);
+    RawDb raw(path);
+    // Identities far from 1, as after many deletions of the last record and appends.
+    raw.query(
+        "WITH RECURSIVE n(i) AS (SELECT 40001 UNION ALL SELECT i + 1 FROM n WHERE i < 40300) "
+        "INSERT INTO SamData (rowid, \"ID Text\") SELECT i, 'rec' || i FROM n");
+    open();
+    ASSERT_EQ(model()->rowCount(), 300);
+    EXPECT_TRUE(model()->identitiesContiguous());
+    EXPECT_EQ(cell(0, kIdText), "rec40001");
+    EXPECT_EQ(cell(299, kIdText), "rec40300");
+
+    // Another program removes a record from the middle: the refresh lists identities.
+    raw.query("DELETE FROM SamData WHERE rowid = 40100");
+    model()->refresh();
+    ASSERT_EQ(model()->rowCount(), 299);
+    EXPECT_FALSE(model()->identitiesContiguous());
+    EXPECT_EQ(cell(98, kIdText), "rec40099");
+    EXPECT_EQ(cell(99, kIdText), "rec40101");
+
+    // Put back, the table is contiguous again; the last record is the one deleted.
+    raw.query("INSERT INTO SamData (rowid, \"ID Text\") VALUES (40100, 'back')");
+    model()->refresh();
+    EXPECT_TRUE(model()->identitiesContiguous());
+    EXPECT_EQ(cell(99, kIdText), "back");
+    dialogs.answers = {true};
+    click("Command1");
+    EXPECT_EQ(raw.scalar("SELECT max(rowid) FROM SamData"), "40299");
+    EXPECT_EQ(model()->rowCount(), 299);
+}
+
 }  // namespace
 }  // namespace krv
