@@ -91,6 +91,8 @@ TEST_F(ViewerTest, DesignLayoutFittedGridAndStoredWidthsAboveOneHundredTwips) {
     makeDatabase(0);
     state.columnWidth[0] = 100;  // not given: the column keeps its automatic width
     state.columnWidth[1] = 101;
+    state.columnWidth[2] = 2000;  // 133 1/3 pixels: kept in twips while nobody touches it
+    state.columnWidth[3] = 101;
     state.columnWidth[9] = 1234;  // no such column: neither given nor overwritten
     open();
     EXPECT_EQ(counters(), "0 null 7");
@@ -119,7 +121,31 @@ TEST_F(ViewerTest, DesignLayoutFittedGridAndStoredWidthsAboveOneHundredTwips) {
     grid()->horizontalHeader()->resizeSection(1, 77);
     viewer->close();
     EXPECT_EQ(state.columnWidth[1], 77 * 15);
+    EXPECT_EQ(state.columnWidth[2], 2000);
+    EXPECT_EQ(state.columnWidth[3], 101);
     EXPECT_EQ(state.columnWidth[9], 1234);
+}
+
+TEST_F(ViewerTest, CountersShowTheirWholeNumberUnderCaptionsOfOneSize) {
+    makeDatabase(0);
+    RawDb raw(path);
+    raw.query(
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000000) "
+        "INSERT INTO SamData (rowid) SELECT i FROM n");
+    open();
+    click("last");
+    EXPECT_EQ(counters(), "1000000 1000000 7");
+    for (const char* name : {"TotalLable", "CurrentRecord", "FieldCount"}) {
+        const auto* l = viewer->findChild<QLabel*>(name);
+        EXPECT_GE(l->contentsRect().width(), l->fontMetrics().horizontalAdvance(l->text())) << name;
+        EXPECT_EQ(l->x(), 4080 / 15) << name;
+    }
+    const QFont records = viewer->findChild<QLabel*>("Label1")->font();
+    EXPECT_EQ(viewer->findChild<QLabel*>("Label2")->font(), records);
+    EXPECT_EQ(viewer->findChild<QLabel*>("Label4")->font(), records);
+    const auto* current = viewer->findChild<QLabel*>("Label2");
+    EXPECT_LE(current->fontMetrics().horizontalAdvance(current->text()),
+              current->contentsRect().width());
 }
 
 TEST_F(ViewerTest, EditsGoToTheirOwnRecordAndRefusedOnesKeepTheStoredValue) {
