@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <variant>
 
+#include "audit/audit.h"
+
 namespace krv {
 
 namespace {
@@ -76,7 +78,7 @@ Status ResultsModel::refresh() {
 Status ResultsModel::deleteLastRecord() {
     if (!database_) return Status::failure(err::kEngine, "Object invalid or no longer set.");
     if (rows_ == 0) return Status::failure(err::kNoCurrentRecord, "No current record.");
-    return database_->deleteRecord(table_, identityOf(rows_ - 1));
+    return audit::deleteRecord(*database_, table_, identityOf(rows_ - 1));
 }
 
 Status ResultsModel::readIdentities(db::Database& database, const std::string& table,
@@ -153,7 +155,7 @@ bool ResultsModel::setData(const QModelIndex& index, const QVariant& value, int 
     const auto row = static_cast<std::size_t>(index.row());
     const db::FieldInfo& field = fields_[static_cast<std::size_t>(index.column())];
     const Status st =
-        database_->updateValue(table_, identityOf(row), field, db::Value(text.toStdString()));
+        audit::editValue(*database_, table_, identityOf(row), field, db::Value(text.toStdString()));
     if (!st.ok()) {
         emit editRefused(QString::fromStdString(st.description));
         return false;

@@ -39,7 +39,8 @@ class ResultsModel : public QAbstractTableModel {
     // Reads the record identities again and forgets cached values. The columns stay those
     // read when binding: columns added by others meanwhile appear only on a new binding.
     Status refresh();
-    // Deletes the last record of the model's own list (its insertion order).
+    // Deletes the last record of the model's own list (its insertion order), keeping the
+    // whole record in the audit trail.
     Status deleteLastRecord();
 
     const std::vector<db::FieldInfo>& fields() const { return fields_; }
@@ -54,8 +55,9 @@ class ResultsModel : public QAbstractTableModel {
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
-    // Writes exactly the record of `index.row()`; a value the column refuses leaves the
-    // record as it was and reports the engine's reason through editRefused.
+    // Writes exactly the record of `index.row()`, with its audit entry; a value the column
+    // refuses, or an entry that cannot be written, leaves the record as it was and reports
+    // the engine's reason through editRefused.
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
 
   signals:

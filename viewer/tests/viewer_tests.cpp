@@ -148,6 +148,31 @@ TEST_F(ViewerTest, CountersShowTheirWholeNumberUnderCaptionsOfOneSize) {
               current->contentsRect().width());
 }
 
+TEST_F(ViewerTest, EditsAndDeletionsLeaveTheirTrailOrDoNotHappen) {
+    makeDatabase(3);
+    open();
+    ASSERT_TRUE(model()->setData(model()->index(0, kDeadTime), "9.5"));
+    dialogs.answers = {true, true};
+    click("Command1");
+    RawDb raw(path);
+    EXPECT_EQ(raw.query("SELECT Operation, RecordId, ColumnName, NewValue FROM KrvAudit"),
+              (testing::Rows{{"edit", "1", "DT %", "9.5"}, {"delete", "3", {}, {}}}));
+    EXPECT_EQ(raw.scalar("SELECT json_extract(OldValue, '$.\"idxRec#\"') FROM KrvAudit "
+                         "WHERE Operation = 'delete'"),
+              "3");
+
+    raw.query(
+        "CREATE TRIGGER refuse BEFORE INSERT ON KrvAudit BEGIN SELECT RAISE(FAIL, 'no'); END");
+    EXPECT_FALSE(model()->setData(model()->index(1, kDeadTime), "1"));
+    click("Command1");
+    EXPECT_EQ(raw.scalar("SELECT count(*) || ' ' || group_concat(\"DT %\") FROM SamData"),
+              "2 9.5,0");
+    EXPECT_EQ(raw.scalar("SELECT count(*) FROM KrvAudit"), "2");
+    QCoreApplication::processEvents();  // the refusal is shown once the editor has closed
+    ASSERT_FALSE(dialogs.shown.empty());
+    EXPECT_EQ(dialogs.shown.back().kind, testing::RecordingDialogs::Shown::Message);
+}
+
 TEST_F(ViewerTest, EditsGoToTheirOwnRecordAndRefusedOnesKeepTheStoredValue) {
     makeDatabase(2);
     open();
