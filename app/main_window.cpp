@@ -11,6 +11,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "audit/audit.h"
 #include "platform/platform.h"
 #include "report/parser.h"
 #include "results_db/archive.h"
@@ -195,7 +196,7 @@ void ParseIt::appendItClicked() {
 
 void ParseIt::createDbClicked() {
     pullPaths();
-    createDb(state_, dialogs_, engine_);
+    createDb(state_, dialogs_, engine_, audit::startTrailWithReset);
     showState();
 }
 

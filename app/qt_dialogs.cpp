@@ -10,18 +10,32 @@ namespace krv {
 
 namespace {
 QString q(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+
+int showBox(const std::string& text, const std::string& title, QMessageBox::StandardButtons buttons,
+            QWidget* owner) {
+    QMessageBox box(QMessageBox::NoIcon, q(title), q(text), buttons, owner);
+    // A parent alone makes most window managers treat the box as a transient dialog;
+    // without the hint they draw the title bar of a normal window.
+    box.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                       Qt::WindowCloseButtonHint);
+    if (buttons & QMessageBox::Yes) box.setDefaultButton(QMessageBox::Yes);
+    return box.exec();
+}
 }  // namespace
 
+QWidget* QtDialogs::owner(QWidget* fallback) {
+    if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+    if (QWidget* active = QApplication::activeWindow()) return active;
+    return fallback ? fallback->window() : nullptr;
+}
+
 void QtDialogs::message(const std::string& text, const std::string& title) {
-    QMessageBox box(QMessageBox::NoIcon, q(title), q(text), QMessageBox::Ok, parent_);
-    box.exec();
+    showBox(text, title, QMessageBox::Ok, owner(fallback_));
 }
 
 bool QtDialogs::askYesNo(const std::string& text, const std::string& title) {
-    QMessageBox box(QMessageBox::NoIcon, q(title), q(text), QMessageBox::Yes | QMessageBox::No,
-                    parent_);
-    box.setDefaultButton(QMessageBox::Yes);
-    return box.exec() == QMessageBox::Yes;
+    return showBox(text, title, QMessageBox::Yes | QMessageBox::No, owner(fallback_)) ==
+           QMessageBox::Yes;
 }
 
 void StderrDialogs::message(const std::string& text, const std::string& title) {

@@ -9,15 +9,20 @@ class QWidget;
 
 namespace krv {
 
-// Message boxes of the windows: OK or Yes/No buttons, no icon.
+// Message boxes of the windows: OK or Yes/No buttons, no icon. Each box belongs to the
+// window whose handler raised it, the one the user was working in (the active window, or
+// the box already open over it), and opens centred over it, as a dialog without minimise
+// and maximise buttons. `fallback` owns boxes raised while no window of ours is active.
 class QtDialogs : public Dialogs {
   public:
-    explicit QtDialogs(QWidget* parent = nullptr) : parent_(parent) {}
+    explicit QtDialogs(QWidget* fallback = nullptr) : fallback_(fallback) {}
     void message(const std::string& text, const std::string& title) override;
     bool askYesNo(const std::string& text, const std::string& title) override;
 
+    static QWidget* owner(QWidget* fallback);
+
   private:
-    QWidget* parent_;
+    QWidget* fallback_;
 };
 
 // Where nobody can answer: the message goes to standard error and counts as confirmed

@@ -1,5 +1,6 @@
 #include "app/session.h"
 
+#include "audit/audit.h"
 #include "platform/platform.h"
 #include "report/parser.h"
 #include "results_db/archive.h"
@@ -46,7 +47,7 @@ JobOutcome runCommandJob(const CommandJob& job, WindowState& state, Dialogs& dia
         }
         case CommandJob::Reset:
             state.blindFlag = true;
-            return createDb(state, dialogs, engine);
+            return createDb(state, dialogs, engine, audit::startTrailWithReset);
         case CommandJob::None:
             break;
     }

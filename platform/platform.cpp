@@ -200,4 +200,47 @@ char systemDecimalSeparator() {
     return sep;
 }
 
+namespace {
+std::string orUnknown(std::string s) { return s.empty() ? std::string("unknown") : s; }
+std::string environment(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? std::string(v) : std::string();
+}
+}  // namespace
+
+std::string userName() {
+#ifdef _WIN32
+    return orUnknown(environment("USERNAME"));
+#else
+    // The account, not a variable anyone can set; the variable only where the account has
+    // no name (a container's bare user id).
+    if (const passwd* pw = getpwuid(geteuid()); pw && pw->pw_name) return pw->pw_name;
+    return orUnknown(environment("USER"));
+#endif
+}
+
+std::string hostName() {
+#ifdef _WIN32
+    return orUnknown(environment("COMPUTERNAME"));
+#else
+    char buf[256] = {};
+    if (gethostname(buf, sizeof buf - 1) != 0) return "unknown";
+    return orUnknown(buf);
+#endif
+}
+
+bool dropFileCache(const fs::path& p) {
+#ifdef _WIN32
+    (void)p;
+    return false;
+#else
+    const int fd = open(p.c_str(), O_RDONLY);
+    if (fd < 0) return false;
+    // Pages not yet written cannot be dropped.
+    const bool ok = fdatasync(fd) == 0 && posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
+    ::close(fd);
+    return ok;
+#endif
+}
+
 }  // namespace krv::platform

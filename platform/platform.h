@@ -48,4 +48,13 @@ bool stderrIsTerminal();
 // The decimal separator of the user's number settings.
 char systemDecimalSeparator();
 
+// Who is at the keyboard and on which machine, for the audit trail; "unknown" when the
+// system does not say.
+std::string userName();
+std::string hostName();
+
+// Asks the system to forget its cached copy of a file, so the next read comes from the disk
+// (a cold start, for measurements). False when the system offers no way to.
+bool dropFileCache(const std::filesystem::path& p);
+
 }  // namespace krv::platform

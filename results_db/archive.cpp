@@ -173,11 +173,24 @@ namespace {
 // The reset after its question. The append's silent reset runs with replace false: it
 // only ever fills an empty place, so a database another run created a moment earlier is
 // opened, never deleted.
-JobOutcome resetDatabase(WindowState& state, Dialogs& dialogs, db::Engine& engine, bool replace) {
+// How many records the file about to be replaced holds; -1 when it is no results database.
+std::int64_t recordsIn(db::Engine& engine, const std::string& path) {
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(platform::toPath(path), ec))) return 0;
+    Status opened;
+    std::unique_ptr<db::Database> old = engine.openDatabase(path, opened);
+    std::int64_t count = -1;
+    if (old && !old->recordCount(kTableName, count).ok()) count = -1;
+    return count;
+}
+
+JobOutcome resetDatabase(WindowState& state, Dialogs& dialogs, db::Engine& engine, bool replace,
+                         const StartTrail& startTrail = {}) {
     ErrorTrap trap;
     const std::string path = trimmedPath(state.apathText);
     const fs::path p = platform::toPath(path);
     std::error_code ec;
+    const std::int64_t removedRecords = startTrail ? recordsIn(engine, path) : -1;
     if (replace && !path.empty() && fs::exists(fs::symlink_status(p, ec))) {
         // Only a plain file is removed: a folder, or a file the system hides, stays, and
         // the creation below then fails over it.
@@ -194,6 +207,7 @@ JobOutcome resetDatabase(WindowState& state, Dialogs& dialogs, db::Engine& engin
     Status built = Status::success();
     trap.record(engine.createDatabase(path, [&](db::Database& fresh) {
         built = fresh.createTable(kTableName, fixedFields(), kIndexName, kRecordNumberField);
+        if (built.ok() && startTrail) built = startTrail(fresh, removedRecords);
         return built;
     }));
     if (trap.failed() && built.ok()) {
@@ -218,12 +232,13 @@ JobOutcome resetDatabase(WindowState& state, Dialogs& dialogs, db::Engine& engin
 
 }  // namespace
 
-JobOutcome createDb(WindowState& state, Dialogs& dialogs, db::Engine& engine) {
+JobOutcome createDb(WindowState& state, Dialogs& dialogs, db::Engine& engine,
+                    const StartTrail& startTrail) {
     if (!state.blindFlag &&
         !dialogs.askYesNo("Delete ALL data and create a new DataBase, are you SURE ?", "")) {
         return JobOutcome::failed("reset not confirmed");
     }
-    return resetDatabase(state, dialogs, engine, true);
+    return resetDatabase(state, dialogs, engine, true, startTrail);
 }
 
 JobOutcome appendIt(WindowState& state, Dialogs& dialogs, db::Engine& engine,

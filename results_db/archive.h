@@ -2,6 +2,8 @@
 
 // The results table, its reset, the per-isotope columns and the append of one record.
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/dialogs.h"
@@ -31,8 +33,14 @@ std::string isotopeColumnName(const WindowState& state, int i, int j, char decim
 int ensureIsotopeColumns(db::Database& database, WindowState& state, ErrorTrap& trap,
                          char decimalSeparator);
 
+// Writes the first entries of a database made by a reset, given how many records the
+// replaced file held (negative when it could not be read as a results database). A
+// failure leaves the reset reported as failed.
+using StartTrail = std::function<Status(db::Database& fresh, std::int64_t removedRecords)>;
+
 // "Reset Results DataBase": asks (unless BlindFlag), replaces the file with an empty table.
-JobOutcome createDb(WindowState& state, Dialogs& dialogs, db::Engine& engine);
+JobOutcome createDb(WindowState& state, Dialogs& dialogs, db::Engine& engine,
+                    const StartTrail& startTrail = {});
 
 // "Append Results Database": one record for the report in memory.
 JobOutcome appendIt(WindowState& state, Dialogs& dialogs, db::Engine& engine,

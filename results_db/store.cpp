@@ -119,4 +119,16 @@ Status checkNewFieldName(const std::string& name, const std::vector<FieldInfo>& 
     return Status::success();
 }
 
+Status Database::identityRange(const std::string& table, std::int64_t& lowest,
+                               std::int64_t& highest) {
+    lowest = highest = 0;
+    std::vector<std::int64_t> ids;
+    const Status st = recordIds(table, ids);
+    if (st.ok() && !ids.empty()) {
+        lowest = ids.front();
+        highest = ids.back();
+    }
+    return st;
+}
+
 }  // namespace krv::db

@@ -61,6 +61,10 @@ class Database {
 
     // Record identities in the table's own (insertion) order.
     virtual Status recordIds(const std::string& table, std::vector<std::int64_t>& ids) = 0;
+    // The lowest and highest record identity, both 0 for an empty table. Engines that keep
+    // identities in order answer with two short look-ups; this default reads them all.
+    virtual Status identityRange(const std::string& table, std::int64_t& lowest,
+                                 std::int64_t& highest);
     // The given columns of the records with identities first..last (inclusive), in order;
     // each row starts with its identity as a number.
     virtual Status readRecords(const std::string& table, const std::vector<std::string>& columns,

@@ -50,6 +50,8 @@ TEST_F(Unattended, CombinedWordsFollowTheirPrecedence) {
     EXPECT_EQ(reset.stdErr, "");
     EXPECT_EQ(value("SELECT count(*) FROM SamData"), "0");
     EXPECT_EQ(value("SELECT count(*) FROM pragma_table_info('SamData')"), "7");
+    // The new file's trail begins with what the reset took away.
+    EXPECT_EQ(value("SELECT group_concat(Operation || ' ' || OldValue) FROM KrvAudit"), "reset 3");
 }
 
 TEST_F(Unattended, FailuresGiveOneReasonAndANonZeroStatus) {

@@ -63,10 +63,7 @@ void fitCaption(QWidget& w, const QString& text, int room) {
 }  // namespace
 
 FormViewR::FormViewR(WindowState& state, Dialogs& dialogs, QWidget* mainWindow)
-    : QWidget(mainWindow, Qt::Window),
-      state_(state),
-      dialogs_(dialogs),
-      engine_(db::makeEngine()) {
+    : QWidget(mainWindow, Qt::Window), state_(state), dialogs_(dialogs), engine_(db::makeEngine()) {
     setObjectName("formViewR");
     setWindowTitle("Edit Results.MDB");
     setAttribute(Qt::WA_DeleteOnClose);
@@ -163,11 +160,16 @@ void FormViewR::buildDesign() {
     place(command1_, kCommand1);
     fitCaption(*command1_, command1_->text(), command1_->width() - 18);
 
-    label("Label1", "# Records:", kLabel1, Qt::AlignRight);
+    // The three counter captions read as one group: all in the size the tightest needs.
+    const std::array captions{label("Label1", "# Records:", kLabel1, Qt::AlignRight),
+                              label("Label2", "Current Record:", kLabel2, Qt::AlignRight),
+                              label("Label4", "# Fields:", kLabel4, Qt::AlignRight)};
+    QFont captionFont = font();
+    for (QLabel* c : captions)
+        if (c->font().pointSizeF() < captionFont.pointSizeF()) captionFont = c->font();
+    for (QLabel* c : captions) c->setFont(captionFont);
     totalLable_ = label("TotalLable", "0", kTotalLable, Qt::AlignLeft);
-    label("Label2", "Current Record:", kLabel2, Qt::AlignRight);
     currentRecord_ = label("CurrentRecord", "null", kCurrentRecord, Qt::AlignLeft);
-    label("Label4", "# Fields:", kLabel4, Qt::AlignRight);
     fieldCount_ = label("FieldCount", "0", kFieldCount, Qt::AlignLeft);
 
     model_ = new ResultsModel(this);
@@ -224,8 +226,9 @@ void FormViewR::load() {
     if (database) trap.record(model_->bind(std::move(database), kTableName));
     if (trap.failed()) return;
 
-    if (model_->recordCount() > 0) totalLable_->setText(QString::number(model_->recordCount()));
-    fieldCount_->setText(QString::number(model_->fields().size()));
+    if (model_->recordCount() > 0)
+        showCount(totalLable_, static_cast<long long>(model_->recordCount()));
+    showCount(fieldCount_, static_cast<long long>(model_->fields().size()));
     giveAutomaticWidths();
 }
 
@@ -244,9 +247,21 @@ void FormViewR::giveAutomaticWidths() {
     }
 }
 
+// The design's value labels hold six digits; a longer number widens its label to the
+// right, where nothing else stands, rather than losing its last digits.
+void FormViewR::showCount(QLabel* label, long long count) {
+    const QString text = QString::number(count);
+    label->setText(text);
+    const int needed = label->fontMetrics().horizontalAdvance(text) + 2 * label->margin() + 2;
+    label->resize(std::max(twipsToPixelsX(kTotalLable.width), needed), label->height());
+}
+
 bool FormViewR::setColumnWidthTwips(int column, double twips) {
     if (column < 0 || column >= model_->columnCount()) return false;
-    grid_->horizontalHeader()->resizeSection(column, std::max(1, twipsToPixelsX(twips)));
+    QHeaderView* header = grid_->horizontalHeader();
+    header->resizeSection(column, std::max(1, twipsToPixelsX(twips)));
+    if (column < kWidthSlots)
+        givenWidths_[static_cast<std::size_t>(column)] = {twips, header->sectionSize(column)};
     return true;
 }
 
@@ -289,13 +304,15 @@ void FormViewR::changeEvent(QEvent* event) {
 
 void FormViewR::rowColChange(const QModelIndex& current) {
     const int position = current.isValid() ? current.row() : -1;
-    currentRecord_->setText(QString::number(position + 1));
+    showCount(currentRecord_, position + 1);
 }
 
 void FormViewR::unload() {
     const QHeaderView* header = grid_->horizontalHeader();
     for (int i = 0; i < kWidthSlots && i < model_->columnCount(); ++i) {
-        const double twips = pixelsToTwipsX(header->sectionSize(i));
+        const GivenWidth& given = givenWidths_[static_cast<std::size_t>(i)];
+        const int pixels = header->sectionSize(i);
+        const double twips = pixels == given.pixels ? given.twips : pixelsToTwipsX(pixels);
         if (twips > kMaxStoredWidth) break;
         // Halves go to the even neighbour (the default rounding mode).
         state_.columnWidth[static_cast<std::size_t>(i)] =

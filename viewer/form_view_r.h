@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QWidget>
+#include <array>
 #include <cstdint>
 #include <memory>
 
@@ -57,6 +58,7 @@ class FormViewR : public QWidget {
     void command1Click();
     void moveToRow(int row);
     void giveAutomaticWidths();
+    void showCount(QLabel* label, long long count);
 
     WindowState& state_;
     Dialogs& dialogs_;
@@ -71,6 +73,13 @@ class FormViewR : public QWidget {
     QLabel* fieldCount_ = nullptr;
 
     std::int16_t gridTop_ = 0;  // twips, taken from the grid at load
+    // A stored width given to a column, and the pixels it became: while the column keeps
+    // those pixels the user has not touched it, and the twips go back exactly as given.
+    struct GivenWidth {
+        double twips = 0;
+        int pixels = -1;
+    };
+    std::array<GivenWidth, 100> givenWidths_{};
 };
 
 }  // namespace krv

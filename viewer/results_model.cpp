@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <variant>
 
+#include "audit/audit.h"
+
 namespace krv {
 
 namespace {
@@ -33,8 +35,8 @@ Status ResultsModel::bind(std::unique_ptr<db::Database> database, const std::str
     std::vector<db::FieldInfo> fields;
     Status st = database->fields(table, fields);
     if (!st.ok()) return st;
-    std::vector<std::int64_t> ids;
-    st = database->recordIds(table, ids);
+    Identities identities;
+    st = readIdentities(*database, table, identities);
     if (!st.ok()) return st;
 
     beginResetModel();
@@ -43,7 +45,9 @@ Status ResultsModel::bind(std::unique_ptr<db::Database> database, const std::str
     fields_ = std::move(fields);
     columnNames_.clear();
     for (const db::FieldInfo& f : fields_) columnNames_.push_back(f.name);
-    ids_ = std::move(ids);
+    rows_ = identities.rows;
+    lowest_ = identities.lowest;
+    ids_ = std::move(identities.ids);
     pages_.clear();
     lru_.clear();
     const std::size_t perPage =
@@ -55,12 +59,16 @@ Status ResultsModel::bind(std::unique_ptr<db::Database> database, const std::str
 
 Status ResultsModel::refresh() {
     if (!database_) return Status::failure(err::kEngine, "Object invalid or no longer set.");
-    std::vector<std::int64_t> ids;
-    Status st = database_->recordIds(table_, ids);
+    Identities identities;
+    const Status st = readIdentities(*database_, table_, identities);
     beginResetModel();
     // When the identities cannot be read the rows stay as they were; their values are
     // read afresh either way.
-    if (st.ok()) ids_ = std::move(ids);
+    if (st.ok()) {
+        rows_ = identities.rows;
+        lowest_ = identities.lowest;
+        ids_ = std::move(identities.ids);
+    }
     pages_.clear();
     lru_.clear();
     endResetModel();
@@ -69,12 +77,31 @@ Status ResultsModel::refresh() {
 
 Status ResultsModel::deleteLastRecord() {
     if (!database_) return Status::failure(err::kEngine, "Object invalid or no longer set.");
-    if (ids_.empty()) return Status::failure(err::kNoCurrentRecord, "No current record.");
-    return database_->deleteRecord(table_, ids_.back());
+    if (rows_ == 0) return Status::failure(err::kNoCurrentRecord, "No current record.");
+    return audit::deleteRecord(*database_, table_, identityOf(rows_ - 1));
+}
+
+Status ResultsModel::readIdentities(db::Database& database, const std::string& table,
+                                    Identities& out) {
+    out = {};
+    std::int64_t count = 0, lowest = 0, highest = 0;
+    Status st = database.recordCount(table, count);
+    if (st.ok()) st = database.identityRange(table, lowest, highest);
+    if (!st.ok()) return st;
+    if (count <= 0) return st;
+    // Identities are unique, so as many records as the range is wide fill it exactly.
+    if (highest - lowest + 1 == count) {
+        out.rows = static_cast<std::size_t>(count);
+        out.lowest = lowest;
+        return st;
+    }
+    st = database.recordIds(table, out.ids);
+    if (st.ok()) out.rows = out.ids.size();
+    return st;
 }
 
 int ResultsModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(ids_.size());
+    return parent.isValid() ? 0 : static_cast<int>(rows_);
 }
 
 int ResultsModel::columnCount(const QModelIndex& parent) const {
@@ -128,7 +155,7 @@ bool ResultsModel::setData(const QModelIndex& index, const QVariant& value, int 
     const auto row = static_cast<std::size_t>(index.row());
     const db::FieldInfo& field = fields_[static_cast<std::size_t>(index.column())];
     const Status st =
-        database_->updateValue(table_, ids_[row], field, db::Value(text.toStdString()));
+        audit::editValue(*database_, table_, identityOf(row), field, db::Value(text.toStdString()));
     if (!st.ok()) {
         emit editRefused(QString::fromStdString(st.description));
         return false;
@@ -165,14 +192,14 @@ ResultsModel::Page& ResultsModel::page(int index) const {
 
 void ResultsModel::fetch(int index, Page& page) const {
     const std::size_t begin = static_cast<std::size_t>(index) * kPageRows;
-    const std::size_t end = std::min(begin + kPageRows, ids_.size());
+    const std::size_t end = std::min(begin + kPageRows, rows_);
     page.rows.assign(end - begin, {});
     page.failed = false;
     if (begin >= end) return;
 
     std::vector<std::vector<db::Value>> rows;
     const Status st =
-        database_->readRecords(table_, columnNames_, ids_[begin], ids_[end - 1], rows);
+        database_->readRecords(table_, columnNames_, identityOf(begin), identityOf(end - 1), rows);
     if (!st.ok()) {
         page.failed = true;
         if (!retryScheduled_) {
@@ -189,9 +216,9 @@ void ResultsModel::fetch(int index, Page& page) const {
         const auto* id = r.empty() ? nullptr : std::get_if<double>(&r.front());
         if (!id) continue;
         const auto identity = static_cast<std::int64_t>(*id);
-        while (k < end && ids_[k] < identity) ++k;
+        while (k < end && identityOf(k) < identity) ++k;
         if (k == end) break;
-        if (ids_[k] == identity) page.rows[k++ - begin] = std::move(r);
+        if (identityOf(k) == identity) page.rows[k++ - begin] = std::move(r);
     }
 }
 

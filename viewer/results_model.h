@@ -13,9 +13,12 @@
 
 namespace krv {
 
-// The records of one table as the grid sees them. Only the record identities are held for
-// every row; cell values are read a page at a time when the view asks for them and kept in
-// a small cache of recently shown pages, so a table of any length costs bounded memory.
+// The records of one table as the grid sees them. A table without gaps in its record
+// identities (the usual case: records are only ever appended and the last one deleted)
+// maps row r to identity lowest + r, so binding costs three short look-ups whatever the
+// table's length; only a table with gaps has its identities read and held. Cell values are
+// read a page at a time when the view asks for them and kept in a small cache of recently
+// shown pages, so a table of any length costs bounded memory.
 // No statement stays open between calls, so other writers are never held up by the view.
 class ResultsModel : public QAbstractTableModel {
     Q_OBJECT
@@ -36,11 +39,14 @@ class ResultsModel : public QAbstractTableModel {
     // Reads the record identities again and forgets cached values. The columns stay those
     // read when binding: columns added by others meanwhile appear only on a new binding.
     Status refresh();
-    // Deletes the last record of the model's own list (its insertion order).
+    // Deletes the last record of the model's own list (its insertion order), keeping the
+    // whole record in the audit trail.
     Status deleteLastRecord();
 
     const std::vector<db::FieldInfo>& fields() const { return fields_; }
-    std::size_t recordCount() const { return ids_.size(); }
+    std::size_t recordCount() const { return rows_; }
+    // Whether rows map to identities by arithmetic (no list of identities is held).
+    bool identitiesContiguous() const { return ids_.empty(); }
     std::size_t cachedPages() const { return pages_.size(); }
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -49,8 +55,9 @@ class ResultsModel : public QAbstractTableModel {
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
-    // Writes exactly the record of `index.row()`; a value the column refuses leaves the
-    // record as it was and reports the engine's reason through editRefused.
+    // Writes exactly the record of `index.row()`, with its audit entry; a value the column
+    // refuses, or an entry that cannot be written, leaves the record as it was and reports
+    // the engine's reason through editRefused.
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
 
   signals:
@@ -65,6 +72,15 @@ class ResultsModel : public QAbstractTableModel {
         std::list<int>::iterator lruPos;
     };
 
+    struct Identities {
+        std::size_t rows = 0;
+        std::int64_t lowest = 0;
+        std::vector<std::int64_t> ids;  // empty when contiguous
+    };
+    static Status readIdentities(db::Database& database, const std::string& table, Identities& out);
+    std::int64_t identityOf(std::size_t row) const {
+        return ids_.empty() ? lowest_ + static_cast<std::int64_t>(row) : ids_[row];
+    }
     const db::Value* cell(int row, int column) const;
     Page& page(int index) const;
     void fetch(int index, Page& page) const;
@@ -75,6 +91,8 @@ class ResultsModel : public QAbstractTableModel {
     std::string table_;
     std::vector<db::FieldInfo> fields_;
     std::vector<std::string> columnNames_;
+    std::size_t rows_ = 0;
+    std::int64_t lowest_ = 0;
     std::vector<std::int64_t> ids_;
     std::size_t maxPages_ = kMinCachedPages;
 

@@ -91,6 +91,8 @@ TEST_F(ViewerTest, DesignLayoutFittedGridAndStoredWidthsAboveOneHundredTwips) {
     makeDatabase(0);
     state.columnWidth[0] = 100;  // not given: the column keeps its automatic width
     state.columnWidth[1] = 101;
+    state.columnWidth[2] = 2000;  // 133 1/3 pixels: kept in twips while nobody touches it
+    state.columnWidth[3] = 101;
     state.columnWidth[9] = 1234;  // no such column: neither given nor overwritten
     open();
     EXPECT_EQ(counters(), "0 null 7");
@@ -119,7 +121,56 @@ TEST_F(ViewerTest, DesignLayoutFittedGridAndStoredWidthsAboveOneHundredTwips) {
     grid()->horizontalHeader()->resizeSection(1, 77);
     viewer->close();
     EXPECT_EQ(state.columnWidth[1], 77 * 15);
+    EXPECT_EQ(state.columnWidth[2], 2000);
+    EXPECT_EQ(state.columnWidth[3], 101);
     EXPECT_EQ(state.columnWidth[9], 1234);
+}
+
+TEST_F(ViewerTest, CountersShowTheirWholeNumberUnderCaptionsOfOneSize) {
+    makeDatabase(0);
+    RawDb raw(path);
+    raw.query(
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000000) "
+        "INSERT INTO SamData (rowid) SELECT i FROM n");
+    open();
+    click("last");
+    EXPECT_EQ(counters(), "1000000 1000000 7");
+    for (const char* name : {"TotalLable", "CurrentRecord", "FieldCount"}) {
+        const auto* l = viewer->findChild<QLabel*>(name);
+        EXPECT_GE(l->contentsRect().width(), l->fontMetrics().horizontalAdvance(l->text())) << name;
+        EXPECT_EQ(l->x(), 4080 / 15) << name;
+    }
+    const QFont records = viewer->findChild<QLabel*>("Label1")->font();
+    EXPECT_EQ(viewer->findChild<QLabel*>("Label2")->font(), records);
+    EXPECT_EQ(viewer->findChild<QLabel*>("Label4")->font(), records);
+    const auto* current = viewer->findChild<QLabel*>("Label2");
+    EXPECT_LE(current->fontMetrics().horizontalAdvance(current->text()),
+              current->contentsRect().width());
+}
+
+TEST_F(ViewerTest, EditsAndDeletionsLeaveTheirTrailOrDoNotHappen) {
+    makeDatabase(3);
+    open();
+    ASSERT_TRUE(model()->setData(model()->index(0, kDeadTime), "9.5"));
+    dialogs.answers = {true, true};
+    click("Command1");
+    RawDb raw(path);
+    EXPECT_EQ(raw.query("SELECT Operation, RecordId, ColumnName, NewValue FROM KrvAudit"),
+              (testing::Rows{{"edit", "1", "DT %", "9.5"}, {"delete", "3", {}, {}}}));
+    EXPECT_EQ(raw.scalar("SELECT json_extract(OldValue, '$.\"idxRec#\"') FROM KrvAudit "
+                         "WHERE Operation = 'delete'"),
+              "3");
+
+    raw.query(
+        "CREATE TRIGGER refuse BEFORE INSERT ON KrvAudit BEGIN SELECT RAISE(FAIL, 'no'); END");
+    EXPECT_FALSE(model()->setData(model()->index(1, kDeadTime), "1"));
+    click("Command1");
+    EXPECT_EQ(raw.scalar("SELECT count(*) || ' ' || group_concat(\"DT %\") FROM SamData"),
+              "2 9.5,0");
+    EXPECT_EQ(raw.scalar("SELECT count(*) FROM KrvAudit"), "2");
+    QCoreApplication::processEvents();  // the refusal is shown once the editor has closed
+    ASSERT_FALSE(dialogs.shown.empty());
+    EXPECT_EQ(dialogs.shown.back().kind, testing::RecordingDialogs::Shown::Message);
 }
 
 TEST_F(ViewerTest, EditsGoToTheirOwnRecordAndRefusedOnesKeepTheStoredValue) {
@@ -192,6 +243,38 @@ TEST_F(ViewerTest, LongWideTableIsReadInPagesWithinTheCacheBound) {
         ASSERT_LE(model()->cachedPages(), 8u);  // 2^18 cells in pages of 128 rows of 250
     }
     EXPECT_EQ(cell(1399, 249), "v1500");
+}
+
+TEST_F(ViewerTest, RowsFollowIdentitiesByArithmeticUntilAGapAppears) {
+    makeDatabase(0);
+    RawDb raw(path);
+    // Identities far from 1, as after many deletions of the last record and appends.
+    raw.query(
+        "WITH RECURSIVE n(i) AS (SELECT 40001 UNION ALL SELECT i + 1 FROM n WHERE i < 40300) "
+        "INSERT INTO SamData (rowid, \"ID Text\") SELECT i, 'rec' || i FROM n");
+    open();
+    ASSERT_EQ(model()->rowCount(), 300);
+    EXPECT_TRUE(model()->identitiesContiguous());
+    EXPECT_EQ(cell(0, kIdText), "rec40001");
+    EXPECT_EQ(cell(299, kIdText), "rec40300");
+
+    // Another program removes a record from the middle: the refresh lists identities.
+    raw.query("DELETE FROM SamData WHERE rowid = 40100");
+    model()->refresh();
+    ASSERT_EQ(model()->rowCount(), 299);
+    EXPECT_FALSE(model()->identitiesContiguous());
+    EXPECT_EQ(cell(98, kIdText), "rec40099");
+    EXPECT_EQ(cell(99, kIdText), "rec40101");
+
+    // Put back, the table is contiguous again; the last record is the one deleted.
+    raw.query("INSERT INTO SamData (rowid, \"ID Text\") VALUES (40100, 'back')");
+    model()->refresh();
+    EXPECT_TRUE(model()->identitiesContiguous());
+    EXPECT_EQ(cell(99, kIdText), "back");
+    dialogs.answers = {true};
+    click("Command1");
+    EXPECT_EQ(raw.scalar("SELECT max(rowid) FROM SamData"), "40299");
+    EXPECT_EQ(model()->rowCount(), 299);
 }
 
 }  // namespace

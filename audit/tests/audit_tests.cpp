@@ -1,0 +1,152 @@
+// The audit trail on real database files, read back with plain SQL.
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "audit/audit.h"
+#include "platform/platform.h"
+#include "results_db/archive.h"
+#include "tests/support/raw_db.h"
+#include "tests/support/recording_dialogs.h"
+#include "tests/support/test_folder.h"
+
+namespace krv {
+namespace {
+
+using testing::RawDb;
+using testing::Rows;
+
+constexpr const char* kTrail =
+    "SELECT Operation, RecordNumber, RecordId, ColumnName, OldValue, NewValue, Note "
+    "FROM KrvAudit ORDER BY rowid";
+
+class AuditTrail : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        state.apathText = path;
+        state.blindFlag = true;
+        ASSERT_TRUE(createDb(state, dialogs, *engine).ok);
+        RawDb raw(path);
+        raw.query(
+            "INSERT INTO SamData (\"idxRec#\", \"ID Text\", \"DT %\") VALUES "
+            "(1, 'first', '1.5'), (2, 'second \"quoted\"', NULL), (3, 'third', '2')");
+        database = open();
+    }
+    std::unique_ptr<db::Database> open() {
+        Status st;
+        auto d = engine->openDatabase(path, st);
+        EXPECT_TRUE(st.ok()) << st.description;
+        return d;
+    }
+    db::FieldInfo field(const std::string& name) {
+        for (const auto& f : fixedFields())
+            if (f.name == name) return f;
+        ADD_FAILURE() << name;
+        return {};
+    }
+
+    testing::TestFolder folder;
+    std::string path = folder.file("results.db");
+    WindowState state;
+    testing::RecordingDialogs dialogs;
+    std::unique_ptr<db::Engine> engine = db::makeSqliteEngine();
+    std::unique_ptr<db::Database> database;
+};
+
+TEST_F(AuditTrail, EachChangeLeavesExactlyItsEntry) {
+    ASSERT_TRUE(
+        audit::editValue(*database, kTableName, 2, field("DT %"), std::string("4.25")).ok());
+    // What the column made of the value is what the trail holds: 7.5 rounds to 8.
+    ASSERT_TRUE(audit::editValue(*database, kTableName, 3, field(kRecordNumberField), 7.5).ok());
+    ASSERT_TRUE(audit::deleteRecord(*database, kTableName, 2).ok());
+    ASSERT_TRUE(
+        audit::noteMissingValues(*database, 4, {{"CO-60", "no room for a new column"}}).ok());
+    database->close();
+
+    RawDb raw(path);
+    EXPECT_EQ(raw.query(kTrail),
+              (Rows{{"edit", "2", "2", "DT %", {}, "4.25", {}},
+                    {"edit", "3", "3", "idxRec#", "3", "8", {}},
+                    {"delete",
+                     "2",
+                     "2",
+                     {},
+                     R"({"idxRec#":2,"File Name":null,"ID Text":"second \"quoted\"",)"
+                     R"("Date & time":null,"Sample Date":null,"Counting Time":null,"DT %":"4.25"})",
+                     {},
+                     {}},
+                    {"missing values", "4", {}, "CO-60", {}, {}, "no room for a new column"}}));
+    EXPECT_EQ(raw.scalar("SELECT group_concat(\"idxRec#\") FROM SamData"), "1,8");
+    // Who and when, in forms another tool can sort and filter on.
+    for (const auto& row : raw.query("SELECT ChangedAt, UserName, HostName FROM KrvAudit")) {
+        EXPECT_TRUE(std::regex_match(*row[0], std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")))
+            << *row[0];
+        EXPECT_EQ(*row[1], platform::userName());
+        EXPECT_EQ(*row[2], platform::hostName());
+    }
+}
+
+TEST_F(AuditTrail, AnEntryThatCannotBeWrittenTakesItsChangeWithIt) {
+    ASSERT_TRUE(
+        audit::editValue(*database, kTableName, 1, field("ID Text"), std::string("x")).ok());
+    RawDb raw(path);
+    raw.query(
+        "CREATE TRIGGER refuse BEFORE INSERT ON KrvAudit BEGIN SELECT RAISE(ABORT, 'full'); END");
+    const Rows records = raw.query("SELECT * FROM SamData");
+
+    EXPECT_FALSE(
+        audit::editValue(*database, kTableName, 1, field("ID Text"), std::string("y")).ok());
+    EXPECT_FALSE(audit::deleteRecord(*database, kTableName, 3).ok());
+    EXPECT_EQ(raw.query("SELECT * FROM SamData"), records);
+    EXPECT_EQ(raw.scalar("SELECT count(*) FROM KrvAudit"), "1");
+
+    // A change the store refuses writes no entry either; the file stays usable.
+    EXPECT_FALSE(
+        audit::editValue(*database, kTableName, 1, field("DT %"), std::string(11, '9')).ok());
+    EXPECT_FALSE(audit::deleteRecord(*database, kTableName, 99).ok());
+    raw.query("DROP TRIGGER refuse");
+    EXPECT_TRUE(audit::deleteRecord(*database, kTableName, 3).ok());
+    EXPECT_EQ(raw.scalar("SELECT group_concat(Operation) FROM KrvAudit"), "edit,delete");
+}
+
+TEST_F(AuditTrail, ResetStartsTheNewFileWithHowManyRecordsItRemoved) {
+    database->close();
+    ASSERT_TRUE(createDb(state, dialogs, *engine, audit::startTrailWithReset).ok);
+    RawDb raw(path);
+    EXPECT_EQ(raw.query(kTrail), (Rows{{"reset", {}, {}, {}, "3", "0", "3 records removed"}}));
+    EXPECT_EQ(raw.scalar("SELECT count(*) FROM SamData"), "0");
+
+    // A file that was no results database: how many records it held is not known.
+    testing::writeFile(path + ".other", "not a database");
+    state.apathText = path + ".other";
+    ASSERT_TRUE(createDb(state, dialogs, *engine, audit::startTrailWithReset).ok);
+    RawDb other(path + ".other");
+    EXPECT_EQ(
+        other.scalar("SELECT OldValue IS NULL AND Note LIKE '%could not be read%' FROM KrvAudit"),
+        "1");
+}
+
+TEST_F(AuditTrail, EntriesReadBackInOrderAndSinceATime) {
+    std::vector<audit::Entry> entries;
+    ASSERT_TRUE(audit::readEntries(*database, "", entries).ok());  // no trail yet
+    EXPECT_TRUE(entries.empty());
+    for (const char* time :
+         {"2026-01-31T23:59:59Z", "2026-02-01T00:00:00Z", "2026-03-01T08:00:00Z"}) {
+        audit::Entry e;
+        e.time = time;
+        e.operation = audit::kImport;
+        e.note = time;
+        ASSERT_TRUE(audit::write(*database, e).ok());
+    }
+    ASSERT_TRUE(audit::readEntries(*database, "2026-02-01", entries).ok());
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].note, "2026-02-01T00:00:00Z");
+    EXPECT_EQ(entries[1].time, "2026-03-01T08:00:00Z");
+    EXPECT_TRUE(std::holds_alternative<std::monostate>(entries[1].oldValue));
+    ASSERT_TRUE(audit::readEntries(*database, "", entries).ok());
+    EXPECT_EQ(entries.size(), 3u);
+}
+
+}  // namespace
+}  // namespace krv

@@ -1,0 +1,125 @@
+// krvtool audit on a real database, and the trail as other programs read it.
+
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <sstream>
+
+#include "audit/audit.h"
+#include "krvtool/tool.h"
+#include "platform/platform.h"
+#include "results_db/archive.h"
+#include "tests/support/raw_db.h"
+#include "tests/support/recording_dialogs.h"
+#include "tests/support/test_folder.h"
+
+namespace krv::tool {
+namespace {
+
+struct Captured {
+    std::ostringstream out, err;
+    Io io{out, err, false};
+};
+
+class AuditCommand : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        WindowState state;
+        testing::RecordingDialogs dialogs;
+        state.apathText = path;
+        state.blindFlag = true;
+        ASSERT_TRUE(createDb(state, dialogs, *engine, audit::startTrailWithReset).ok);
+        testing::RawDb(path).query(
+            "INSERT INTO SamData (\"idxRec#\", \"ID Text\") VALUES (1, 'a,b'), (2, 'gone')");
+        Status st;
+        auto database = engine->openDatabase(path, st);
+        ASSERT_TRUE(database);
+        const db::FieldInfo idText{"ID Text", db::FieldType::Text, 128};
+        ASSERT_TRUE(
+            audit::editValue(*database, kTableName, 1, idText, std::string("a \"b\"")).ok());
+        ASSERT_TRUE(audit::deleteRecord(*database, kTableName, 2).ok());
+        // Times from the past, so --since has something to leave out.
+        testing::RawDb(path).query(
+            "UPDATE KrvAudit SET ChangedAt = CASE Operation WHEN 'reset' THEN "
+            "'2026-11-30T23:59:59Z' WHEN 'edit' THEN '2026-12-01T08:30:00Z' "
+            "ELSE '2026-12-02T00:00:00Z' END");
+    }
+    int run(const QStringList& args, Captured& c) {
+        QStringList all{"audit"};
+        all += args;
+        return runTool(all, c.io);
+    }
+
+    testing::TestFolder folder;
+    std::string path = folder.file("results.db");
+    std::unique_ptr<db::Engine> engine = db::makeSqliteEngine();
+    const std::string who = platform::userName() + "@" + platform::hostName();
+};
+
+TEST_F(AuditCommand, PrintsTheTrailAsLinesOrCsvSinceADate) {
+    Captured lines;
+    ASSERT_EQ(run({QString::fromStdString(path)}, lines), kDone) << lines.err.str();
+    EXPECT_EQ(lines.out.str(),
+              "2026-11-30T23:59:59Z  " + who + "  reset  0 records removed\n" +  //
+                  "2026-12-01T08:30:00Z  " + who +
+                  "  edit  record 1 (identity 1)  ID Text: \"a,b\" -> \"a \"b\"\"\n" +
+                  "2026-12-02T00:00:00Z  " + who +
+                  "  delete  record 2 (identity 2)  {\"idxRec#\":2,\"File Name\":null,"
+                  "\"ID Text\":\"gone\",\"Date & time\":null,\"Sample Date\":null,"
+                  "\"Counting Time\":null,\"DT %\":null}\n");
+
+    Captured csv;
+    ASSERT_EQ(run({"--since", "2026-12-01 08:30", "--csv", QString::fromStdString(path)}, csv),
+              kDone);
+    const std::string user = platform::userName(), host = platform::hostName();
+    std::istringstream rows(csv.out.str());
+    std::string header, edit, deletion, extra;
+    std::getline(rows, header);
+    std::getline(rows, edit);
+    std::getline(rows, deletion);
+    EXPECT_FALSE(std::getline(rows, extra));
+    EXPECT_EQ(header,
+              "ChangedAt,UserName,HostName,Operation,RecordNumber,RecordId,ColumnName,OldValue,"
+              "NewValue,Note");
+    EXPECT_EQ(edit, "2026-12-01T08:30:00Z," + user + "," + host +
+                        ",edit,1,1,ID Text,\"a,b\",\"a \"\"b\"\"\",");
+    EXPECT_EQ(deletion.rfind("2026-12-02T00:00:00Z," + user + "," + host + ",delete,2,2,,\"{", 0),
+              0u)
+        << deletion;
+}
+
+TEST_F(AuditCommand, RefusesABadDateAndAFileThatIsNoResultsDatabase) {
+    Captured bad;
+    EXPECT_EQ(run({"--since", "1.12.2026", QString::fromStdString(path)}, bad), kUsage);
+    EXPECT_NE(bad.err.str().find("'1.12.2026'"), std::string::npos) << bad.err.str();
+    EXPECT_TRUE(bad.out.str().empty());
+
+    testing::writeFile(folder / "notes.txt", "hello");
+    Captured other;
+    EXPECT_EQ(run({QString::fromStdString(folder.file("notes.txt"))}, other), kFailed);
+    EXPECT_EQ(testing::readFile(folder / "notes.txt"), "hello");
+
+    // A database from before the trail existed has simply no entries.
+    testing::RawDb(path).query("DROP TABLE KrvAudit");
+    Captured none;
+    EXPECT_EQ(run({QString::fromStdString(path)}, none), kDone);
+    EXPECT_EQ(none.out.str(), "");
+}
+
+// The trail is a plain table: the sqlite3 shell, which knows nothing of this program,
+// filters it and takes a deleted value back out of the kept record.
+TEST_F(AuditCommand, TheSqliteShellQueriesTheTrail) {
+    QProcess shell;
+    shell.start(QStringLiteral("sqlite3"),
+                {QStringLiteral("-readonly"), QString::fromStdString(path),
+                 QStringLiteral("SELECT Operation, RecordId, CASE Operation WHEN 'delete' THEN "
+                                "json_extract(OldValue, '$.\"ID Text\"') ELSE OldValue END "
+                                "FROM KrvAudit WHERE Operation IN ('edit', 'delete') "
+                                "ORDER BY ChangedAt")});
+    ASSERT_TRUE(shell.waitForFinished(10000)) << "the sqlite3 shell is needed for this test";
+    EXPECT_EQ(shell.exitCode(), 0) << shell.readAllStandardError().toStdString();
+    EXPECT_EQ(shell.readAllStandardOutput().toStdString(), "edit|1|a,b\ndelete|2|gone\n");
+}
+
+}  // namespace
+}  // namespace krv::tool
