@@ -53,11 +53,14 @@ TEST_F(Unattended, CombinedWordsFollowTheirPrecedence) {
 }
 
 TEST_F(Unattended, FailuresGiveOneReasonAndANonZeroStatus) {
-    // A report that cannot be opened is reported, yet the record is appended as before.
+    // A report that cannot be opened is reported, yet the record is appended as before:
+    // saved, with its values missing.
     job.usePaths(job.database, job.file("no such folder/RESULTS.TXT"));
     JobRun r = job.run({"BKG"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.stdErr.find("Invalid path or file name [ "), std::string::npos) << r.stdErr;
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_NE(r.stdErr.find("\nkrvarchiver: not stored: report: Invalid path or file name [ "),
+              std::string::npos)
+        << r.stdErr;
     EXPECT_EQ(value("SELECT count(*) FROM SamData"), "1");
 
     // A file that is not a results database is never touched.

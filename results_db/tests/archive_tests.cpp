@@ -132,12 +132,24 @@ TEST_F(Archive, RefusedValuesAndRecordNumbersPast32767LeaveTheirColumnEmpty) {
     state.report.countingTime = 123456789;  // 1.234568E+08: 12 characters
     state.report.lines[1][1].gross = -12345678;
     state.appendMode = 3;
-    ASSERT_TRUE(append().ok);
+    // Saved, and the job learns which values the record lacks and why.
+    const auto missingOf = [](const JobOutcome& o) {
+        std::string list;
+        for (const MissingValue& m : o.missing)
+            list += m.what + ": " + m.reason.substr(0, 24) + "\n";
+        return list;
+    };
+    JobOutcome saved = append();
+    ASSERT_TRUE(saved.ok);
+    EXPECT_EQ(missingOf(saved),
+              "Counting Time: The field is too small t\nCO-60@BKG1: The field is too small t\n");
     RawDb raw(path);  // another program filling the table
     raw.query(
         "WITH RECURSIVE n(i) AS (VALUES(2) UNION ALL SELECT i+1 FROM n LIMIT 32766)"
         " INSERT INTO SamData(\"idxRec#\") SELECT i FROM n");
-    ASSERT_TRUE(append().ok);
+    saved = append();
+    ASSERT_TRUE(saved.ok);
+    EXPECT_EQ(missingOf(saved).substr(0, 18), "idxRec#: Overflow\n");
     const std::string last = " FROM SamData ORDER BY rowid DESC LIMIT 1";
     EXPECT_EQ(
         raw.query("SELECT \"idxRec#\", \"Counting Time\", \"CO-60@BKG1\", \"CO-60@BKG2\"" + last),
@@ -168,9 +180,11 @@ TEST_F(Archive, OpenFailureNamesThePathAsTypedAndLeavesTheFileAlone) {
         state.apathText = "  " + file + " ";
         EXPECT_FALSE(append().ok);
         ASSERT_EQ(dialogs.shown.size(), ++shown);
+        const std::string why = std::string(name) == "folder.db"
+                                    ? "'" + file + "' is a folder, not a database file."
+                                    : "Unrecognized database format '" + file + "'.";
         EXPECT_EQ(box(shown - 1), std::string(kAppTitle) + ": Invalid path or file name [ " +
-                                      state.apathText + " ] <Unrecognized database format '" +
-                                      file + "'.>");
+                                      state.apathText + " ] <" + why + ">");
         EXPECT_FALSE(engine->createDatabase(file).ok());
         EXPECT_EQ(bytes(file), before);
         EXPECT_FALSE(std::filesystem::exists(file + "-journal"));
