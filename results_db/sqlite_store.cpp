@@ -210,6 +210,7 @@ class SqliteDatabase : public Database {
     Status beginWrite() override {
         Status st = exec("BEGIN IMMEDIATE");
         writing_ = st.ok();
+        checkedCounterOf_.clear();
         return st;
     }
 
@@ -230,9 +231,9 @@ class SqliteDatabase : public Database {
     Status recordCount(const std::string& table, std::int64_t& count) override {
         count = 0;
         if (!db_) return closed();
-        // A counter another tool took away or changed is rebuilt; when that cannot be
-        // done here (no write access), the table is counted the slow way below.
-        if (repairRecordCounter(table).ok()) {
+        // A counter another tool took away or changed is rebuilt by the writer that needs
+        // it; a reader takes the counter as it is, or counts the slow way below without one.
+        if (!writing_ || repairRecordCounter(table).ok()) {
             Statement kept(db_, "SELECT records FROM " + quoteIdentifier(kCounterTable) +
                                     " WHERE tableName = ?1");
             if (kept.prepareResult() == SQLITE_OK) {
@@ -376,24 +377,28 @@ class SqliteDatabase : public Database {
     // (or nothing) is replaced by a fresh set counted from the table. Comparing the stored
     // statements costs a look at the schema already in memory.
     Status repairRecordCounter(const std::string& table) {
-        std::vector<std::string> expected = recordCounterStatements(table);
-        const std::string rowCheck = "SELECT count(*) FROM " + quoteIdentifier(kCounterTable) +
-                                     " WHERE tableName = " + quoteLiteral(table);
+        // Within one write transaction no other program can have touched them since.
+        if (writing_ && checkedCounterOf_ == table) return Status::success();
+        Status st = checkOrRebuildCounter(table);
+        if (st.ok() && writing_) checkedCounterOf_ = table;
+        return st;
+    }
+
+    Status checkOrRebuildCounter(const std::string& table) {
+        const std::vector<std::string> expected = recordCounterStatements(table);
         {
+            // Fails to prepare when the counter table is gone; that too is rebuilt.
             Statement s(db_,
-                        "SELECT (SELECT count(*) FROM sqlite_schema WHERE sql IN (?1, ?2, ?3)) = 3 "
-                        "AND (SELECT count(*) FROM sqlite_schema WHERE name IN (?4, ?5, ?6)) = 3");
-            if (s.prepareResult() != SQLITE_OK) return failure(s.prepareResult());
-            for (int i = 0; i < 3; ++i) s.bind(i + 1, expected[static_cast<std::size_t>(i)]);
-            s.bind(4, std::string(kCounterTable));
-            s.bind(5, table + " counted insert");
-            s.bind(6, table + " counted delete");
-            if (sqlite3_step(s.get()) != SQLITE_ROW) return failure(sqlite3_errcode(db_));
-            if (sqlite3_column_int(s.get(), 0) == 1) {
-                Statement row(db_, rowCheck);
-                if (row.prepareResult() == SQLITE_OK && sqlite3_step(row.get()) == SQLITE_ROW &&
-                    sqlite3_column_int(row.get(), 0) == 1)
-                    return Status::success();
+                        "SELECT (SELECT count(*) FROM sqlite_schema WHERE sql IN (?1, ?2, ?3))"
+                        " = 3 AND (SELECT count(*) FROM " +
+                            quoteIdentifier(kCounterTable) + " WHERE tableName = ?4) = 1");
+            if (s.prepareResult() == SQLITE_OK) {
+                for (int i = 0; i < 3; ++i) s.bind(i + 1, expected[static_cast<std::size_t>(i)]);
+                s.bind(4, table);
+                if (sqlite3_step(s.get()) != SQLITE_ROW) return failure(sqlite3_errcode(db_));
+                if (sqlite3_column_int(s.get(), 0) == 1) return Status::success();
+            } else if ((s.prepareResult() & 0xFF) != SQLITE_ERROR) {
+                return failure(s.prepareResult());
             }
         }
         return allOrNothing("repair_counter", [&] {
@@ -516,7 +521,8 @@ class SqliteDatabase : public Database {
 
     sqlite3* db_;
     std::string path_;
-    bool writing_ = false;  // inside a transaction begun by beginWrite
+    bool writing_ = false;          // inside a transaction begun by beginWrite
+    std::string checkedCounterOf_;  // the table whose counter this transaction found sound
 };
 
 // One statement, result ignored beyond success; used before a Database object exists.
