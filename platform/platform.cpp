@@ -1,5 +1,6 @@
 #include "platform/platform.h"
 
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -11,8 +12,6 @@
 #else
 #include <fcntl.h>
 #include <unistd.h>
-
-#include <cerrno>
 #endif
 
 namespace krv::platform {

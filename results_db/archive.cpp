@@ -274,9 +274,10 @@ JobOutcome resetDatabase(WindowState& state, Dialogs& dialogs, db::Engine& engin
     if (!created.ok()) {
         if (!state.blindFlag) dialogs.message("Could not create database", kAppTitle);
         std::string why = created.description;
-        if (deleted && created.number == err::kDatabaseExists)
-            why = "the old database was deleted, but another run created a new one at '" + path +
-                  "' before this reset could; that one was kept";
+        if (created.number == err::kDatabaseExists)
+            why = std::string(deleted ? "the old database was deleted, but " : "") +
+                  "another run created a new database at '" + path +
+                  "' while this reset ran; that one was kept";
         return JobOutcome::failed("Could not create database: " + why);
     }
 

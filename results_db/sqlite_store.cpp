@@ -52,6 +52,12 @@ Status notADatabase(const std::string& path) {
     return Status::failure(err::kNotADatabase, "Unrecognized database format '" + path + "'.");
 }
 
+Status fileMovedAway() {
+    return Status::failure(err::kPathFileAccess,
+                           "The database file was deleted or replaced while this run had it open "
+                           "(a reset running at the same time?)");
+}
+
 Status notAValidPath(const std::string& path) {
     return Status::failure(err::kCantOpenDatabase,
                            "'" + path +
@@ -495,10 +501,12 @@ class SqliteDatabase : public Database {
 
     Status describe(int rc) {
         const std::string detail = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
-        if (rc == SQLITE_READONLY_DBMOVED)
-            return Status::failure(err::kPathFileAccess,
-                                   "The database file was deleted or replaced while this run had "
-                                   "it open (a reset running at the same time?)");
+        // A reset deleting the file under a running append shows as an I/O error on the
+        // file or its journal; the cause is what a job's log needs.
+        int moved = 0;
+        if (db_ && ((rc & 0xFF) == SQLITE_IOERR || (rc & 0xFF) == SQLITE_READONLY))
+            sqlite3_file_control(db_, "main", SQLITE_FCNTL_HAS_MOVED, &moved);
+        if (rc == SQLITE_READONLY_DBMOVED || moved) return fileMovedAway();
         switch (rc & 0xFF) {
             case SQLITE_BUSY:
             case SQLITE_LOCKED:
@@ -760,6 +768,7 @@ class SqliteEngine : public Engine {
             status = Status::failure(
                 err::kCantOpenDatabase,
                 "Could not open '" + path + "': " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)));
+            if (!fs::exists(p, ec)) status = fileMovedAway();
             sqlite3_close_v2(db);
             return nullptr;
         }
