@@ -419,7 +419,11 @@ TEST(FaultSweep, EveryFailingFileCallLosesNothingAndSaysSo) {
     EXPECT_TRUE(report.empty()) << report.size() << " problems in " << faults.size()
                                 << " faulted runs:\n"
                                 << all;
+    std::map<std::string, int> perKind;
+    for (const Fault& f : faults) ++perKind[f.kind];
     std::printf("%zu faulted runs;", faults.size());
+    for (const auto& [kind, runs] : perKind) std::printf(" %s %d", kind.c_str(), runs);
+    std::printf(";");
     for (const auto& [status, runs] : exits) std::printf(" exit %d: %d", status, runs);
     std::printf("\n");
 }
