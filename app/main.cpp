@@ -21,6 +21,13 @@ class QtLauncher : public krv::ProgramLauncher {
     }
 };
 
+// A job script reads standard error line by line; a name may hold a line break.
+std::string oneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\n' || c == '\r') c = ' ';
+    return text;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -40,11 +47,16 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "krvarchiver: %s\n", settings.problem.c_str());
         krv::JobDialogs dialogs(argc, argv);
         const krv::JobOutcome outcome = krv::runCommandJob(job, state, dialogs, *engine);
+        // Exit status: 0 saved whole, 1 nothing saved, 3 saved with values missing (one
+        // line each on standard error), 2 a usage error.
         if (!outcome.ok) {
-            std::fprintf(stderr, "krvarchiver: %s\n", outcome.reason.c_str());
+            std::fprintf(stderr, "krvarchiver: %s\n", oneLine(outcome.reason).c_str());
             return 1;
         }
-        return 0;
+        for (const krv::MissingValue& m : outcome.missing)
+            std::fprintf(stderr, "krvarchiver: not stored: %s: %s\n", oneLine(m.what).c_str(),
+                         oneLine(m.reason).c_str());
+        return outcome.missing.empty() ? 0 : 3;
     }
 
     if (!krv::platform::displayAvailable() && !std::getenv("QT_QPA_PLATFORM")) {

@@ -38,12 +38,14 @@ JobOutcome runCommandJob(const CommandJob& job, WindowState& state, Dialogs& dia
     switch (job.kind) {
         case CommandJob::Append: {
             state.appendMode = job.appendMode;
-            // The append runs even when the read failed, as it does from the window; the
-            // job still reports the first thing that went wrong.
+            // The append runs even when the read failed, as it does from the window; a
+            // record saved from a report that was not read lacks every value it carries.
             const JobOutcome read = readKrvFile(state, dialogs);
-            const JobOutcome append =
+            JobOutcome append =
                 appendIt(state, dialogs, engine, platform::systemDecimalSeparator());
-            return read.ok ? append : read;
+            if (append.ok && !read.ok)
+                append.missing.insert(append.missing.begin(), {"report", read.reason});
+            return append;
         }
         case CommandJob::Reset:
             state.blindFlag = true;

@@ -20,7 +20,7 @@ std::string defaultDatabasePath();
 void startUp(WindowState& state, const SettingsFiles& files);
 
 // The unattended job of a command word (the window is never shown). Its outcome says
-// whether the report was read and its record saved, or the database reset.
+// whether the record was saved (or the database reset), and which values it lacks.
 JobOutcome runCommandJob(const CommandJob& job, WindowState& state, Dialogs& dialogs,
                          db::Engine& engine);
 

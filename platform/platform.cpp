@@ -1,5 +1,6 @@
 #include "platform/platform.h"
 
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -171,6 +172,104 @@ Lookup findNormalFile(const std::string& pattern) {
         if (wildcardMatch(namePattern, name) && isNormalFile(it->path())) return Lookup::Found;
     }
     return Lookup::NotFound;
+}
+
+std::error_code resolveLinks(const fs::path& p, fs::path& resolved) {
+    // The same hop limit as the system's own path lookup.
+    constexpr int kMaxHops = 40;
+    resolved = p;
+    for (int hops = 0;; ++hops) {
+        std::error_code ec;
+        const fs::file_status st = fs::symlink_status(resolved, ec);
+        if (!fs::is_symlink(st)) {
+            if (ec && ec != std::errc::no_such_file_or_directory) return ec;
+            return {};
+        }
+        if (hops == kMaxHops) return std::make_error_code(std::errc::too_many_symbolic_link_levels);
+        const fs::path target = fs::read_symlink(resolved, ec);
+        if (ec) return ec;
+        resolved = target.is_absolute() ? target : resolved.parent_path() / target;
+    }
+}
+
+std::error_code placeNoReplace(const fs::path& from, const fs::path& to, bool& moved) {
+    moved = false;
+#ifdef _WIN32
+    if (CreateHardLinkW(to.c_str(), from.c_str(), nullptr)) return {};
+    DWORD e = GetLastError();
+    if (e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS)
+        return std::make_error_code(std::errc::file_exists);
+    if (e != ERROR_INVALID_FUNCTION && e != ERROR_NOT_SUPPORTED && e != ERROR_ACCESS_DENIED)
+        return std::error_code(static_cast<int>(e), std::system_category());
+    // Shares without hard links: a rename that refuses to replace is just as safe.
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        moved = true;
+        return {};
+    }
+    e = GetLastError();
+    if (e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS)
+        return std::make_error_code(std::errc::file_exists);
+    return std::error_code(static_cast<int>(e), std::system_category());
+#else
+    if (::link(from.c_str(), to.c_str()) == 0) return {};
+    const int e = errno;
+    if (e != EPERM && e != ENOTSUP && e != EOPNOTSUPP && e != EMLINK)
+        return std::error_code(e, std::generic_category());
+    // File systems without hard links: the rename comes after a last look, which leaves a
+    // moment in which another program could create the name; there is no better step there.
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(to, ec))) return std::make_error_code(std::errc::file_exists);
+    fs::rename(from, to, ec);
+    moved = !ec;
+    return ec;
+#endif
+}
+
+std::error_code moveNoReplace(const fs::path& from, const fs::path& to) {
+#ifdef _WIN32
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return {};
+    return std::error_code(static_cast<int>(GetLastError()), std::system_category());
+#else
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(to, ec))) return std::make_error_code(std::errc::file_exists);
+    fs::rename(from, to, ec);
+    return ec;
+#endif
+}
+
+std::error_code syncFolder(const fs::path& folder) {
+#ifdef _WIN32
+    // Only a handle opened for writing may be flushed; a folder opens with backup semantics.
+    HANDLE h = CreateFileW(folder.c_str(), GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD e = GetLastError();
+        // Without the right to open a folder for writing, the file system's own journal
+        // is all there is to rely on.
+        if (e == ERROR_ACCESS_DENIED) return {};
+        return std::error_code(static_cast<int>(e), std::system_category());
+    }
+    std::error_code ec;
+    if (!FlushFileBuffers(h)) {
+        const DWORD e = GetLastError();
+        if (e != ERROR_INVALID_FUNCTION && e != ERROR_ACCESS_DENIED)
+            ec = std::error_code(static_cast<int>(e), std::system_category());
+    }
+    CloseHandle(h);
+    return ec;
+#else
+    const int fd =
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return std::error_code(errno, std::generic_category());
+    std::error_code ec;
+    // Some file systems cannot sync a folder at all (EINVAL); their names are as durable
+    // as they will ever be.
+    if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS)
+        ec = std::error_code(errno, std::generic_category());
+    ::close(fd);
+    return ec;
+#endif
 }
 
 bool stderrIsTerminal() {

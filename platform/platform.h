@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <system_error>
 
 namespace krv::platform {
 
@@ -41,6 +42,23 @@ enum class Lookup { Found, NotFound, Failed };
 // Looks a name up among normal files. The file-name part may hold the wildcards * and ?;
 // a name ending in a separator matches any normal file in that folder.
 Lookup findNormalFile(const std::string& pattern);
+
+// The name a path ends at once every symbolic link on its last part is followed, so a
+// file replaced at a linked path is the one the link points to. A loop of links fails
+// with too_many_symbolic_link_levels. A path that is no link comes back unchanged.
+std::error_code resolveLinks(const std::filesystem::path& p, std::filesystem::path& resolved);
+
+// Gives the finished file `from` the name `to` in one step, never replacing what is at
+// `to` (file_exists then). `from` keeps its name where the file system allows a second
+// one; `moved` tells whether it was renamed instead.
+std::error_code placeNoReplace(const std::filesystem::path& from, const std::filesystem::path& to,
+                               bool& moved);
+
+// Renames a file to a name that must not be taken yet.
+std::error_code moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// Makes the names in a folder durable: a file just linked into it survives a power cut.
+std::error_code syncFolder(const std::filesystem::path& folder);
 
 // Whether standard error goes to a terminal a person watches (progress lines go there).
 bool stderrIsTerminal();

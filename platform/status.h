@@ -2,6 +2,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace krv {
 
@@ -34,12 +35,25 @@ class ErrorTrap {
     Status last_;
 };
 
-// What an unattended job tells its caller (the exit status of a job script).
+// A value a saved record does not carry, and why (one line each for a job script).
+struct MissingValue {
+    std::string what;  // the column, or "report" when the report itself could not be read
+    std::string reason;
+};
+
+// What an unattended job tells its caller (the exit status of a job script): saved whole,
+// saved with values missing, or nothing saved.
 struct JobOutcome {
-    bool ok = true;
-    std::string reason;  // one line, when !ok
+    bool ok = true;                     // something was saved (or the reset done)
+    std::string reason;                 // one line, when !ok
+    std::vector<MissingValue> missing;  // when ok: what the saved record lacks
+
+    bool whole() const { return ok && missing.empty(); }
     static JobOutcome done() { return {}; }
-    static JobOutcome failed(std::string why) { return JobOutcome{false, std::move(why)}; }
+    static JobOutcome failed(std::string why) { return JobOutcome{false, std::move(why), {}}; }
+    static JobOutcome savedWithout(std::vector<MissingValue> missing) {
+        return JobOutcome{true, {}, std::move(missing)};
+    }
 };
 
 // Error numbers follow the engine the lab's files came from, so logs stay comparable.
@@ -60,6 +74,7 @@ inline constexpr int kNotADatabase = 3343;
 inline constexpr int kCantOpenDatabase = 3044;
 inline constexpr int kTableNotFound = 3078;
 inline constexpr int kDuplicateName = 3191;
+inline constexpr int kDatabaseExists = 3204;
 inline constexpr int kInvalidName = 3125;
 inline constexpr int kTooManyFields = 3190;
 inline constexpr int kLocked = 3260;

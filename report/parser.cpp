@@ -43,13 +43,51 @@ class FileSource : public ByteSource {
     explicit FileSource(std::ifstream& in) : in_(in), buffer_(kChunk) {}
     std::string_view next() override {
         if (!in_) return {};
+        errno = 0;
         in_.read(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
+        if (in_.bad() && !error_) error_ = errno ? errno : EIO;
         return {buffer_.data(), static_cast<std::size_t>(in_.gcount())};
     }
+    // The system's error number when reading stopped before the end of the file.
+    int error() const { return error_; }
 
   private:
     std::ifstream& in_;
     std::vector<char> buffer_;
+    int error_ = 0;
+};
+
+// Hands out the report's characters as Windows-1252 bytes whatever the byte-order mark
+// at its start announces; a report without one passes through untouched.
+class DecodingSource : public ByteSource {
+  public:
+    explicit DecodingSource(ByteSource& raw) : raw_(raw) {}
+    std::string_view next() override {
+        for (;;) {
+            std::string_view chunk = raw_.next();
+            if (!decoder_) {
+                std::size_t mark = 0;
+                const text::Encoding e = text::detectByteOrderMark(chunk, mark);
+                if (e == text::Encoding::Cp1252) passThrough_ = true;
+                decoder_.emplace(e);
+                chunk.remove_prefix(mark);
+            }
+            if (passThrough_) return chunk;
+            decoded_.clear();
+            if (chunk.empty()) {
+                decoder_->finish(decoded_);
+                return decoded_;  // empty: the end
+            }
+            decoder_->decode(chunk, decoded_);
+            if (!decoded_.empty()) return decoded_;
+        }
+    }
+
+  private:
+    ByteSource& raw_;
+    std::optional<text::Cp1252Decoder> decoder_;
+    bool passThrough_ = false;
+    std::string decoded_;
 };
 
 // Line reads and delimited-item reads over a byte source, with the end-of-file test the
@@ -198,6 +236,7 @@ void setColumn(float& target, std::optional<std::string_view> text) {
 
 struct ReadSummary {
     bool idSeen = false;
+    int readError = 0;  // the system's error number when the file could not be read through
 };
 
 class BodyParser {
@@ -305,10 +344,18 @@ class BodyParser {
 };
 
 ReadSummary parseFile(const std::string& path, AnalysisReport& report) {
+    errno = 0;
     std::ifstream in(platform::toPath(path), std::ios::binary);
-    if (!in) return {};
+    if (!in) {
+        ReadSummary unread;
+        unread.readError = errno ? errno : EIO;
+        return unread;
+    }
     FileSource source(in);
-    return BodyParser(source, report).run();
+    DecodingSource decoded(source);
+    ReadSummary summary = BodyParser(decoded, report).run();
+    summary.readError = source.error();
+    return summary;
 }
 
 Status failure(int number) {
@@ -380,7 +427,8 @@ void parseReportFile(const std::string& path, AnalysisReport& report) { parseFil
 
 void parseReportText(std::string_view bytes, AnalysisReport& report) {
     MemorySource source(bytes);
-    BodyParser(source, report).run();
+    DecodingSource decoded(source);
+    BodyParser(decoded, report).run();
 }
 
 JobOutcome readKrvFile(WindowState& state, Dialogs& dialogs) {
@@ -403,6 +451,12 @@ JobOutcome readKrvFile(WindowState& state, Dialogs& dialogs) {
     const ReadSummary summary = parseFile(path, state.report);
     if (summary.idSeen) state.currentFileCaption = text::cp1252ToUtf8(state.report.idText.value());
     state.numbIsoCaption = std::to_string(state.report.isotopeCount);
+    // The open test passed, so the window carries on as before; a job must still learn
+    // that the values came from a report that was not read through.
+    if (summary.readError)
+        return JobOutcome::failed(
+            "Report could not be read [ " + path + " ] <" +
+            std::error_code(summary.readError, std::generic_category()).message() + ">");
     return JobOutcome::done();
 }
 

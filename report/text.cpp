@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 #include <system_error>
+#include <utility>
 
 namespace krv::text {
 
@@ -241,21 +242,108 @@ std::string cp1252ToUtf8(std::string_view bytes) {
     return out;
 }
 
-std::string utf8ToCp1252(std::string_view utf8) {
-    std::string out;
-    out.reserve(utf8.size());
-    for (std::size_t i = 0; i < utf8.size();) {
+Encoding detectByteOrderMark(std::string_view head, std::size_t& markLength) {
+    markLength = 0;
+    if (head.substr(0, 3) == "\xEF\xBB\xBF") {
+        markLength = 3;
+        return Encoding::Utf8;
+    }
+    if (head.substr(0, 2) == "\xFF\xFE") {
+        markLength = 2;
+        return Encoding::Utf16Le;
+    }
+    if (head.substr(0, 2) == "\xFE\xFF") {
+        markLength = 2;
+        return Encoding::Utf16Be;
+    }
+    return Encoding::Cp1252;
+}
+
+namespace {
+
+// Bytes a UTF-8 sequence starting with `lead` takes; 1 for a byte that starts none.
+std::size_t utf8Length(unsigned char lead) {
+    if ((lead & 0xE0) == 0xC0) return 2;
+    if ((lead & 0xF0) == 0xE0) return 3;
+    if ((lead & 0xF8) == 0xF0) return 4;
+    return 1;
+}
+
+void appendCp1252(std::string& out, char32_t cp) {
+    const int b = cp1252Byte(cp);
+    out.push_back(b < 0 ? '?' : static_cast<char>(b));
+}
+
+}  // namespace
+
+void Cp1252Decoder::decode(std::string_view piece, std::string& out) {
+    std::string joined;
+    if (!pending_.empty()) {
+        joined = std::exchange(pending_, std::string());
+        joined.append(piece);
+        piece = joined;
+    }
+    if (encoding_ == Encoding::Cp1252) {
+        out.append(piece);
+        return;
+    }
+    if (encoding_ != Encoding::Utf8) {
+        decodeUtf16(piece, out);
+        return;
+    }
+    for (std::size_t i = 0; i < piece.size();) {
+        const auto lead = static_cast<unsigned char>(piece[i]);
+        if (lead < 0x80) {
+            out.push_back(static_cast<char>(lead));
+            ++i;
+            continue;
+        }
+        const std::size_t need = utf8Length(lead);
+        if (need > 1 && piece.size() - i < need) {
+            pending_.assign(piece.substr(i));
+            return;
+        }
         char32_t cp = 0;
-        const std::size_t len = decodeUtf8(utf8, i, cp);
+        const std::size_t len = decodeUtf8(piece, i, cp);
         if (len == 0) {
             out.push_back('?');
             ++i;
             continue;
         }
-        const int b = cp1252Byte(cp);
-        out.push_back(b < 0 ? '?' : static_cast<char>(b));
+        appendCp1252(out, cp);
         i += len;
     }
+}
+
+void Cp1252Decoder::decodeUtf16(std::string_view bytes, std::string& out) {
+    const bool little = encoding_ == Encoding::Utf16Le;
+    std::size_t i = 0;
+    for (; i + 1 < bytes.size(); i += 2) {
+        const auto b0 = static_cast<unsigned char>(bytes[i]);
+        const auto b1 = static_cast<unsigned char>(bytes[i + 1]);
+        const char32_t unit = little ? char32_t(b0 | b1 << 8) : char32_t(b1 | b0 << 8);
+        if (unit >= 0xDC00 && unit <= 0xDFFF && inSurrogatePair_) {
+            inSurrogatePair_ = false;  // the second half of a character already written
+            continue;
+        }
+        inSurrogatePair_ = unit >= 0xD800 && unit <= 0xDBFF;
+        appendCp1252(out, unit >= 0xD800 && unit <= 0xDFFF ? char32_t{0xFFFD} : unit);
+    }
+    if (i < bytes.size()) pending_.assign(bytes.substr(i));
+}
+
+void Cp1252Decoder::finish(std::string& out) {
+    // Each byte of a cut UTF-8 sequence is a broken one; half a UTF-16 unit is one.
+    if (!pending_.empty()) out.append(encoding_ == Encoding::Utf8 ? pending_.size() : 1, '?');
+    pending_.clear();
+}
+
+std::string utf8ToCp1252(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    Cp1252Decoder decoder(Encoding::Utf8);
+    decoder.decode(utf8, out);
+    decoder.finish(out);
     return out;
 }
 

@@ -36,4 +36,26 @@ std::string cp1252ToUtf8(std::string_view bytes);
 // Characters Windows-1252 cannot hold become "?". Invalid UTF-8 bytes become "?" too.
 std::string utf8ToCp1252(std::string_view utf8);
 
+// How a report's characters are stored; a byte-order mark at its start says which.
+enum class Encoding { Cp1252, Utf8, Utf16Le, Utf16Be };
+// The encoding the first bytes of a file announce; `markLength` bytes of mark to skip.
+Encoding detectByteOrderMark(std::string_view head, std::size_t& markLength);
+
+// Turns text of a Unicode encoding into the Windows-1252 bytes the same characters have,
+// piece by piece: a character cut between two pieces is completed by the next one.
+// Characters Windows-1252 cannot hold, and broken sequences, become "?".
+class Cp1252Decoder {
+  public:
+    explicit Cp1252Decoder(Encoding encoding) : encoding_(encoding) {}
+    void decode(std::string_view piece, std::string& out);
+    // An incomplete character left at the very end.
+    void finish(std::string& out);
+
+  private:
+    void decodeUtf16(std::string_view bytes, std::string& out);
+    Encoding encoding_;
+    std::string pending_;
+    bool inSurrogatePair_ = false;
+};
+
 }  // namespace krv::text

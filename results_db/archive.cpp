@@ -50,23 +50,56 @@ int lineCountOf(const AnalysisReport& r, int i) {
 
 // The values of the record being built, by column name, as assignments to a pending
 // record behave: a later assignment replaces an earlier one, a refused one changes nothing.
+// Every value the saved record will lack, once per column, with the first reason.
+class MissingList {
+  public:
+    void add(const std::string& column, const std::string& reason) {
+        if (std::none_of(list_.begin(), list_.end(),
+                         [&](const MissingValue& m) { return m.what == column; }))
+            list_.push_back({column, reason});
+    }
+    // A later line that lands in the same column fills it after all.
+    void filled(const std::string& column) {
+        list_.erase(std::remove_if(list_.begin(), list_.end(),
+                                   [&](const MissingValue& m) { return m.what == column; }),
+                    list_.end());
+    }
+    std::vector<MissingValue>& list() { return list_; }
+
+  private:
+    std::vector<MissingValue> list_;
+};
+
+const char* const kNoSuchColumn = "SamData has no column of that name";
+
+// The values of the record being built, by column name, as assignments to a pending
+// record behave: a later assignment replaces an earlier one, a refused one changes nothing
+// and is noted as missing.
 class PendingRecord {
   public:
-    PendingRecord(std::vector<db::FieldInfo> columns, ErrorTrap& trap)
-        : columns_(std::move(columns)), trap_(trap) {}
+    PendingRecord(std::vector<db::FieldInfo> columns, ErrorTrap& trap, MissingList& missing)
+        : columns_(std::move(columns)), trap_(trap), missing_(missing) {}
 
     void set(const std::string& name, const db::Value& value) {
-        if (!setIfPresent(name, value))
+        if (!setIfPresent(name, value)) {
             trap_.record(Status::failure(err::kItemNotFound, "Item not found in this collection."));
+            missing_.add(name, kNoSuchColumn);
+        }
     }
 
-    // A line whose column could not be added has nowhere to go; the record is still whole.
+    // A line whose column could not be added has nowhere to go; the caller notes why.
     bool setIfPresent(const std::string& name, const db::Value& value) {
         auto field = std::find_if(columns_.begin(), columns_.end(),
                                   [&](const db::FieldInfo& f) { return f.name == name; });
         if (field == columns_.end()) return false;
         db::Value stored;
-        if (!trap_.record(db::convertForField(*field, value, stored)).ok()) return true;
+        const Status converted = trap_.record(db::convertForField(*field, value, stored));
+        if (!converted.ok()) {
+            auto earlier = std::find_if(values_.begin(), values_.end(),
+                                        [&](const auto& v) { return v.first == name; });
+            if (earlier == values_.end()) missing_.add(name, converted.description);
+            return true;
+        }
         auto cell = std::find_if(values_.begin(), values_.end(),
                                  [&](const auto& v) { return v.first == name; });
         if (cell != values_.end()) {
@@ -74,6 +107,7 @@ class PendingRecord {
         } else {
             values_.emplace_back(name, std::move(stored));
         }
+        missing_.filled(name);
         return true;
     }
 
@@ -82,10 +116,26 @@ class PendingRecord {
   private:
     std::vector<db::FieldInfo> columns_;
     ErrorTrap& trap_;
+    MissingList& missing_;
     std::vector<std::pair<std::string, db::Value>> values_;
 };
 
 }  // namespace
+
+bool isRefusal(const Status& s) {
+    switch (s.number) {
+        case err::kOverflow:
+        case err::kTypeMismatch:
+        case err::kFieldTooSmall:
+        case err::kInvalidName:
+        case err::kDuplicateName:
+        case err::kTooManyFields:
+        case err::kItemNotFound:
+            return true;
+        default:
+            return false;
+    }
+}
 
 std::vector<db::FieldInfo> fixedFields() {
     using db::FieldType;
@@ -140,7 +190,7 @@ std::string isotopeColumnName(const WindowState& state, int i, int j, char decim
 }
 
 int ensureIsotopeColumns(db::Database& database, WindowState& state, ErrorTrap& trap,
-                         char decimalSeparator) {
+                         char decimalSeparator, std::vector<MissingValue>* refused) {
     std::vector<db::FieldInfo> columns;
     std::unordered_set<std::string> names;
     int running = 0;
@@ -157,9 +207,14 @@ int ensureIsotopeColumns(db::Database& database, WindowState& state, ErrorTrap& 
             const std::string name = isotopeColumnName(state, i, j, decimalSeparator);
             if (names.count(name)) continue;
             const db::FieldInfo field{name, db::FieldType::Text, kIsotopeFieldSize};
-            if (trap.record(database.appendField(kTableName, field)).ok()) {
+            const Status added = trap.record(database.appendField(kTableName, field));
+            if (added.ok()) {
                 names.insert(name);
                 ++running;
+            } else if (!isRefusal(added)) {
+                return running;  // the store itself failed; nothing later can be trusted
+            } else if (refused) {
+                refused->push_back({name, added.description});
             }
         }
     }
@@ -172,15 +227,17 @@ namespace {
 
 // The reset after its question. The append's silent reset runs with replace false: it
 // only ever fills an empty place, so a database another run created a moment earlier is
-// opened, never deleted.
+// opened, never deleted. A symbolic link at the path stays: the file it points to is
+// replaced, the same file the append writes to.
 // How many records the file about to be replaced holds; -1 when it is no results database.
-std::int64_t recordsIn(db::Engine& engine, const std::string& path) {
+std::int64_t recordsIn(db::Engine& engine, const fs::path& file) {
     std::error_code ec;
-    if (!fs::exists(fs::symlink_status(platform::toPath(path), ec))) return 0;
+    if (!fs::exists(fs::symlink_status(file, ec))) return 0;
     Status opened;
-    std::unique_ptr<db::Database> old = engine.openDatabase(path, opened);
+    std::unique_ptr<db::Database> old = engine.openDatabase(platform::fromPath(file), opened);
     std::int64_t count = -1;
     if (old && !old->recordCount(kTableName, count).ok()) count = -1;
+    if (old) old->close();
     return count;
 }
 
@@ -188,46 +245,98 @@ JobOutcome resetDatabase(WindowState& state, Dialogs& dialogs, db::Engine& engin
                          const StartTrail& startTrail = {}) {
     ErrorTrap trap;
     const std::string path = trimmedPath(state.apathText);
-    const fs::path p = platform::toPath(path);
-    std::error_code ec;
-    const std::int64_t removedRecords = startTrail ? recordsIn(engine, path) : -1;
-    if (replace && !path.empty() && fs::exists(fs::symlink_status(p, ec))) {
-        // Only a plain file is removed: a folder, or a file the system hides, stays, and
-        // the creation below then fails over it.
-        if (!platform::isNormalFile(p) || !fs::remove(p, ec)) {
-            trap.record(Status::failure(ec ? err::kPermissionDenied : err::kFileNotFound,
-                                        ec ? "Permission denied" : "File not found"));
+    fs::path target;
+    std::error_code ec = platform::resolveLinks(platform::toPath(path), target);
+    bool deleted = false;
+    const std::int64_t removedRecords = startTrail ? recordsIn(engine, target) : -1;
+    if (ec == std::errc::too_many_symbolic_link_levels) {
+        trap.record(Status::failure(err::kPathFileAccess,
+                                    "The symbolic links at '" + path + "' form a loop"));
+    } else if (replace && !path.empty() && fs::exists(fs::symlink_status(target, ec))) {
+        // Only a plain file is removed: a folder, or a file the system hides, stays.
+        if (fs::is_directory(target, ec)) {
+            trap.record(Status::failure(err::kPathFileAccess,
+                                        "'" + path + "' is a folder, not a database file"));
+        } else if (!fs::is_regular_file(target, ec)) {
+            trap.record(
+                Status::failure(err::kPathFileAccess,
+                                "'" + path + "' is a pipe, socket or device, not a database file"));
+        } else if (!platform::isNormalFile(target)) {
+            trap.record(Status::failure(err::kPermissionDenied,
+                                        "'" + path + "' is a hidden or system file; it was kept"));
+        } else if (!fs::remove(target, ec)) {
+            trap.record(Status::failure(
+                err::kPermissionDenied,
+                "Could not delete the old database: " + (ec ? ec.message() : "it vanished")));
         } else {
-            // A journal left by an interrupted write belongs to the file just removed.
-            fs::remove(platform::toPath(path + "-journal"), ec);
+            deleted = true;
+            // The old database's journal goes with it; one left behind (this removal
+            // failing) is set aside by the creation, never played into the new file.
+            fs::remove(platform::toPath(platform::fromPath(target) + "-journal"), ec);
         }
     }
-    // The table is built before the file appears at its path, so a job starting meanwhile
-    // never finds a database without its table.
-    Status built = Status::success();
-    trap.record(engine.createDatabase(path, [&](db::Database& fresh) {
-        built = fresh.createTable(kTableName, fixedFields(), kIndexName, kRecordNumberField);
-        if (built.ok() && startTrail) built = startTrail(fresh, removedRecords);
-        return built;
-    }));
-    if (trap.failed() && built.ok()) {
+    if (trap.failed()) {
         if (!state.blindFlag) dialogs.message("Could not create database", kAppTitle);
         return JobOutcome::failed("Could not create database: " + trap.last().description);
     }
+    // The table is built before the file appears at its path, so a job starting meanwhile
+    // never finds a database without its table.
+    const Status created =
+        trap.record(engine.createDatabase(platform::fromPath(target), [&](db::Database& fresh) {
+            Status built =
+                fresh.createTable(kTableName, fixedFields(), kIndexName, kRecordNumberField);
+            if (built.ok() && startTrail) built = startTrail(fresh, removedRecords);
+            return built;
+        }));
+    if (!created.ok()) {
+        if (!state.blindFlag) dialogs.message("Could not create database", kAppTitle);
+        std::string why = created.description;
+        if (created.number == err::kDatabaseExists)
+            why = std::string(deleted ? "the old database was deleted, but " : "") +
+                  "another run created a new database at '" + path +
+                  "' while this reset ran; that one was kept";
+        return JobOutcome::failed("Could not create database: " + why);
+    }
 
+    // The reset has happened; what follows only fills in the window's captions.
     Status opened;
     std::unique_ptr<db::Database> database = engine.openDatabase(path, opened);
-    trap.record(opened);
     if (database) {
         std::vector<db::FieldInfo> columns;
-        if (trap.record(database->fields(kTableName, columns)).ok())
+        if (database->fields(kTableName, columns).ok())
             state.numFieldsCaption = std::to_string(columns.size());
+        database->close();
     }
     state.numbRecCaption = "0";
-    if (database) database->close();
-    if (trap.failed())
-        return JobOutcome::failed("results table not created: " + trap.last().description);
     return JobOutcome::done();
+}
+
+// Whether the record built for this append is in the table, looked for on a fresh
+// connection after a commit whose outcome the engine could not tell (the data may be on
+// disk while an unlock or a journal removal failed). Appends that came after it sit at the
+// end too, so the last few records are compared.
+Status findSavedRecord(db::Engine& engine, const std::string& path,
+                       const std::vector<std::pair<std::string, db::Value>>& values, bool& found) {
+    found = false;
+    Status st;
+    std::unique_ptr<db::Database> database = engine.openDatabase(path, st);
+    if (!database) return st;
+    std::vector<std::int64_t> ids;
+    st = database->recordIds(kTableName, ids);
+    std::vector<std::string> names;
+    for (const auto& v : values) names.push_back(v.first);
+    constexpr std::size_t kLookBack = 16;
+    for (std::size_t k = 0; st.ok() && k < std::min(ids.size(), kLookBack) && !found; ++k) {
+        const std::int64_t id = ids[ids.size() - 1 - k];
+        std::vector<std::vector<db::Value>> rows;
+        st = database->readRecords(kTableName, names, id, id, rows);
+        if (!st.ok() || rows.size() != 1) continue;
+        found = true;
+        for (std::size_t c = 0; c < values.size() && found; ++c)
+            found = rows[0][c + 1] == values[c].second;
+    }
+    database->close();
+    return st;
 }
 
 }  // namespace
@@ -244,10 +353,11 @@ JobOutcome createDb(WindowState& state, Dialogs& dialogs, db::Engine& engine,
 JobOutcome appendIt(WindowState& state, Dialogs& dialogs, db::Engine& engine,
                     char decimalSeparator) {
     const std::string path = trimmedPath(state.apathText);
+    JobOutcome created = JobOutcome::done();
     if (platform::findNormalFile(path) != platform::Lookup::Found) {
         const bool savedBlind = state.blindFlag;
         state.blindFlag = true;
-        resetDatabase(state, dialogs, engine, false);
+        created = resetDatabase(state, dialogs, engine, false);
         state.blindFlag = savedBlind;
     }
 
@@ -260,56 +370,88 @@ JobOutcome appendIt(WindowState& state, Dialogs& dialogs, db::Engine& engine,
         const std::string message = "Invalid path or file name [ " + state.apathText + " ] <" +
                                     trap.last().description + ">";
         if (!state.blindFlag) dialogs.message(message, kAppTitle);
-        return JobOutcome::failed(message);
+        // The window shows the open's own words; a job learns why the file is not there.
+        return JobOutcome::failed(created.ok ? message : message + " (" + created.reason + ")");
     }
 
     // Columns, record count and insert in one write transaction: two appends running at
-    // once then neither add the same column twice nor take the same record number.
-    const bool inTransaction = trap.record(database->beginWrite()).ok();
-    const int running = ensureIsotopeColumns(*database, state, trap, decimalSeparator);
+    // once then neither add the same column twice nor take the same record number. A step
+    // the store itself fails (I/O, a full disk, a lost lock) ends the append with nothing
+    // of it stored; a name or value the store refuses only leaves that value out.
+    MissingList missing;
+    Status fault = trap.record(database->beginWrite());
+    int running = 0;
+    if (fault.ok()) {
+        running = ensureIsotopeColumns(*database, state, trap, decimalSeparator, &missing.list());
+        if (trap.failed() && !isRefusal(trap.last())) fault = trap.last();
+    }
 
     std::vector<db::FieldInfo> columns;
-    trap.record(database->fields(kTableName, columns));
+    if (fault.ok()) fault = trap.record(database->fields(kTableName, columns));
     columns.resize(std::min(columns.size(), static_cast<std::size_t>(std::max(running, 0))));
-    PendingRecord record(std::move(columns), trap);
+    PendingRecord record(std::move(columns), trap, missing);
 
     std::int64_t count = 0;
-    if (trap.record(database->recordCount(kTableName, count)).ok())
+    if (fault.ok()) fault = trap.record(database->recordCount(kTableName, count));
+    if (fault.ok()) {
         record.set(kRecordNumberField, static_cast<double>(count + 1));
+        const AnalysisReport& r = state.report;
+        record.set("ID Text", fixedValue(r.idText));
+        record.set("File Name", fixedValue(r.fileName));
+        record.set("Date & time", fixedValue(r.dateAndTime));
+        record.set("Sample Date", fixedValue(r.sampleDate));
+        record.set("Counting Time", formatGeneral(r.countingTime, decimalSeparator));
+        record.set("DT %", formatGeneral(r.deadTimePct, decimalSeparator));
 
-    const AnalysisReport& r = state.report;
-    record.set("ID Text", fixedValue(r.idText));
-    record.set("File Name", fixedValue(r.fileName));
-    record.set("Date & time", fixedValue(r.dateAndTime));
-    record.set("Sample Date", fixedValue(r.sampleDate));
-    record.set("Counting Time", formatGeneral(r.countingTime, decimalSeparator));
-    record.set("DT %", formatGeneral(r.deadTimePct, decimalSeparator));
-
-    for (int i = 1; i <= isotopeCountOf(r); ++i) {
-        for (int j = 1; j <= lineCountOf(r, i); ++j) {
-            const std::string name = isotopeColumnName(state, i, j, decimalSeparator);
-            const float v =
-                lineValue(r.lines[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)],
-                          state.appendMode);
-            record.setIfPresent(name, formatGeneral(v, decimalSeparator));
+        for (int i = 1; i <= isotopeCountOf(r); ++i) {
+            for (int j = 1; j <= lineCountOf(r, i); ++j) {
+                const std::string name = isotopeColumnName(state, i, j, decimalSeparator);
+                const float v =
+                    lineValue(r.lines[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)],
+                              state.appendMode);
+                if (!record.setIfPresent(name, formatGeneral(v, decimalSeparator)))
+                    missing.add(name, "the column could not be added to SamData");
+            }
         }
     }
 
-    // The commit runs even when the insert failed: columns added on the way are kept.
-    Status saved = trap.record(database->insertRecord(kTableName, record.values()));
-    if (inTransaction) {
+    Status saved = fault;
+    if (saved.ok()) {
+        saved = trap.record(database->insertRecord(kTableName, record.values()));
+        // A refused insert still keeps the columns added on the way; a failing store
+        // keeps nothing.
+        if (!saved.ok() && !isRefusal(saved)) fault = saved;
+    }
+    bool stored = false;
+    if (!fault.ok()) {
+        database->rollback();
+    } else {
         const Status committed = trap.record(database->commit());
+        stored = saved.ok() && committed.ok();
         if (!committed.ok()) {
             database->rollback();
-            if (saved.ok()) saved = committed;
+            database.reset();
+            // The commit may have reached the disk before it failed; a job that retried
+            // after a wrong "not saved" would store the record twice.
+            bool found = false;
+            const Status looked = findSavedRecord(engine, path, record.values(), found);
+            stored = saved.ok() && found;
+            if (!found) {
+                saved = committed;
+                if (!looked.ok())
+                    saved.description += " (whether it reached the file could not be checked: " +
+                                         looked.description + ")";
+            }
         }
     }
-    if (trap.record(database->recordCount(kTableName, count)).ok())
+    if (!database) database = engine.openDatabase(path, opened);
+    if (database && database->recordCount(kTableName, count).ok())
         state.numbRecCaption = std::to_string(count);
-    database->close();
+    if (database) database->close();
     state.appendItRed = true;
-    if (!saved.ok()) return JobOutcome::failed("record not saved: " + saved.description);
-    return JobOutcome::done();
+    if (!stored) return JobOutcome::failed("record not saved: " + saved.description);
+    return missing.list().empty() ? JobOutcome::done()
+                                  : JobOutcome::savedWithout(std::move(missing.list()));
 }
 
 }  // namespace krv

@@ -28,10 +28,15 @@ std::string formatGeneral(double value, char decimalSeparator);
 // The column that line j of isotope i goes to under the current append mode.
 std::string isotopeColumnName(const WindowState& state, int i, int j, char decimalSeparator);
 
+// Whether a failed step is the store refusing one name or value (the record can still be
+// saved without it) rather than the store itself failing (nothing may be saved).
+bool isRefusal(const Status& s);
+
 // Adds the columns the report needs at the end of the table; shows the column count on
-// the window; returns the running column count.
+// the window; returns the running column count. Columns the store refuses are listed in
+// `refused` with the reason; the pass stops at the first failure that is not a refusal.
 int ensureIsotopeColumns(db::Database& database, WindowState& state, ErrorTrap& trap,
-                         char decimalSeparator);
+                         char decimalSeparator, std::vector<MissingValue>* refused = nullptr);
 
 // Writes the first entries of a database made by a reset, given how many records the
 // replaced file held (negative when it could not be read as a results database). A

@@ -19,13 +19,16 @@
 #include <array>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <system_error>
+#include <utility>
 
 #include "platform/platform.h"
 #include "results_db/store.h"
@@ -44,10 +47,15 @@ constexpr const char* kCounterTable = "KrvRecordCount";
 
 // Error numbers of failures that have no name in err:: yet.
 constexpr int kCouldNotFindFile = 3024;
-constexpr int kDatabaseExists = 3204;
 
 Status notADatabase(const std::string& path) {
     return Status::failure(err::kNotADatabase, "Unrecognized database format '" + path + "'.");
+}
+
+Status fileMovedAway() {
+    return Status::failure(err::kPathFileAccess,
+                           "The database file was deleted or replaced while this run had it open "
+                           "(a reset running at the same time?)");
 }
 
 Status notAValidPath(const std::string& path) {
@@ -163,20 +171,15 @@ class SqliteDatabase : public Database {
         }
         sql += ")";
         // Table, index and record counter appear together or not at all.
-        Status st = exec("SAVEPOINT create_table");
-        if (!st.ok()) return st;
-        st = exec(sql);
-        if (st.ok() && !indexName.empty()) {
-            st = exec("CREATE INDEX " + quoteIdentifier(indexName) + " ON " +
-                      quoteIdentifier(table) + " (" + quoteIdentifier(indexField) + ")");
-        }
-        if (st.ok()) st = addRecordCounter(table);
-        if (!st.ok()) {
-            exec("ROLLBACK TO create_table");
-            exec("RELEASE create_table");
+        return allOrNothing("create_table", [&] {
+            Status st = exec(sql);
+            if (st.ok() && !indexName.empty()) {
+                st = exec("CREATE INDEX " + quoteIdentifier(indexName) + " ON " +
+                          quoteIdentifier(table) + " (" + quoteIdentifier(indexField) + ")");
+            }
+            if (st.ok()) st = addRecordCounter(table);
             return st;
-        }
-        return exec("RELEASE create_table");
+        });
     }
 
     Status fields(const std::string& table, std::vector<FieldInfo>& out) override {
@@ -210,24 +213,33 @@ class SqliteDatabase : public Database {
                     quoteIdentifier(field.name) + " " + declaredType(field));
     }
 
-    Status beginWrite() override { return exec("BEGIN IMMEDIATE"); }
+    Status beginWrite() override {
+        Status st = exec("BEGIN IMMEDIATE");
+        writing_ = st.ok();
+        checkedCounterOf_.clear();
+        return st;
+    }
 
-    // Nothing pending (the transaction never began) counts as committed: what was
-    // written then is already in the file.
+    // Nothing pending because no transaction began counts as committed: what was written
+    // then is already in the file. A transaction the engine ended by itself is not.
     Status commit() override {
         if (!db_) return closed();
-        if (sqlite3_get_autocommit(db_)) return Status::success();
+        const bool began = std::exchange(writing_, false);
+        if (sqlite3_get_autocommit(db_)) return began ? rolledBack() : Status::success();
         return exec("COMMIT");
     }
 
     void rollback() override {
+        writing_ = false;
         if (db_ && !sqlite3_get_autocommit(db_)) exec("ROLLBACK");
     }
 
     Status recordCount(const std::string& table, std::int64_t& count) override {
         count = 0;
         if (!db_) return closed();
-        {
+        // A counter another tool took away or changed is rebuilt by the writer that needs
+        // it; a reader takes the counter as it is, or counts the slow way below without one.
+        if (!writing_ || repairRecordCounter(table).ok()) {
             Statement kept(db_, "SELECT records FROM " + quoteIdentifier(kCounterTable) +
                                     " WHERE tableName = ?1");
             if (kept.prepareResult() == SQLITE_OK) {
@@ -252,6 +264,8 @@ class SqliteDatabase : public Database {
     Status insertRecord(const std::string& table,
                         const std::vector<std::pair<std::string, Value>>& values) override {
         if (!db_) return closed();
+        Status st = repairRecordCounter(table);
+        if (!st.ok()) return st;
         // The same column named twice keeps its last value, as repeated assignments to a
         // pending record do.
         std::vector<std::pair<std::string, const Value*>> cells;
@@ -364,6 +378,8 @@ class SqliteDatabase : public Database {
 
     Status deleteRecord(const std::string& table, std::int64_t id) override {
         if (!db_) return closed();
+        Status st = repairRecordCounter(table);
+        if (!st.ok()) return st;
         Statement s(db_, "DELETE FROM " + quoteIdentifier(table) + " WHERE rowid = ?1");
         if (s.prepareResult() != SQLITE_OK) return prepareFailure(s.prepareResult(), table);
         sqlite3_bind_int64(s.get(), 1, id);
@@ -380,26 +396,102 @@ class SqliteDatabase : public Database {
     }
 
   private:
-    // Counting a large table walks its whole index on every append, and an append opens
-    // a fresh connection with a cold cache each time; triggers keep the count instead, so
-    // it stays right whichever program inserts or deletes.
-    Status addRecordCounter(const std::string& table) {
+    // The counter and its triggers are ours alone; anything else found under their names
+    // (or nothing) is replaced by a fresh set counted from the table. Comparing the stored
+    // statements costs a look at the schema already in memory.
+    Status repairRecordCounter(const std::string& table) {
+        // Within one write transaction no other program can have touched them since.
+        if (writing_ && checkedCounterOf_ == table) return Status::success();
+        Status st = checkOrRebuildCounter(table);
+        if (st.ok() && writing_) checkedCounterOf_ = table;
+        return st;
+    }
+
+    Status checkOrRebuildCounter(const std::string& table) {
+        const std::vector<std::string> expected = recordCounterStatements(table);
+        {
+            // Fails to prepare when the counter table is gone; that too is rebuilt.
+            Statement s(db_,
+                        "SELECT (SELECT count(*) FROM sqlite_schema WHERE sql IN (?1, ?2, ?3))"
+                        " = 3 AND (SELECT count(*) FROM " +
+                            quoteIdentifier(kCounterTable) + " WHERE tableName = ?4) = 1");
+            if (s.prepareResult() == SQLITE_OK) {
+                for (int i = 0; i < 3; ++i) s.bind(i + 1, expected[static_cast<std::size_t>(i)]);
+                s.bind(4, table);
+                if (sqlite3_step(s.get()) != SQLITE_ROW) return failure(sqlite3_errcode(db_));
+                if (sqlite3_column_int(s.get(), 0) == 1) return Status::success();
+            } else if ((s.prepareResult() & 0xFF) != SQLITE_ERROR) {
+                return failure(s.prepareResult());
+            }
+        }
+        return allOrNothing("repair_counter", [&] {
+            Status st = Status::success();
+            for (const char* kind : {"insert", "delete"})
+                if (st.ok())
+                    st = exec("DROP TRIGGER IF EXISTS " +
+                              quoteIdentifier(table + " counted " + kind));
+            // A counter table of another shape is not ours: it goes, and every table's
+            // row is rebuilt at its next check.
+            if (st.ok() && !counterTableIsOurs(expected[0]))
+                st = exec("DROP TABLE IF EXISTS " + quoteIdentifier(kCounterTable));
+            if (st.ok()) st = addRecordCounter(table);
+            return st;
+        });
+    }
+
+    bool counterTableIsOurs(const std::string& createStatement) {
+        Statement s(db_,
+                    "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = ?1 AND sql = ?2");
+        if (s.prepareResult() != SQLITE_OK) return false;
+        s.bind(1, std::string(kCounterTable));
+        s.bind(2, createStatement);
+        return sqlite3_step(s.get()) == SQLITE_ROW;
+    }
+
+    // Runs `steps` inside a savepoint, so they stay together inside or outside a transaction.
+    Status allOrNothing(const std::string& name, const std::function<Status()>& steps) {
+        Status st = exec("SAVEPOINT " + name);
+        if (!st.ok()) return st;
+        st = steps();
+        if (!st.ok()) {
+            exec("ROLLBACK TO " + name);
+            exec("RELEASE " + name);
+            return st;
+        }
+        return exec("RELEASE " + name);
+    }
+
+    static std::vector<std::string> recordCounterStatements(const std::string& table) {
         const std::string counter = quoteIdentifier(kCounterTable);
         const std::string t = quoteIdentifier(table);
         const std::string key = quoteLiteral(table);
-        Status st = exec("CREATE TABLE IF NOT EXISTS " + counter +
-                         " (tableName TEXT PRIMARY KEY, records INTEGER NOT NULL)");
+        return {
+            "CREATE TABLE " + counter + " (tableName TEXT PRIMARY KEY, records INTEGER NOT NULL)",
+            "CREATE TRIGGER " + quoteIdentifier(table + " counted insert") + " AFTER INSERT ON " +
+                t + " BEGIN UPDATE " + counter +
+                " SET records = records + 1 WHERE tableName = " + key + "; END",
+            "CREATE TRIGGER " + quoteIdentifier(table + " counted delete") + " AFTER DELETE ON " +
+                t + " BEGIN UPDATE " + counter +
+                " SET records = records - 1 WHERE tableName = " + key + "; END"};
+    }
+
+    // Counting a large table walks its whole index on every append, and an append opens
+    // a fresh connection with a cold cache each time; triggers keep the count instead, so
+    // it stays right whichever program inserts or deletes.
+    // Several tables of ours (the results and the audit trail) share the counter table,
+    // each with a row and triggers of its own.
+    Status addRecordCounter(const std::string& table) {
+        const std::vector<std::string> statements = recordCounterStatements(table);
+        Status st = exec("CREATE TABLE IF NOT EXISTS" + statements[0].substr(12));
         if (st.ok())
-            st = exec("INSERT OR REPLACE INTO " + counter + " VALUES (" + key +
-                      ", (SELECT count(*) FROM " + t + "))");
+            st = exec("DELETE FROM " + quoteIdentifier(kCounterTable) +
+                      " WHERE tableName = " + quoteLiteral(table));
         if (st.ok())
-            st = exec("CREATE TRIGGER " + quoteIdentifier(table + " counted insert") +
-                      " AFTER INSERT ON " + t + " BEGIN UPDATE " + counter +
-                      " SET records = records + 1 WHERE tableName = " + key + "; END");
-        if (st.ok())
-            st = exec("CREATE TRIGGER " + quoteIdentifier(table + " counted delete") +
-                      " AFTER DELETE ON " + t + " BEGIN UPDATE " + counter +
-                      " SET records = records - 1 WHERE tableName = " + key + "; END");
+            st = exec("INSERT INTO " + quoteIdentifier(kCounterTable) + " VALUES (" +
+                      quoteLiteral(table) + ", (SELECT count(*) FROM " + quoteIdentifier(table) +
+                      "))");
+        if (st.ok()) st = exec(statements[1]);
+        if (st.ok()) st = exec(statements[2]);
         return st;
     }
 
@@ -409,6 +501,11 @@ class SqliteDatabase : public Database {
         return rc == SQLITE_OK ? Status::success() : failure(rc);
     }
 
+    static Status rolledBack() {
+        return Status::failure(err::kEngine,
+                               "The engine rolled the whole change back after a failed step; "
+                               "nothing of it was stored.");
+    }
     static Status closed() {
         return Status::failure(err::kEngine, "Object invalid or no longer set.");
     }
@@ -426,7 +523,24 @@ class SqliteDatabase : public Database {
     }
 
     Status failure(int rc) {
+        Status st = describe(rc);
+        // After an I/O error or a full disk SQLite may end the transaction by itself; the
+        // steps after it would then each be stored on their own.
+        if (writing_ && db_ && sqlite3_get_autocommit(db_)) {
+            writing_ = false;
+            st.description += "; the engine rolled the whole change back";
+        }
+        return st;
+    }
+
+    Status describe(int rc) {
         const std::string detail = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+        // A reset deleting the file under a running append shows as an I/O error on the
+        // file or its journal; the cause is what a job's log needs.
+        int moved = 0;
+        if (db_ && ((rc & 0xFF) == SQLITE_IOERR || (rc & 0xFF) == SQLITE_READONLY))
+            sqlite3_file_control(db_, "main", SQLITE_FCNTL_HAS_MOVED, &moved);
+        if (rc == SQLITE_READONLY_DBMOVED || moved) return fileMovedAway();
         switch (rc & 0xFF) {
             case SQLITE_BUSY:
             case SQLITE_LOCKED:
@@ -440,6 +554,8 @@ class SqliteDatabase : public Database {
             case SQLITE_CORRUPT:
             case SQLITE_NOTADB:
                 return notADatabase(path_);
+            case SQLITE_IOERR:
+                return Status::failure(err::kPathFileAccess, "Disk I/O error: " + detail);
             default:
                 return Status::failure(err::kEngine, "Database engine error: " + detail);
         }
@@ -447,6 +563,8 @@ class SqliteDatabase : public Database {
 
     sqlite3* db_;
     std::string path_;
+    bool writing_ = false;          // inside a transaction begun by beginWrite
+    std::string checkedCounterOf_;  // the table whose counter this transaction found sound
 };
 
 // One statement, result ignored beyond success; used before a Database object exists.
@@ -472,91 +590,179 @@ void configure(sqlite3* db) {
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
 }
 
+enum class Header { Ours, NotOurs, Unreadable };
+
 // Reads the first 100 bytes ourselves: SQLite may write to a file it opens (rolling back
 // a journal it finds beside it), and a file of another program must stay untouched.
-bool headerIsOurs(const fs::path& p) {
+Header readHeader(const fs::path& p, std::error_code& ec) {
     std::array<char, 100> header{};
+    errno = 0;
     std::ifstream in(p, std::ios::binary);
-    if (!in.read(header.data(), header.size())) return false;
-    if (std::memcmp(header.data(), "SQLite format 3", 16) != 0) return false;
+    if (!in.is_open()) {
+        ec = std::error_code(errno ? errno : EIO, std::generic_category());
+        return Header::Unreadable;
+    }
+    in.read(header.data(), header.size());
+    if (in.bad()) {
+        ec = std::error_code(errno ? errno : EIO, std::generic_category());
+        return Header::Unreadable;
+    }
+    if (in.gcount() != static_cast<std::streamsize>(header.size())) return Header::NotOurs;
+    if (std::memcmp(header.data(), "SQLite format 3", 16) != 0) return Header::NotOurs;
     const auto byte = [&](int i) {
         return static_cast<std::uint32_t>(static_cast<unsigned char>(header[i]));
     };
     const std::uint32_t appId = byte(68) << 24 | byte(69) << 16 | byte(70) << 8 | byte(71);
-    return appId == static_cast<std::uint32_t>(kApplicationId);
+    return appId == static_cast<std::uint32_t>(kApplicationId) ? Header::Ours : Header::NotOurs;
 }
 
-// Moves a finished database to its path without ever replacing what is there. A hard
-// link fails if the name is taken, which makes the step atomic; file systems without
-// hard links get a rename after a last look.
-Status publish(const fs::path& building, const fs::path& target) {
+Status fileFailure(const std::string& what, const std::error_code& ec) {
+    return Status::failure(err::kPathFileAccess, what + ": " + ec.message());
+}
+
+Status alreadyExists() { return Status::failure(err::kDatabaseExists, "Database already exists."); }
+
+Status linkLoop(const std::string& path) {
+    return Status::failure(err::kPathFileAccess,
+                           "The symbolic links at '" + path + "' form a loop; no file is there.");
+}
+
+// What stands at a path where a database file was expected, in words.
+Status notAFile(const std::string& path, const fs::file_status& st) {
+    if (fs::is_directory(st))
+        return Status::failure(err::kPathFileAccess,
+                               "'" + path + "' is a folder, not a database file.");
+    return Status::failure(err::kPathFileAccess,
+                           "'" + path + "' is a pipe, socket or device, not a database file.");
+}
+
+fs::path withSuffix(const fs::path& p, const std::string& suffix) {
+    return platform::toPath(platform::fromPath(p) + suffix);
+}
+
+std::string randomSuffix() {
+    std::random_device rd;
+    return std::to_string(rd()) + std::to_string(rd());
+}
+
+// Removes a file of our own; one retry, because a passing fault must not leave it behind.
+void removeOwnFile(const fs::path& p) {
     std::error_code ec;
-    fs::create_hard_link(building, target, ec);
-    if (ec && ec != std::errc::file_exists && !fs::exists(target)) {
-        ec.clear();
-        fs::rename(building, target, ec);
-        if (!ec) return Status::success();
+    if (!fs::remove(p, ec) && ec) fs::remove(p, ec);
+}
+
+// A journal whose database is gone would be played into the next file of that name and
+// damage it. It may hold someone's last changes, so it is kept under a name that says so.
+Status setAsideOrphanedJournal(const fs::path& target) {
+    const fs::path journal = withSuffix(target, "-journal");
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(journal, ec))) {
+        if (ec && ec != std::errc::no_such_file_or_directory)
+            return fileFailure("Could not look at '" + platform::fromPath(journal) + "'", ec);
+        return Status::success();
     }
-    std::error_code ignored;
-    fs::remove(building, ignored);
-    if (ec == std::errc::file_exists || (ec && fs::exists(target, ignored)))
-        return Status::failure(kDatabaseExists, "Database already exists.");
-    if (ec) return Status::failure(err::kPathFileAccess, "Path/File access error");
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
+    const fs::path aside = withSuffix(
+        journal, ".orphaned-" + std::to_string(seconds) + "-" + randomSuffix().substr(0, 6));
+    ec = platform::moveNoReplace(journal, aside);
+    if (ec)
+        return fileFailure("A rollback journal without its database is at '" +
+                               platform::fromPath(journal) +
+                               "' and could not be moved aside, so no new database is made there",
+                           ec);
     return Status::success();
+}
+
+// Makes the database under its private name: file, settings, then the caller's content.
+// Every step is synced by SQLite's commit before this returns.
+Status build(const fs::path& building, const std::function<Status(Database&)>& initialise) {
+    const std::string buildingName = platform::fromPath(building);
+    errno = 0;
+#ifdef _WIN32
+    std::FILE* f = _wfopen(building.c_str(), L"wbx");
+#else
+    std::FILE* f = std::fopen(building.c_str(), "wbx");
+#endif
+    if (!f)
+        return fileFailure("Could not create the database",
+                           std::error_code(errno ? errno : EIO, std::generic_category()));
+    const bool closed = std::fclose(f) == 0;
+    if (!closed)
+        return fileFailure("Could not create the database",
+                           std::error_code(errno ? errno : EIO, std::generic_category()));
+
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(buildingName.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    bool ok = rc == SQLITE_OK;
+    if (ok) {
+        configure(db);
+        const std::string setup =
+            "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL; "
+            "PRAGMA application_id=" +
+            std::to_string(kApplicationId) +
+            "; PRAGMA user_version=" + std::to_string(kFormatVersion) + ";";
+        ok = execRaw(db, setup.c_str());
+    }
+    const std::string detail = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    if (!ok) {
+        sqlite3_close_v2(db);
+        return Status::failure(err::kEngine, "Could not create the database: " + detail);
+    }
+    if (!initialise)
+        return sqlite3_close(db) == SQLITE_OK
+                   ? Status::success()
+                   : Status::failure(err::kEngine, "Could not create the database");
+    SqliteDatabase content(db, buildingName);
+    return initialise(content);
 }
 
 class SqliteEngine : public Engine {
   public:
+    // Built under a private name beside the target and published only whole and durable:
+    // content synced, linked into place without replacing anything, the folder synced.
+    // On any failure nothing appears at the path and the private file is removed.
     Status createDatabase(const std::string& path,
                           const std::function<Status(Database&)>& initialise) override {
         if (path.empty()) return notAValidPath(path);
-        const fs::path p = platform::toPath(path);
-        std::error_code ec;
-        if (fs::exists(fs::symlink_status(p, ec)))
-            return Status::failure(kDatabaseExists, "Database already exists.");
-        if (!fs::is_directory(p.parent_path().empty() ? fs::path(".") : p.parent_path(), ec))
-            return notAValidPath(path);
+        fs::path target;
+        std::error_code ec = platform::resolveLinks(platform::toPath(path), target);
+        if (ec == std::errc::too_many_symbolic_link_levels) return linkLoop(path);
+        if (ec) return fileFailure("Could not look at '" + path + "'", ec);
+        const fs::file_status there = fs::symlink_status(target, ec);
+        if (fs::exists(there))
+            return fs::is_regular_file(there) ? alreadyExists() : notAFile(path, there);
+        const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+        if (!fs::is_directory(folder, ec)) return notAValidPath(path);
+        Status st = setAsideOrphanedJournal(target);
+        if (!st.ok()) return st;
 
-        // Built under a private name beside the target, then published in one step.
-        std::random_device rd;
-        const fs::path building =
-            platform::toPath(path + ".new-" + std::to_string(rd()) + std::to_string(rd()));
-        const std::string buildingName = platform::fromPath(building);
-#ifdef _WIN32
-        std::FILE* f = _wfopen(building.c_str(), L"wbx");
-#else
-        std::FILE* f = std::fopen(building.c_str(), "wbx");
-#endif
-        if (!f) return notAValidPath(path);
-        std::fclose(f);
-
-        sqlite3* db = nullptr;
-        int rc = sqlite3_open_v2(buildingName.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
-        bool ok = rc == SQLITE_OK;
-        if (ok) {
-            configure(db);
-            const std::string setup =
-                "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL; "
-                "PRAGMA application_id=" +
-                std::to_string(kApplicationId) +
-                "; PRAGMA user_version=" + std::to_string(kFormatVersion) + ";";
-            ok = execRaw(db, setup.c_str());
+        const fs::path building = withSuffix(target, ".new-" + randomSuffix());
+        st = build(building, initialise);
+        if (!st.ok()) {
+            removeOwnFile(building);
+            removeOwnFile(withSuffix(building, "-journal"));
+            return st;
         }
-        std::string detail = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-        Status built = Status::success();
-        if (ok && initialise) {
-            SqliteDatabase content(db, buildingName);
-            db = nullptr;  // the wrapper closes it
-            built = initialise(content);
+        bool moved = false;
+        ec = platform::placeNoReplace(building, target, moved);
+        if (ec) {
+            removeOwnFile(building);
+            return ec == std::errc::file_exists
+                       ? alreadyExists()
+                       : fileFailure("Could not put the new database at '" + path + "'", ec);
         }
-        sqlite3_close_v2(db);
-        if (!ok) {
-            fs::remove(building, ec);
-            return Status::failure(err::kEngine, "Could not create the database: " + detail);
+        ec = platform::syncFolder(folder);
+        if (ec) {
+            // A name that a power cut could take away again is taken away now, so that a
+            // job never counts on a database that may vanish.
+            removeOwnFile(target);
+            if (!moved) removeOwnFile(building);
+            return fileFailure("Could not make the new database at '" + path + "' durable", ec);
         }
-        const Status published = publish(building, p);
-        if (!published.ok()) return published;
-        return built;
+        if (!moved) removeOwnFile(building);
+        return Status::success();
     }
 
     std::unique_ptr<Database> openDatabase(const std::string& path, Status& status) override {
@@ -569,14 +775,24 @@ class SqliteEngine : public Engine {
         std::error_code ec;
         const fs::file_status fst = fs::status(p, ec);
         if (!fs::exists(fst)) {
-            status =
-                ec && ec != std::errc::no_such_file_or_directory
-                    ? notAValidPath(path)
-                    : Status::failure(kCouldNotFindFile, "Could not find file '" + path + "'.");
+            if (ec == std::errc::too_many_symbolic_link_levels) {
+                status = linkLoop(path);
+            } else {
+                status =
+                    ec && ec != std::errc::no_such_file_or_directory
+                        ? notAValidPath(path)
+                        : Status::failure(kCouldNotFindFile, "Could not find file '" + path + "'.");
+            }
             return nullptr;
         }
-        if (!fs::is_regular_file(fst) || !headerIsOurs(p)) {
-            status = notADatabase(path);
+        if (!fs::is_regular_file(fst)) {
+            status = notAFile(path, fst);
+            return nullptr;
+        }
+        const Header header = readHeader(p, ec);
+        if (header != Header::Ours) {
+            status = header == Header::Unreadable ? fileFailure("Could not read '" + path + "'", ec)
+                                                  : notADatabase(path);
             return nullptr;
         }
 
@@ -586,6 +802,7 @@ class SqliteEngine : public Engine {
             status = Status::failure(
                 err::kCantOpenDatabase,
                 "Could not open '" + path + "': " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)));
+            if (!fs::exists(p, ec)) status = fileMovedAway();
             sqlite3_close_v2(db);
             return nullptr;
         }
@@ -596,10 +813,15 @@ class SqliteEngine : public Engine {
             !queryInt(db, "PRAGMA user_version", version) || version > kFormatVersion ||
             !queryInt(db, "SELECT count(*) FROM sqlite_schema", objects)) {
             const int code = sqlite3_errcode(db) & 0xFF;
-            status = code == SQLITE_BUSY || code == SQLITE_LOCKED
-                         ? Status::failure(err::kLocked,
-                                           "Couldn't update; currently locked by another user.")
-                         : notADatabase(path);
+            if (code == SQLITE_BUSY || code == SQLITE_LOCKED) {
+                status = Status::failure(err::kLocked,
+                                         "Couldn't update; currently locked by another user.");
+            } else if (code == SQLITE_IOERR || code == SQLITE_FULL || code == SQLITE_CANTOPEN) {
+                status = Status::failure(err::kPathFileAccess,
+                                         "Could not read '" + path + "': " + sqlite3_errmsg(db));
+            } else {
+                status = notADatabase(path);
+            }
             sqlite3_close_v2(db);
             return nullptr;
         }

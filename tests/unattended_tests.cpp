@@ -55,11 +55,14 @@ TEST_F(Unattended, CombinedWordsFollowTheirPrecedence) {
 }
 
 TEST_F(Unattended, FailuresGiveOneReasonAndANonZeroStatus) {
-    // A report that cannot be opened is reported, yet the record is appended as before.
+    // A report that cannot be opened is reported, yet the record is appended as before:
+    // saved, with its values missing.
     job.usePaths(job.database, job.file("no such folder/RESULTS.TXT"));
     JobRun r = job.run({"BKG"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.stdErr.find("Invalid path or file name [ "), std::string::npos) << r.stdErr;
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_NE(r.stdErr.find("\nkrvarchiver: not stored: report: Invalid path or file name [ "),
+              std::string::npos)
+        << r.stdErr;
     EXPECT_EQ(value("SELECT count(*) FROM SamData"), "1");
 
     // A file that is not a results database is never touched.
@@ -79,6 +82,26 @@ TEST_F(Unattended, FailuresGiveOneReasonAndANonZeroStatus) {
     r = job.run({});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.stdErr.find("command word"), std::string::npos);
+}
+
+TEST_F(Unattended, ValuesTheRecordLacksAreListedOneLineEachWithStatus3) {
+    ASSERT_EQ(job.run({"NET"}).exitCode, 0);
+    RawDb(job.database).query("ALTER TABLE SamData RENAME COLUMN \"ID Text\" TO \"Sample\"");
+    RawDb(job.database).query("ALTER TABLE SamData RENAME COLUMN \"DT %\" TO \"Dead time\"");
+    const JobRun r = job.run({"NET"});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.stdErr,
+              "krvarchiver: not stored: ID Text: SamData has no column of that name\n"
+              "krvarchiver: not stored: DT %: SamData has no column of that name\n");
+    EXPECT_EQ(value("SELECT count(*) || ' ' || max(\"CO-60@NET1\") FROM SamData"), "2 1100");
+
+    // A reset that cannot happen names what is in the way.
+    std::filesystem::create_directory(job / "folder.mdb");
+    job.usePaths(job.file("folder.mdb"), job.reportPath);
+    const JobRun reset = job.run({"RESET"});
+    EXPECT_EQ(reset.exitCode, 1);
+    EXPECT_NE(reset.stdErr.find("is a folder, not a database file"), std::string::npos)
+        << reset.stdErr;
 }
 
 }  // namespace

@@ -146,6 +146,58 @@ TEST(ReportBytes, CapacityLineEndsAndReadBufferBoundaries) {
     }
 }
 
+// The same characters as UTF-16 code units (every Windows-1252 character is in the BMP).
+std::string utf16(std::string_view cp1252, bool littleEndian) {
+    const std::string utf8 = cp1252ToUtf8(cp1252);
+    std::string out = littleEndian ? "\xFF\xFE" : "\xFE\xFF";
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto b = static_cast<unsigned char>(utf8[i]);
+        const std::size_t len = b < 0x80 ? 1 : b < 0xE0 ? 2 : 3;
+        char32_t cp = len == 1 ? b : len == 2 ? b & 0x1F : b & 0x0F;
+        for (std::size_t k = 1; k < len; ++k) cp = cp << 6 | (utf8[i + k] & 0x3F);
+        i += len;
+        const char hi = static_cast<char>(cp >> 8), lo = static_cast<char>(cp & 0xFF);
+        out += littleEndian ? std::string{lo, hi} : std::string{hi, lo};
+    }
+    return out;
+}
+
+TEST(ReportBytes, ByteOrderMarksGiveTheSameCharactersAsTheCodePage) {
+    const TestFolder folder;
+    const std::string sample = readFile(KRV_SAMPLES_DIR "/RESULTS.TXT");
+    AnalysisReport plain;
+    parseReportFile(KRV_SAMPLES_DIR "/RESULTS.TXT", plain);
+    ASSERT_GT(plain.isotopeCount, 0);
+    // A first line of accented letters longer than a read buffer, shifted so that a
+    // buffer boundary cuts characters of every width in two.
+    for (int shift = 0; shift < 4; ++shift) {
+        const std::string text = std::string(static_cast<std::size_t>(shift), 'z') +
+                                 std::string(40000, '\xE9') + "\x80\r\n" + sample;
+        AnalysisReport expected;
+        parseReportText(text, expected);
+        const std::pair<const char*, std::string> encodings[] = {
+            {"UTF-8", "\xEF\xBB\xBF" + cp1252ToUtf8(text)},
+            {"UTF-16 LE", utf16(text, true)},
+            {"UTF-16 BE", utf16(text, false)}};
+        for (const auto& [name, bytes] : encodings) {
+            writeFile(folder / "R.TXT", bytes);
+            AnalysisReport r;
+            parseReportFile(folder.file("R.TXT"), r);
+            EXPECT_EQ(r.idText.value(), plain.idText.value()) << name << shift;
+            EXPECT_EQ(r.sampleDate.value(), plain.sampleDate.value()) << name << shift;
+            EXPECT_EQ(table(r), table(expected)) << name << shift;
+            EXPECT_EQ(table(r), table(plain)) << name << shift;
+        }
+    }
+    // Characters the code page lacks read as "?", and a mark alone is an empty report.
+    AnalysisReport r;
+    parseReportText("\xEF\xBB\xBFID: \xE6\x97\xA5\xC3\xB8\r\n", r);
+    EXPECT_EQ(r.idText.value().substr(0, 4), " ?\xF8 ");
+    // A character outside the BMP is one "?"; half a unit at the end is another.
+    parseReportText(std::string("\xFF\xFEI\0D\0:\0 \0=\xD8\x01\xDCx", 15), r);
+    EXPECT_EQ(r.idText.value().substr(0, 4), " ?? ");
+}
+
 TEST(ReadKrvFile, ReadsTheSample) {
     WindowState state;
     state.rpathText = "  " KRV_SAMPLES_DIR "/RESULTS.TXT ";

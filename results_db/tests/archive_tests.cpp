@@ -3,6 +3,10 @@
 #include <future>
 #include <string>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "results_db/archive.h"
 #include "tests/support/raw_db.h"
 #include "tests/support/recording_dialogs.h"
@@ -132,12 +136,24 @@ TEST_F(Archive, RefusedValuesAndRecordNumbersPast32767LeaveTheirColumnEmpty) {
     state.report.countingTime = 123456789;  // 1.234568E+08: 12 characters
     state.report.lines[1][1].gross = -12345678;
     state.appendMode = 3;
-    ASSERT_TRUE(append().ok);
+    // Saved, and the job learns which values the record lacks and why.
+    const auto missingOf = [](const JobOutcome& o) {
+        std::string list;
+        for (const MissingValue& m : o.missing)
+            list += m.what + ": " + m.reason.substr(0, 24) + "\n";
+        return list;
+    };
+    JobOutcome saved = append();
+    ASSERT_TRUE(saved.ok);
+    EXPECT_EQ(missingOf(saved),
+              "Counting Time: The field is too small t\nCO-60@BKG1: The field is too small t\n");
     RawDb raw(path);  // another program filling the table
     raw.query(
         "WITH RECURSIVE n(i) AS (VALUES(2) UNION ALL SELECT i+1 FROM n LIMIT 32766)"
         " INSERT INTO SamData(\"idxRec#\") SELECT i FROM n");
-    ASSERT_TRUE(append().ok);
+    saved = append();
+    ASSERT_TRUE(saved.ok);
+    EXPECT_EQ(missingOf(saved).substr(0, 18), "idxRec#: Overflow\n");
     const std::string last = " FROM SamData ORDER BY rowid DESC LIMIT 1";
     EXPECT_EQ(
         raw.query("SELECT \"idxRec#\", \"Counting Time\", \"CO-60@BKG1\", \"CO-60@BKG2\"" + last),
@@ -168,9 +184,11 @@ TEST_F(Archive, OpenFailureNamesThePathAsTypedAndLeavesTheFileAlone) {
         state.apathText = "  " + file + " ";
         EXPECT_FALSE(append().ok);
         ASSERT_EQ(dialogs.shown.size(), ++shown);
+        const std::string why = std::string(name) == "folder.db"
+                                    ? "'" + file + "' is a folder, not a database file."
+                                    : "Unrecognized database format '" + file + "'.";
         EXPECT_EQ(box(shown - 1), std::string(kAppTitle) + ": Invalid path or file name [ " +
-                                      state.apathText + " ] <Unrecognized database format '" +
-                                      file + "'.>");
+                                      state.apathText + " ] <" + why + ">");
         EXPECT_FALSE(engine->createDatabase(file).ok());
         EXPECT_EQ(bytes(file), before);
         EXPECT_FALSE(std::filesystem::exists(file + "-journal"));
@@ -246,6 +264,131 @@ TEST_F(Archive, IsotopeNamesCannotAlterTheStatements) {
                   "SELECT \"\"\");DRO@NET1\", \"'--@NET1\", \"a\"\"\"\"b@NET1\" FROM SamData"),
               (Rows{{"3", "3", "3"}}));
 }
+
+// Everything of ours beside SamData is rebuilt from the data when another tool took it
+// away or changed it; what the store cannot take is listed, not silently dropped.
+TEST_F(Archive, HelperObjectsAreRebuiltAndMissingColumnsAreListed) {
+    cobaltAndCaesium(state.report);
+    ASSERT_TRUE(append().whole());
+    RawDb raw(path);
+    raw.query("DROP TABLE KrvRecordCount");
+    ASSERT_TRUE(append().whole());
+    raw.query("DROP TRIGGER \"SamData counted insert\"");
+    raw.query("INSERT INTO SamData (\"idxRec#\") VALUES (3), (4)");
+    ASSERT_TRUE(append().whole());
+    EXPECT_EQ(raw.scalar("SELECT group_concat(\"idxRec#\", ' ') FROM SamData"), "1 2 3 4 5");
+
+    raw.query("ALTER TABLE SamData RENAME COLUMN \"ID Text\" TO \"Ident\"");
+    const JobOutcome renamed = append();
+    ASSERT_TRUE(renamed.ok);
+    ASSERT_EQ(renamed.missing.size(), 1u);
+    EXPECT_EQ(renamed.missing[0].what + ": " + renamed.missing[0].reason,
+              "ID Text: SamData has no column of that name");
+    EXPECT_EQ(raw.scalar("SELECT count(*) FROM SamData"), "6");
+
+    // A full report in net counts meets the store's column limit.
+    state.report.beginRead();
+    for (int i = 1; i <= kMaxIsotopes; ++i) {
+        state.report.addIsotope("N" + std::to_string(i));
+        for (int j = 1; j <= kMaxLinesPerIsotope; ++j) state.report.addLine({1, 2, 3, 4});
+    }
+    state.appendMode = 1;
+    const JobOutcome full = append();
+    ASSERT_TRUE(full.ok);
+    // Ten columns were there, 1990 more fit; "ID Text" is still missing too.
+    ASSERT_EQ(full.missing.size(), 2500u - 1990u + 1u);
+    EXPECT_EQ(full.missing.front().what + ": " + full.missing.front().reason,
+              "N80@NET16: Too many fields defined.");
+    EXPECT_EQ(full.missing[509].what, "N100@NET25");
+    EXPECT_EQ(full.missing.back().what, "ID Text");
+}
+
+TEST_F(Archive, AnAppendWhoseFileWasReplacedMeanwhileSaysSo) {
+    cobaltAndCaesium(state.report);
+    ASSERT_TRUE(append().whole());
+    Status st;
+    auto during = engine->openDatabase(path, st);
+    ASSERT_TRUE(during);
+    state.blindFlag = true;
+    ASSERT_TRUE(reset().ok);  // a reset between this run's open and its write
+    st = during->beginWrite();
+    if (st.ok()) st = during->insertRecord(kTableName, {{"idxRec#", 9.0}});
+    if (st.ok()) st = during->commit();
+    EXPECT_NE(st.description.find("deleted or replaced while this run had it open"),
+              std::string::npos)
+        << st.description;
+}
+
+TEST_F(Archive, AJournalWithoutItsDatabaseIsSetAsideNeverPlayedIntoANewOne) {
+    cobaltAndCaesium(state.report);
+    for (int k = 0; k < 3; ++k) ASSERT_TRUE(append().whole());
+    // A journal as a writer leaves it when it stops mid-change: taken while a change of
+    // every page is pending (without sync, its records run to its end).
+    std::string journal;
+    {
+        RawDb writer(path);
+        writer.query("PRAGMA synchronous=OFF");
+        writer.query("PRAGMA cache_size=1");
+        writer.query("BEGIN");
+        writer.query("UPDATE SamData SET \"ID Text\" = printf('%0128d', 0)");
+        journal = testing::readFile(path + "-journal");
+        writer.query("ROLLBACK");
+    }
+    ASSERT_GT(journal.size(), 512u);
+    std::filesystem::remove(path);  // deleted by hand; its journal stays
+    testing::writeFile(path + "-journal", journal);
+
+    ASSERT_TRUE(append().whole());
+    RawDb raw(path);
+    EXPECT_EQ(raw.scalar("PRAGMA integrity_check"), "ok");
+    EXPECT_EQ(raw.scalar("SELECT count(*) FROM SamData"), "1");
+    EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
+    std::vector<std::string> aside;
+    for (const auto& entry : std::filesystem::directory_iterator(tmp.path()))
+        if (entry.path().filename().string().find("-journal.orphaned-") != std::string::npos)
+            aside.push_back(testing::readFile(entry.path()));
+    EXPECT_EQ(aside, std::vector<std::string>{journal});
+
+    // A reset takes the journal of the database it deletes with it.
+    testing::writeFile(path + "-journal", journal);
+    state.blindFlag = true;
+    ASSERT_TRUE(reset().ok);
+    EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
+    EXPECT_EQ(RawDb(path).scalar("PRAGMA integrity_check"), "ok");
+}
+
+#ifndef _WIN32
+TEST_F(Archive, ALinkedPathIsOneArchiveAndOddFilesAreNamed) {
+    namespace fs = std::filesystem;
+    const std::string real = tmp.file("real.mdb"), link = tmp.file("link.mdb");
+    fs::create_symlink(real, link);  // dangling: the append creates the file it names
+    state.apathText = link;
+    state.blindFlag = true;
+    cobaltAndCaesium(state.report);
+    ASSERT_TRUE(append().whole());
+    ASSERT_TRUE(append().whole());
+    ASSERT_TRUE(reset().ok);
+    ASSERT_TRUE(append().whole());
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(RawDb(real).scalar("SELECT count(*) FROM SamData"), "1");
+
+    fs::create_symlink(tmp.file("loop-b"), tmp / "loop-a");
+    fs::create_symlink(tmp.file("loop-a"), tmp / "loop-b");
+    fs::create_directory(tmp / "folder.mdb");
+    ASSERT_EQ(mkfifo(tmp.file("pipe.mdb").c_str(), 0600), 0);
+    const std::pair<const char*, const char*> odd[] = {
+        {"loop-a", "form a loop"}, {"folder.mdb", "is a folder"}, {"pipe.mdb", "is a pipe"}};
+    for (const auto& [name, why] : odd) {
+        state.apathText = tmp.file(name);
+        const JobOutcome r = reset(), a = append();
+        EXPECT_FALSE(r.ok || a.ok) << name;
+        EXPECT_NE(r.reason.find(why), std::string::npos) << r.reason;
+        EXPECT_NE(a.reason.find(why), std::string::npos) << a.reason;
+    }
+    EXPECT_TRUE(fs::is_directory(tmp / "folder.mdb"));
+    EXPECT_TRUE(fs::is_fifo(tmp / "pipe.mdb"));
+}
+#endif
 
 }  // namespace
 }  // namespace krv

@@ -1,0 +1,432 @@
+// A hostile machine: every file-system call of one unattended run, in turn, fails with an
+// I/O error or a full disk (injected by strace). Whatever fails, no stored record is lost
+// or changed, the new record is whole or absent (never twice), the exit status says which,
+// and the next clean run works on what is left.
+
+#include <gtest/gtest.h>
+
+#include <QStandardPaths>
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "report/tests/report_builder.h"
+#include "tests/support/job_folder.h"
+#include "tests/support/raw_db.h"
+
+namespace krv::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kKinds[] = {"openat",   "read",  "newfstatat", "fcntl", "pread64",
+                              "pwrite64", "write", "fdatasync",  "fsync", "ftruncate",
+                              "unlink",   "link",  "rename"};
+
+// Calls of one kind beyond this many per situation are sampled evenly, first and last
+// always included, so the sweep stays within CI's time.
+constexpr std::size_t kMaxPerKind = 200;
+
+std::string sweepReport() {
+    Lines lines{"ID: SWEEP", "File: SW.CNF", "LT:     300.0 s           DT:  3.2 %", ""};
+    append(lines, block("CO-60", {row("  1173.2", "1200", "1100", "12.5"),
+                                  row("  1332.5", "1000", "900", "11.5")}));
+    append(lines, block("K-40", {row("  1460.8", "300", "250", "7.5")}));
+    return join(lines);
+}
+
+std::string otherReport() {
+    Lines lines{"ID: EARLIER", "LT: 100", ""};
+    append(lines, block("CS-137", {row("  661.66", "500", "400", "3.5")}));
+    return join(lines);
+}
+
+// What a database file holds, read through SQLite.
+struct Snapshot {
+    bool exists = false;
+    std::string integrity;
+    bool hasTable = false;
+    std::vector<std::string> columns;  // "name TYPE"
+    Rows rows;                         // every column, in rowid order
+};
+
+Snapshot snapshot(const std::string& path) {
+    Snapshot s;
+    s.exists = fs::exists(path);
+    if (!s.exists) return s;
+    RawDb db(path);
+    s.integrity = db.scalar("PRAGMA integrity_check").value_or("none");
+    s.hasTable = db.scalar("SELECT count(*) FROM sqlite_schema WHERE name = 'SamData'") == "1";
+    if (!s.hasTable) return s;
+    s.columns = db.columns();
+    s.rows = db.query("SELECT * FROM SamData ORDER BY rowid");
+    return s;
+}
+
+std::string nameOf(const std::string& column) { return column.substr(0, column.rfind(' ')); }
+
+// The value of each named column in one row.
+std::map<std::string, Cell> byName(const Snapshot& s, std::size_t row) {
+    std::map<std::string, Cell> cells;
+    for (std::size_t c = 0; c < s.columns.size(); ++c) cells[nameOf(s.columns[c])] = s.rows[row][c];
+    return cells;
+}
+
+// The lines a job script reads: ours start with the program's name in lower case (the
+// message boxes a run without display prints carry the title instead).
+std::vector<std::string> reasonLines(const std::string& stdErr) {
+    std::vector<std::string> lines;
+    std::istringstream in(stdErr);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("krvarchiver: ", 0) == 0) lines.push_back(line);
+    return lines;
+}
+
+enum class Situation { ColumnsPresent, NewColumns, NoDatabase, Reset };
+
+const char* nameOf(Situation s) {
+    switch (s) {
+        case Situation::ColumnsPresent:
+            return "NET, columns present";
+        case Situation::NewColumns:
+            return "NET, new columns";
+        case Situation::NoDatabase:
+            return "NET, no database";
+        case Situation::Reset:
+            return "RESET over records";
+    }
+    return "";
+}
+
+// One folder per worker, put back into a situation's starting state before each run.
+class Bench {
+  public:
+    explicit Bench(const std::string& strace) : strace_(QString::fromStdString(strace)) {}
+
+    void prepare(Situation s, const std::string& startingDatabase) {
+        for (const auto& entry : fs::directory_iterator(job_.path())) {
+            const std::string name = entry.path().filename().string();
+            if (name != "krvarchiver" && name != "ARC&FILE.DAT") fs::remove_all(entry.path());
+        }
+        if (s != Situation::NoDatabase) fs::copy_file(startingDatabase, job_.database);
+        job_.writeReport(sweepReport());
+        situation_ = s;
+    }
+
+    QStringList word() const {
+        return {situation_ == Situation::Reset ? QStringLiteral("RESET") : QStringLiteral("NET")};
+    }
+
+    // The program under strace with the given options (a log, or a fault to inject).
+    JobRun traced(const QStringList& straceArgs) const {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(v));
+        // The leak checker cannot run under a tracer; the program's other checks can.
+        const QString asan = env.value(QStringLiteral("ASAN_OPTIONS"));
+        env.insert(QStringLiteral("ASAN_OPTIONS"),
+                   (asan.isEmpty() ? QString() : asan + QLatin1Char(':')) +
+                       QStringLiteral("detect_leaks=0"));
+        p.setProcessEnvironment(env);
+        p.start(strace_, QStringList{"-qq"} + straceArgs +
+                             QStringList{QString::fromStdString(job_.file("krvarchiver"))} +
+                             word());
+        p.closeWriteChannel();
+        if (!p.waitForFinished(120000)) {
+            p.kill();
+            p.waitForFinished();
+        }
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                p.readAllStandardError().toStdString()};
+    }
+
+    // For each kind, the numbers (1-based, among all its calls) of the calls that touch
+    // the job's folder: the program's start-up before them is not ours to test.
+    std::map<std::string, std::vector<int>> callsOfOurs() {
+        const std::string log = job_.file("../" + job_.path().filename().string() + ".strace");
+        QStringList kinds;
+        for (const char* k : kKinds) kinds << QString::fromLatin1(k);
+        traced({"-y", "-o", QString::fromStdString(log), "-e",
+                QStringLiteral("trace=") + kinds.join(QLatin1Char(','))});
+        std::map<std::string, int> seen;
+        std::map<std::string, std::vector<int>> ours;
+        std::ifstream in(log);
+        const std::string folder = job_.path().string();
+        for (std::string line; std::getline(in, line);) {
+            const std::size_t paren = line.find('(');
+            if (paren == std::string::npos) continue;
+            const std::string kind = line.substr(0, paren);
+            const int n = ++seen[kind];
+            // The working folder decorates every relative call; only named paths count.
+            for (std::size_t at; (at = line.find("AT_FDCWD<")) != std::string::npos;)
+                line.erase(at, line.find('>', at) - at + 1);
+            if (line.find(folder) != std::string::npos) ours[kind].push_back(n);
+        }
+        fs::remove(log);
+        return ours;
+    }
+
+    JobRun clean(const QStringList& words) const { return job_.run(words); }
+    const JobFolder& job() const { return job_; }
+
+  private:
+    QString strace_;
+    JobFolder job_;
+    Situation situation_ = Situation::NoDatabase;
+};
+
+struct Fault {
+    Situation situation;
+    std::string kind;
+    int call;
+    const char* error;
+};
+
+// The starting database of each situation and the record a clean run adds to it.
+struct Start {
+    std::string database;  // empty: no database
+    Snapshot before;
+    std::map<std::string, Cell> expectedRecord;  // by column name, "idxRec#" left out
+    std::map<std::string, std::vector<int>> calls;
+};
+
+class Checker {
+  public:
+    Checker(const Fault& f, const Start& start, const JobRun& run, const Snapshot& after)
+        : f_(f), start_(start), run_(run), after_(after) {}
+
+    std::vector<std::string> problems() {
+        const auto reasons = reasonLines(run_.stdErr);
+        const int e = run_.exitCode;
+        if (e == 1 && reasons.size() != 1) say("exit 1 with " + count(reasons) + " reason lines");
+        if (e == 0 && !reasons.empty()) say("exit 0 with a reason line: " + reasons[0]);
+        if (e == 3 && (reasons.empty() ||
+                       std::any_of(reasons.begin(), reasons.end(), [](const std::string& l) {
+                           return l.rfind("krvarchiver: not stored: ", 0) != 0;
+                       })))
+            say("exit 3 without its list of missing values");
+        if (e != 0 && e != 1 && e != 3) say("exit status " + std::to_string(e));
+        if (!after_.exists) {
+            if (e != 1) say("no database, yet exit " + std::to_string(e));
+            if (start_.before.exists && f_.situation != Situation::Reset)
+                say("the database vanished");
+            return problems_;
+        }
+        if (after_.integrity != "ok") say("integrity check: " + after_.integrity);
+        if (!after_.hasTable) {
+            say("a database without SamData");
+            return problems_;
+        }
+        if (f_.situation == Situation::Reset) {
+            checkReset(e);
+        } else {
+            checkAppend(e, reasons);
+        }
+        return problems_;
+    }
+
+  private:
+    void checkReset(int e) {
+        const bool unchanged =
+            after_.columns == start_.before.columns && after_.rows == start_.before.rows;
+        const bool fresh = after_.columns.size() == 7 && after_.rows.empty();
+        if (e == 0 && !fresh) say("reset reported, but the table is not empty and new");
+        if (e == 1 && !unchanged) say("reset reported as failed, yet the database changed");
+    }
+
+    void checkAppend(int e, const std::vector<std::string>& reasons) {
+        const Snapshot& before = start_.before;
+        if (after_.rows.size() < before.rows.size()) return say("earlier records lost");
+        for (std::size_t r = 0; r < before.rows.size(); ++r) {
+            std::vector<Cell> kept(
+                after_.rows[r].begin(),
+                after_.rows[r].begin() + static_cast<long>(before.columns.size()));
+            if (kept != before.rows[r]) say("earlier record " + std::to_string(r + 1) + " changed");
+        }
+        const std::size_t added = after_.rows.size() - before.rows.size();
+        if (added > 1) return say(std::to_string(added) + " records added");
+        if (added == 0) {
+            if (e != 1) say("no record saved, yet exit " + std::to_string(e));
+            if (before.exists && after_.columns != before.columns)
+                say("columns of a failed append were kept");
+            return;
+        }
+        if (e == 1) say("the record was saved, yet the run says it was not");
+        const auto record = byName(after_, after_.rows.size() - 1);
+        bool whole = true;
+        for (const auto& [name, value] : start_.expectedRecord) {
+            auto it = record.find(name);
+            if (it == record.end() || it->second != value) whole = false;
+        }
+        if (e == 0 && !whole) say("exit 0 with a record that is not whole");
+        if (e == 3 && !whole &&
+            std::none_of(reasons.begin(), reasons.end(), [](const std::string& l) {
+                return l.rfind("krvarchiver: not stored: report: ", 0) == 0;
+            }))
+            say("a partial record without the report's reason");
+    }
+
+    static std::string count(const std::vector<std::string>& v) { return std::to_string(v.size()); }
+    void say(const std::string& what) { problems_.push_back(what); }
+
+    const Fault& f_;
+    const Start& start_;
+    const JobRun& run_;
+    const Snapshot& after_;
+    std::vector<std::string> problems_;
+};
+
+// The next clean append must work on whatever the fault left and add exactly its record.
+std::vector<std::string> checkFollowUp(const Bench& bench, const Start& start,
+                                       const Snapshot& left) {
+    std::vector<std::string> problems;
+    const JobRun next = bench.clean({"NET"});
+    if (next.exitCode != 0)
+        return {"the next clean run failed (" + std::to_string(next.exitCode) +
+                "): " + next.stdErr};
+    const Snapshot after = snapshot(bench.job().database);
+    if (after.integrity != "ok") problems.push_back("after the clean run: " + after.integrity);
+    if (after.rows.size() != left.rows.size() + 1)
+        return {"the clean run left " + std::to_string(after.rows.size()) + " records after " +
+                std::to_string(left.rows.size())};
+    for (std::size_t r = 0; r < left.rows.size(); ++r) {
+        std::vector<Cell> kept(after.rows[r].begin(),
+                               after.rows[r].begin() + static_cast<long>(left.columns.size()));
+        if (kept != left.rows[r]) problems.push_back("the clean run changed an earlier record");
+    }
+    auto record = byName(after, after.rows.size() - 1);
+    if (record["idxRec#"] != std::to_string(after.rows.size()))
+        problems.push_back("the clean run's record number is " +
+                           record["idxRec#"].value_or("null"));
+    for (const auto& [name, value] : start.expectedRecord)
+        if (record[name] != value) problems.push_back("the clean run's record differs in " + name);
+    return problems;
+}
+
+TEST(FaultSweep, EveryFailingFileCallLosesNothingAndSaysSo) {
+    const QString found = QStandardPaths::findExecutable(QStringLiteral("strace"));
+    ASSERT_FALSE(found.isEmpty()) << "strace is needed for this test (scripts/install-deps.sh)";
+    const std::string strace = found.toStdString();
+
+    // The starting points, built by clean runs of the program itself.
+    TestFolder store;
+    std::map<Situation, Start> starts;
+    {
+        Bench setup(strace);
+        const std::string& db = setup.job().database;
+        const auto build = [&](const std::string& earlierReport, const std::string& name) {
+            setup.prepare(Situation::NoDatabase, "");
+            setup.job().writeReport(earlierReport);
+            EXPECT_EQ(setup.clean({"GROSS"}).exitCode, 0);
+            EXPECT_EQ(setup.clean({"GROSS"}).exitCode, 0);
+            fs::copy_file(db, store / name);
+            return store.file(name);
+        };
+        starts[Situation::ColumnsPresent].database = build(sweepReport(), "present.db");
+        starts[Situation::NewColumns].database = build(otherReport(), "other.db");
+        starts[Situation::Reset].database = starts[Situation::ColumnsPresent].database;
+        for (Situation s : {Situation::ColumnsPresent, Situation::NewColumns, Situation::NoDatabase,
+                            Situation::Reset}) {
+            Start& start = starts[s];
+            setup.prepare(s, start.database);
+            start.before = snapshot(db);
+            start.calls = setup.callsOfOurs();
+            // The record a whole run adds, from a clean run on the same start.
+            setup.prepare(s, start.database);
+            if (s == Situation::Reset) setup.clean({"RESET"});
+            EXPECT_EQ(setup.clean({"NET"}).exitCode, 0);
+            const Snapshot ref = snapshot(db);
+            ASSERT_FALSE(ref.rows.empty());
+            start.expectedRecord = byName(ref, ref.rows.size() - 1);
+            start.expectedRecord.erase("idxRec#");
+            ASSERT_EQ(start.expectedRecord["ID Text"].value_or("").substr(0, 7), " SWEEP ");
+        }
+    }
+
+    std::vector<Fault> faults;
+    for (const auto& [situation, start] : starts) {
+        for (const char* kind : kKinds) {
+            auto it = start.calls.find(kind);
+            const std::vector<int> calls =
+                it == start.calls.end() ? std::vector<int>{} : it->second;
+            const std::size_t n = calls.size();
+            const std::size_t take = std::min(n, kMaxPerKind);
+            for (std::size_t k = 0; k < take; ++k) {
+                const std::size_t at = take == 1 ? 0 : k * (n - 1) / (take - 1);
+                faults.push_back({situation, kind, calls[at], k % 2 ? "ENOSPC" : "EIO"});
+            }
+        }
+    }
+    // Every kind of call the program makes on its files is met in at least one situation.
+    for (const char* kind : {"openat", "read", "newfstatat", "fcntl", "pread64", "pwrite64",
+                             "fdatasync", "fsync", "unlink", "link"})
+        EXPECT_TRUE(std::any_of(faults.begin(), faults.end(), [&](const Fault& f) {
+            return f.kind == kind;
+        })) << kind;
+
+    std::atomic<std::size_t> next{0};
+    std::mutex lock;
+    std::vector<std::string> report;
+    std::map<int, int> exits;
+    // Both folders are made before either worker starts a program: a copy of the program
+    // still open for writing while another thread forks cannot be started ("text file busy").
+    Bench first(strace), second(strace);
+    const auto worker = [&](Bench& bench) {
+        for (std::size_t i; (i = next++) < faults.size();) {
+            const Fault& f = faults[i];
+            const Start& start = starts.at(f.situation);
+            bench.prepare(f.situation, start.database);
+            const QString kind = QString::fromStdString(f.kind);
+            const JobRun run =
+                bench.traced({"-o", "/dev/null", "-e", QStringLiteral("trace=") + kind, "-e",
+                              QStringLiteral("inject=%1:error=%2:when=%3")
+                                  .arg(kind, QString::fromLatin1(f.error))
+                                  .arg(f.call)});
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                ++exits[run.exitCode];
+            }
+            const Snapshot left = snapshot(bench.job().database);
+            std::vector<std::string> problems = Checker(f, start, run, left).problems();
+            for (const auto& entry : fs::directory_iterator(bench.job().path()))
+                if (entry.path().filename().string().find(".new-") != std::string::npos)
+                    problems.push_back("left behind: " + entry.path().filename().string());
+            if (problems.empty()) {
+                const Snapshot now = left.hasTable ? left : Snapshot{};
+                problems = checkFollowUp(bench, start, now);
+            }
+            if (problems.empty()) continue;
+            std::lock_guard<std::mutex> guard(lock);
+            for (const auto& p : problems)
+                report.push_back(std::string(nameOf(f.situation)) + ", " + f.kind + " call " +
+                                 std::to_string(f.call) + " " + f.error + " (exit " +
+                                 std::to_string(run.exitCode) + "): " + p + "\n    " +
+                                 run.stdErr.substr(0, 300));
+        }
+    };
+    std::thread other(worker, std::ref(second));
+    worker(first);
+    other.join();
+
+    std::string all;
+    for (const auto& line : report) all += line + "\n";
+    EXPECT_TRUE(report.empty()) << report.size() << " problems in " << faults.size()
+                                << " faulted runs:\n"
+                                << all;
+    std::map<std::string, int> perKind;
+    for (const Fault& f : faults) ++perKind[f.kind];
+    std::printf("%zu faulted runs;", faults.size());
+    for (const auto& [kind, runs] : perKind) std::printf(" %s %d", kind.c_str(), runs);
+    std::printf(";");
+    for (const auto& [status, runs] : exits) std::printf(" exit %d: %d", status, runs);
+    std::printf("\n");
+}
+
+}  // namespace
+}  // namespace krv::testing
