@@ -3,7 +3,6 @@
 // with the grid painted as a user would see it (offscreen).
 
 #include <benchmark/benchmark.h>
-#include <sqlite3.h>
 
 #include <QApplication>
 #include <QHeaderView>
@@ -16,6 +15,8 @@
 #include <fstream>
 #include <string>
 
+#include "bench/offscreen_main.h"
+#include "bench/wide_table.h"
 #include "results_db/archive.h"
 #include "viewer/form_view_r.h"
 #include "viewer/results_model.h"
@@ -23,79 +24,10 @@
 
 namespace {
 
-constexpr int kRecords = 100000;
-constexpr int kColumns = 250;
-
-class SilentDialogs : public krv::Dialogs {
-  public:
-    void message(const std::string&, const std::string&) override {}
-    bool askYesNo(const std::string&, const std::string&) override { return false; }
-};
-
-void check(int rc, sqlite3* db, const char* what) {
-    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
-        std::fprintf(stderr, "%s: %s\n", what, sqlite3_errmsg(db));
-        std::exit(1);
-    }
-}
-
-// A results database made the program's own way, widened and filled with plain SQL.
-std::string buildTable() {
-    const auto path = std::filesystem::temp_directory_path() / "krv_viewer_bench.db";
-    std::filesystem::remove(path);
-    const auto started = std::chrono::steady_clock::now();
-
-    krv::WindowState state;
-    SilentDialogs dialogs;
-    state.apathText = path.string();
-    state.blindFlag = true;
-    auto engine = krv::db::makeSqliteEngine();
-    if (!krv::createDb(state, dialogs, *engine).ok) std::exit(1);
-
-    sqlite3* db = nullptr;
-    check(sqlite3_open(path.c_str(), &db), db, "open");
-    check(sqlite3_exec(db, "PRAGMA synchronous=OFF; BEGIN", nullptr, nullptr, nullptr), db,
-          "begin");
-    const int fixed = static_cast<int>(krv::fixedFields().size());
-    std::string insert = "INSERT INTO SamData VALUES (?";
-    for (int c = fixed; c < kColumns; ++c) {
-        const std::string sql =
-            "ALTER TABLE SamData ADD COLUMN \"I" + std::to_string(c) + "@LINE1\" VARCHAR(10)";
-        check(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), db, "alter");
-    }
-    for (int c = 1; c < kColumns; ++c) insert += ",?";
-    insert += ")";
-    sqlite3_stmt* s = nullptr;
-    check(sqlite3_prepare_v2(db, insert.c_str(), -1, &s, nullptr), db, "prepare");
-    for (int r = 1; r <= kRecords; ++r) {
-        sqlite3_bind_int(s, 1, r % 32768);
-        sqlite3_bind_text(s, 2, "S0421.CNF         ", -1, SQLITE_STATIC);
-        const std::string id = "SOIL CORE B-" + std::to_string(r) + std::string(50, ' ');
-        sqlite3_bind_text(s, 3, id.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(s, 4, "5/14/02  09:31:05             ", -1, SQLITE_STATIC);
-        sqlite3_bind_text(s, 5, "Measurement Date        ", -1, SQLITE_STATIC);
-        sqlite3_bind_text(s, 6, "3600", -1, SQLITE_STATIC);
-        sqlite3_bind_text(s, 7, "3.2", -1, SQLITE_STATIC);
-        for (int c = fixed; c < kColumns; ++c) {
-            const std::string v = std::to_string((r * 31 + c) % 100000 / 100.0).substr(0, 7);
-            sqlite3_bind_text(s, c + 1, v.c_str(), -1, SQLITE_TRANSIENT);
-        }
-        check(sqlite3_step(s), db, "insert");
-        sqlite3_reset(s);
-    }
-    sqlite3_finalize(s);
-    check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), db, "commit");
-    sqlite3_close(db);
-
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::printf("table: %d records x %d columns, %.0f MB, built in %.1f s\n", kRecords, kColumns,
-                static_cast<double>(std::filesystem::file_size(path)) / 1e6, seconds);
-    return path.string();
-}
+using krv::bench::SilentDialogs;
 
 const std::string& tablePath() {
-    static const std::string path = buildTable();
+    static const std::string path = krv::bench::WideTable{}.build("krv_viewer_bench.db");
     return path;
 }
 
@@ -181,13 +113,4 @@ BENCHMARK(BM_FullScrollInPageSteps)->Unit(benchmark::kMillisecond)->Iterations(1
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    QApplication::setStyle("Fusion");
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return krv::bench::runOffscreen(argc, argv); }

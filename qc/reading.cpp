@@ -225,6 +225,10 @@ std::optional<std::int64_t> readDateTime(std::string_view text, const DateSettin
     return days * 86400 + clock.hour * 3600 + clock.minute * 60 + clock.second;
 }
 
+std::int64_t secondsOfDate(int year, int month, int day) {
+    return daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400;
+}
+
 std::string formatDateTime(std::int64_t seconds) {
     std::int64_t days = seconds / 86400, rest = seconds % 86400;
     if (rest < 0) rest += 86400, --days;
@@ -245,13 +249,21 @@ std::string formatDateTime(std::int64_t seconds) {
     return buf;
 }
 
-bool matchesWildcard(std::string_view text, std::string_view pattern) {
-    auto upperCase = [](std::string_view s) {
-        std::string u(trimmed(s));
-        for (char& c : u) c = upper(c);
-        return u;
-    };
-    return platform::wildcardMatch(upperCase(pattern), upperCase(text));
+namespace {
+
+void assignUpper(std::string& to, std::string_view from) {
+    from = trimmed(from);
+    to.assign(from.begin(), from.end());
+    for (char& c : to) c = upper(c);
+}
+
+}  // namespace
+
+RecordFilter::RecordFilter(std::string_view pattern) { assignUpper(pattern_, pattern); }
+
+bool RecordFilter::matches(std::string_view text) {
+    assignUpper(text_, text);
+    return platform::wildcardMatch(pattern_, text_);
 }
 
 }  // namespace krv::qc

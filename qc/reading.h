@@ -27,12 +27,26 @@ struct DateSettings {
 // with or without seconds, AM/PM, or a time at all. Anything else is unreadable.
 std::optional<std::int64_t> readDateTime(std::string_view text, const DateSettings& settings);
 
+// Seconds since 1970 of midnight starting the given day (proleptic Gregorian, UTC).
+std::int64_t secondsOfDate(int year, int month, int day);
+
 // "2026-12-05 10:15:22".
 std::string formatDateTime(std::int64_t seconds);
 
 // A record filter: * any run of characters, ? any one; letter case ignored, the blanks a
 // fixed-width field pads with ignored.
-bool matchesWildcard(std::string_view text, std::string_view pattern);
+class RecordFilter {
+  public:
+    explicit RecordFilter(std::string_view pattern);
+    bool matches(std::string_view text);
+
+  private:
+    std::string pattern_, text_;  // upper case; text_ reused from record to record
+};
+
+inline bool matchesWildcard(std::string_view text, std::string_view pattern) {
+    return RecordFilter(pattern).matches(text);
+}
 
 // Leading and trailing blanks (spaces, tabs, line ends) removed.
 std::string_view trimmed(std::string_view s);

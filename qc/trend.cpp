@@ -12,6 +12,12 @@ namespace {
 // Records read per call: bounds memory on a table of any length.
 constexpr std::size_t kChunk = 8192;
 
+// The cell's text without a copy when it is one.
+std::string_view cellView(const db::Value& v) {
+    if (const auto* s = std::get_if<std::string>(&v)) return *s;
+    return {};
+}
+
 std::string cellText(const db::Value& v) {
     if (const auto* s = std::get_if<std::string>(&v)) return *s;
     if (const auto* d = std::get_if<double>(&v)) {
@@ -77,13 +83,14 @@ Status readTrendPoints(db::Database& db, const TrendQuery& query, Trend& out) {
     const std::vector<std::string> columns = {kIdText, kFileName, kDateAndTime, query.column};
     const std::size_t filterAt = query.matchOn == MatchOn::IdText ? 1 : 2;
     std::vector<std::vector<db::Value>> rows;
+    RecordFilter filter(query.pattern);
     for (std::size_t start = 0; start < ids.size(); start += kChunk) {
         const std::size_t end = std::min(ids.size(), start + kChunk);
         st = db.readRecords(kTable, columns, ids[start], ids[end - 1], rows);
         if (!st.ok()) return st;
         for (const auto& row : rows) {
             if (row.size() != columns.size() + 1) continue;
-            if (!matchesWildcard(cellText(row[filterAt]), query.pattern)) continue;
+            if (!filter.matches(cellView(row[filterAt]))) continue;
             ++out.matched;
             const auto* idNumber = std::get_if<double>(&row[0]);
             const auto id = static_cast<std::int64_t>(idNumber ? *idNumber : 0);
@@ -213,6 +220,51 @@ std::string pointsCsv(const Trend& trend) {
                (p.baseline ? "yes" : "no") + "," + rules + "\r\n";
     }
     return out;
+}
+
+}  // namespace krv::qc
+
+namespace krv::qc {
+
+namespace {
+
+std::string listed(const std::vector<SkippedRecord>& records) {
+    std::string s;
+    const std::size_t shown = std::min<std::size_t>(records.size(), 5);
+    for (std::size_t i = 0; i < shown; ++i) {
+        s += (i ? ", " : "") + std::string("record ") + std::to_string(records[i].recordId) +
+             " \"" + records[i].text + "\"";
+    }
+    if (records.size() > shown) s += ", ...";
+    return s;
+}
+
+}  // namespace
+
+std::vector<std::string> describeTrend(const Trend& trend) {
+    std::vector<std::string> lines;
+    lines.push_back(std::to_string(trend.points.size()) + " point(s) from " +
+                    std::to_string(trend.matched) + " matching record(s); baseline " +
+                    std::to_string(trend.baseline.count) + " point(s), mean " +
+                    number(trend.baseline.mean) + ", s " + number(trend.baseline.sd));
+    if (trend.corrected && trend.halfLife) {
+        lines.push_back("decay-corrected to " + formatDateTime(trend.referenceTime) +
+                        " with T1/2 " + trend.halfLife->written + " (" + trend.halfLife->nuclide +
+                        ", " + trend.halfLife->source + ")");
+    } else {
+        lines.push_back("values as stored, not decay-corrected");
+    }
+    if (trend.withoutValue)
+        lines.push_back(std::to_string(trend.withoutValue) + " matching record(s) without a value");
+    if (!trend.notNumbers.empty())
+        lines.push_back(std::to_string(trend.notNumbers.size()) +
+                        " value(s) are no number and were skipped: " + listed(trend.notNumbers));
+    if (!trend.unreadableDates.empty())
+        lines.push_back(
+            std::to_string(trend.unreadableDates.size()) +
+            " record(s) with a date that cannot be read: " + listed(trend.unreadableDates));
+    lines.insert(lines.end(), trend.notes.begin(), trend.notes.end());
+    return lines;
 }
 
 }  // namespace krv::qc

@@ -92,3 +92,11 @@ std::string pointsCsv(const Trend& trend);
 bool isCountsColumn(const std::string& column);
 
 }  // namespace krv::qc
+
+namespace krv::qc {
+
+// Lines a reader of the chart must see beside it: the correction applied or not, the
+// records that gave no point and why, the notes of the computation.
+std::vector<std::string> describeTrend(const Trend& trend);
+
+}  // namespace krv::qc
