@@ -10,6 +10,7 @@
 #include <QTreeWidget>
 
 #include "tests/support/test_folder.h"
+#include "tests/support/widgets_app.h"
 
 namespace krv {
 namespace {
@@ -17,10 +18,7 @@ namespace {
 class TrendChart : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "trend_chart_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QApplication::instance()) new QApplication(argc, argv);
+        testing::ensureWidgetsApp();
     }
     // 20 baseline counts around 100 (s 1.14), then five judged ones: the second beyond
     // +3s (rejected), the fourth beyond +2s (a warning). None sits on a limit line.
