@@ -149,8 +149,10 @@ void TrendChartPanel::showTrend(const qc::Trend& trend, const QString& title) {
         const QPointF at(dayOf(p.time), p.value);
         points.append(at);
         drawn_.push_back(at);
-        low = std::min(low, p.value);
-        high = std::max(high, p.value);
+        if (std::isfinite(p.value)) {
+            low = std::min(low, p.value);
+            high = std::max(high, p.value);
+        }
         if (p.rules.empty()) continue;
         const bool rejected = std::any_of(p.rules.begin(), p.rules.end(), qc::rejects);
         // Marks on the line's own points: separate scatter markers land a few pixels off.
@@ -177,7 +179,7 @@ void TrendChartPanel::showTrend(const qc::Trend& trend, const QString& title) {
     const double x1 = points.isEmpty() ? 1 : points.back().x();
     const qc::Baseline& b = trend.baseline;
     std::vector<QLineSeries*> lines;
-    if (b.count > 0 && !points.isEmpty()) {
+    if (b.count > 0 && !points.isEmpty() && std::isfinite(b.mean)) {
         lines.push_back(horizontal(chart, x0, x1, b.mean, QStringLiteral("mean"),
                                    QPen(QColor(0, 140, 0), 1.5), true));
         low = std::min(low, b.mean);
@@ -201,7 +203,7 @@ void TrendChartPanel::showTrend(const qc::Trend& trend, const QString& title) {
         low = std::min(low, b.mean - 3.5 * b.sd);
         high = std::max(high, b.mean + 3.5 * b.sd);
     }
-    if (points.isEmpty() && b.count == 0) {
+    if (!std::isfinite(low) || !std::isfinite(high) || !std::isfinite(high - low)) {
         low = 0;
         high = 1;
     } else if (!(high > low)) {

@@ -11,6 +11,7 @@ namespace {
 
 // Records read per call: bounds memory on a table of any length.
 constexpr std::size_t kChunk = 8192;
+constexpr double kLargestValue = 1e150;
 
 // The cell's text without a copy when it is one.
 std::string_view cellView(const db::Value& v) {
@@ -100,7 +101,9 @@ Status readTrendPoints(db::Database& db, const TrendQuery& query, Trend& out) {
                 ++out.withoutValue;
                 continue;
             }
-            const auto value = readValue(valueText);
+            auto value = readValue(valueText);
+            // Beyond any count or activity; squares of such values would overflow the spread.
+            if (value && std::fabs(*value) > kLargestValue) value.reset();
             if (!value) {
                 out.notNumbers.push_back({id, idText, std::string(trimmed(valueText))});
                 continue;
@@ -173,6 +176,14 @@ Status computeTrend(const TrendQuery& query, const HalfLifeTable& halfLives, Tre
         }
     }
 
+    for (const auto& p : pts) {
+        if (!(std::fabs(p.value) <= kLargestValue) || (p.stored != 0 && p.value == 0)) {
+            return Status::failure(err::kOverflow,
+                                   "decay correction from " + formatDateTime(p.time) + " to " +
+                                       formatDateTime(trend.referenceTime) +
+                                       " leaves no usable value; check the count dates");
+        }
+    }
     std::vector<double> base;
     for (const auto& p : pts) {
         if (p.baseline) base.push_back(p.value);

@@ -17,9 +17,7 @@ namespace {
 
 class TrendChart : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        testing::ensureWidgetsApp();
-    }
+    static void SetUpTestSuite() { testing::ensureWidgetsApp(); }
     // 20 baseline counts around 100 (s 1.14), then five judged ones: the second beyond
     // +3s (rejected), the fourth beyond +2s (a warning). None sits on a limit line.
     void SetUp() override {
@@ -140,6 +138,11 @@ TEST_F(TrendChart, FlatOrEmptyTrendsStillDraw) {
     panel.showTrend(flat, QStringLiteral("flat"));
     EXPECT_FALSE(panel.renderImage(QSize(600, 400)).isNull());
     EXPECT_EQ(panel.flagList()->topLevelItemCount(), 0);
+    flat.points[1].value = HUGE_VAL;
+    flat.points[2].value = -HUGE_VAL;
+    flat.baseline.mean = HUGE_VAL;
+    panel.showTrend(flat, QStringLiteral("overflowed"));
+    EXPECT_FALSE(panel.renderImage(QSize(600, 400)).isNull());
     panel.showTrend(qc::Trend{}, QStringLiteral("empty"));
     EXPECT_FALSE(panel.renderImage(QSize(600, 400)).isNull());
 }

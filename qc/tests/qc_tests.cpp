@@ -214,6 +214,18 @@ TEST(QcDecay, BaselineTooSmallOrFlatIsSaidNotCharted) {
     EXPECT_NE(computeTrend(q, table, flat).description.find("no spread"), std::string::npos);
     EXPECT_FALSE(flat.limitsSet());
     EXPECT_TRUE(flat.points[3].rules.empty());
+
+    // I-131 counted in 2002 and corrected to year 1 or 9999: said, not charted.
+    q.column = "I-131";
+    q.baselineCount = 2;
+    for (const char* reference : {"1/1/0001", "1/1/9999"}) {
+        q.referenceTime = *readDateTime(reference, {});
+        Trend far = pointsAt({{11800, 100}, {11801, 101}, {11802, 99}});
+        const Status st = computeTrend(q, table, far);
+        EXPECT_NE(st.description.find("leaves no usable value; check the count dates"),
+                  std::string::npos)
+            << reference << ": " << st.description;
+    }
 }
 
 // 60 daily counts of a Co-60 source decaying at its true rate, with a repeating scatter
