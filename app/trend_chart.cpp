@@ -118,7 +118,7 @@ TrendChartPanel::TrendChartPanel(QWidget* parent) : QWidget(parent) {
     remarks_->setWordWrap(true);
     remarks_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* side = new QVBoxLayout;
-    side->addWidget(new QLabel(QStringLiteral("Points that break a rule:")));
+    side->addWidget(new QLabel(QStringLiteral("Points that break a rule, records left out:")));
     side->addWidget(flags_, 1);
     side->addWidget(remarks_);
     auto* row = new QHBoxLayout(this);
@@ -167,6 +167,17 @@ void TrendChartPanel::showTrend(const qc::Trend& trend, const QString& title) {
         item->setToolTip(0, q(p.idText + " (record " + std::to_string(p.recordId) + ")"));
         items.append(item);
     }
+    // Records that gave no point, each with the text that could not be read.
+    auto leftOut = [&](const std::vector<qc::SkippedRecord>& records, const QString& why) {
+        for (const qc::SkippedRecord& r : records) {
+            auto* item = new QTreeWidgetItem({q(r.text), QString(), QString(), why});
+            item->setForeground(3, QColor(110, 110, 110));
+            item->setToolTip(0, q(r.idText + " (record " + std::to_string(r.recordId) + ")"));
+            items.append(item);
+        }
+    };
+    leftOut(trend.unreadableDates, QStringLiteral("date unreadable"));
+    leftOut(trend.notNumbers, QStringLiteral("value no number"));
     flags_->addTopLevelItems(items);
     for (int c = 0; c < 4; ++c) flags_->resizeColumnToContents(c);
     // Thousands of markers would hide the line; then only the flagged points keep theirs.

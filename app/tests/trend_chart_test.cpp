@@ -32,6 +32,7 @@ class TrendChart : public ::testing::Test {
         }
         qc::TrendQuery query;
         query.column = "CO-60@NET1";
+        trend.unreadableDates.push_back({26, "CHECK", "Measurement Date"});
         ASSERT_TRUE(qc::computeTrend(query, qc::HalfLifeTable::recommended(), trend).ok());
         ASSERT_EQ(trend.points[21].rules, std::vector<qc::Rule>{qc::Rule::R13s});
         ASSERT_EQ(trend.points[23].rules, std::vector<qc::Rule>{qc::Rule::W12s});
@@ -77,7 +78,9 @@ TEST_F(TrendChart, MarkedPointsLandOnTheirValuesInTheSavedPng) {
 }
 
 TEST_F(TrendChart, FlagsListedLegendPerPairAndVectorFormats) {
-    ASSERT_EQ(panel.flagList()->topLevelItemCount(), 2);
+    ASSERT_EQ(panel.flagList()->topLevelItemCount(), 3);
+    EXPECT_EQ(panel.flagList()->topLevelItem(2)->text(0), QStringLiteral("Measurement Date"));
+    EXPECT_EQ(panel.flagList()->topLevelItem(2)->text(3), QStringLiteral("date unreadable"));
     EXPECT_EQ(panel.flagList()->topLevelItem(0)->text(3), QStringLiteral("1-3s"));
     EXPECT_EQ(panel.flagList()->topLevelItem(0)->text(0), QStringLiteral("2002-05-19 13:20:00"));
     EXPECT_EQ(panel.flagList()->topLevelItem(1)->text(3), QStringLiteral("1-2s"));
