@@ -111,7 +111,7 @@ TrendChartPanel::TrendChartPanel(QWidget* parent) : QWidget(parent) {
     flags_ = new QTreeWidget;
     flags_->setObjectName(QStringLiteral("TrendFlags"));
     flags_->setRootIsDecorated(false);
-    flags_->setMinimumWidth(300);
+    flags_->setMinimumWidth(380);
     flags_->setHeaderLabels({QStringLiteral("Date & time"), QStringLiteral("Value"),
                              QStringLiteral("z"), QStringLiteral("Rules")});
     remarks_ = new QLabel;
