@@ -42,6 +42,7 @@ struct WideTable {
     std::function<std::string(int r)> dateText = [](int) {
         return std::string("5/14/02  09:31:05             ");
     };
+    // The text of column c in record r; an empty text leaves the cell null.
     std::function<std::string(int r, int c)> cell = [](int r, int c) {
         return std::to_string((r * 31 + c) % 100000 / 100.0).substr(0, 7);
     };
@@ -84,7 +85,10 @@ struct WideTable {
             sqlite3_bind_text(s, 7, "3.2", -1, SQLITE_STATIC);
             for (int c = fixed; c < columns; ++c) {
                 const std::string v = cell(r, c);
-                sqlite3_bind_text(s, c + 1, v.c_str(), -1, SQLITE_TRANSIENT);
+                if (v.empty())
+                    sqlite3_bind_null(s, c + 1);
+                else
+                    sqlite3_bind_text(s, c + 1, v.c_str(), -1, SQLITE_TRANSIENT);
             }
             check(sqlite3_step(s), db, "insert");
             sqlite3_reset(s);
