@@ -14,7 +14,6 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
-#include <filesystem>
 #include <fstream>
 
 #include "app/trend_chart.h"
@@ -124,12 +123,8 @@ TrendDialog::TrendDialog(std::string path, db::Engine& engine, Dialogs& dialogs,
     root->addWidget(panel_, 1);
     resize(1100, 760);
 
-    const auto own = platform::programFolder() / kHalfLivesFileName;
-    std::error_code ec;
-    if (std::filesystem::exists(own, ec)) {
-        const Status st = halfLives_.addFromFile(platform::fromPath(own));
-        if (!st.ok()) dialogs_.message(st.description, kAppTitle);
-    }
+    if (const Status st = halfLives_.addLabFile(); !st.ok())
+        dialogs_.message(st.description, kAppTitle);
 }
 
 std::unique_ptr<db::Database> TrendDialog::openStore() {

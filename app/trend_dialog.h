@@ -66,9 +66,6 @@ class TrendDialog : public QDialog {
     TrendChartPanel* panel_ = nullptr;
 };
 
-// Half-lives the lab adds or overrides, beside the program's settings files.
-inline constexpr const char* kHalfLivesFileName = "half-lives.txt";
-
 // Adds "Quality control > Trend chart…" to the window's menu bar, making the bar when the
 // window has none yet. `open` runs when the user picks it.
 void addTrendChartMenu(QWidget* window, QLayout* root, std::function<void()> open);

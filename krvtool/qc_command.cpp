@@ -137,6 +137,7 @@ int runQc(const QStringList& args, Io& io) {
         return fail(io, "qc", e + " (krvtool qc --help shows the usage)", kUsage);
 
     qc::HalfLifeTable halfLives = qc::HalfLifeTable::recommended();
+    if (const Status st = halfLives.addLabFile(); !st.ok()) return fail(io, "", st.description);
     if (!o.halfLives.empty()) {
         const Status st = halfLives.addFromFile(o.halfLives);
         if (!st.ok()) return fail(io, o.halfLives, st.description);

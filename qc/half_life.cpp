@@ -1,5 +1,6 @@
 #include "qc/half_life.h"
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -128,6 +129,13 @@ Status HalfLifeTable::addFromFile(const std::string& path) {
     std::ostringstream all;
     all << in.rdbuf();
     return addFromText(all.str(), path);
+}
+
+Status HalfLifeTable::addLabFile() {
+    const auto path = platform::programFolder() / kLabHalfLivesFileName;
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) return Status::success();
+    return addFromFile(platform::fromPath(path));
 }
 
 }  // namespace krv::qc
