@@ -100,7 +100,7 @@ Status HalfLifeTable::addFromText(std::string_view text, const std::string& file
         words >> value >> unit;
         const auto v = readValue(value);
         const double perUnit = unitSeconds(unit);
-        if (!v || *v <= 0 || perUnit == 0) {
+        if (key(nuclide).empty() || !v || *v <= 0 || perUnit == 0) {
             return Status::failure(err::kTypeMismatch,
                                    where +
                                        ": expected NUCLIDE VALUE UNIT (s, min, h, d or y), "

@@ -97,6 +97,8 @@ TEST(QcHalfLives, TableSourcesColumnsAndUserFile) {
     const Status bad = t.addFromText("XE-133 5.2475 d\nFOO-1 abc d\n", "lab.txt");
     EXPECT_FALSE(bad.ok());
     EXPECT_NE(bad.description.find("lab.txt:2"), std::string::npos) << bad.description;
+    for (const char* line : {"-- 5 d", "CO-60 5 weeks", "CO-60 -5 d", "CO-60 5"})
+        EXPECT_FALSE(t.addFromText(line, "lab.txt").ok()) << line;
     EXPECT_EQ(t.find("XE-133"), nullptr);  // nothing of a bad file is taken
 
     ASSERT_TRUE(t.addFromText("# our own values\nCO-60 1925,3 d  lab certificate\n"
