@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "audit/audit.h"
+#include "app/trend_dialog.h"
 #include "platform/platform.h"
 #include "report/parser.h"
 #include "results_db/archive.h"
@@ -153,6 +154,10 @@ ParseIt::ParseIt(WindowState& state, const SettingsFiles& files, db::Engine& eng
     root->addWidget(frameKpath);
     root->addLayout(idRow);
     root->addLayout(actions);
+    addTrendChartMenu(this, root, [this] {
+        pullPaths();
+        openTrendChart(this, state_.apathText, engine_, dialogs_);
+    });
     resize(620, minimumSizeHint().height());
 
     rpath_->setText(q(state_.rpathText));

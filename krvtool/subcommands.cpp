@@ -1,3 +1,4 @@
+#include "krvtool/qc_command.h"
 #include "krvtool/tool.h"
 
 namespace krv::tool {
@@ -9,6 +10,7 @@ Subcommand auditCommand();  // audit_command.cpp
 const std::vector<Subcommand>& subcommands() {
     static const std::vector<Subcommand> list = {
         auditCommand(),
+        qcSubcommand(),
     };
     return list;
 }

@@ -31,6 +31,8 @@ struct Subcommand {
     std::string summary;  // one line for `krvtool --help`
     // Gets the arguments after the subcommand's name.
     std::function<int(const QStringList& args, Io& io)> run;
+    // Draws with the widget toolkit (charts), so the program starts it with a QApplication.
+    bool needsWidgets = false;
 };
 
 // Every subcommand of the tool, in the order `--help` lists them.

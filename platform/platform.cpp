@@ -110,8 +110,19 @@ namespace {
 
 bool hasWildcards(const std::string& s) { return s.find_first_of("*?") != std::string::npos; }
 
-// Classic wildcard match: * any run, ? one character. Iterative, so a long pattern of
-// stars cannot blow the stack.
+bool endsWithSeparator(const std::string& s) {
+    if (s.empty()) return false;
+    const char c = s.back();
+#ifdef _WIN32
+    return c == '\\' || c == '/';
+#else
+    return c == '/';
+#endif
+}
+
+}  // namespace
+
+// Iterative, so a long pattern of stars cannot blow the stack.
 bool wildcardMatch(const std::string& pattern, const std::string& name) {
     std::size_t p = 0, n = 0, starP = std::string::npos, starN = 0;
     while (n < name.size()) {
@@ -131,18 +142,6 @@ bool wildcardMatch(const std::string& pattern, const std::string& name) {
     while (p < pattern.size() && pattern[p] == '*') ++p;
     return p == pattern.size();
 }
-
-bool endsWithSeparator(const std::string& s) {
-    if (s.empty()) return false;
-    const char c = s.back();
-#ifdef _WIN32
-    return c == '\\' || c == '/';
-#else
-    return c == '/';
-#endif
-}
-
-}  // namespace
 
 Lookup findNormalFile(const std::string& pattern) {
     if (pattern.empty()) return Lookup::NotFound;

@@ -37,6 +37,9 @@ bool displayAvailable();
 // not a system file. Read-only and archived files count.
 bool isNormalFile(const std::filesystem::path& p);
 
+// Classic wildcard match, letter case significant: * any run, ? one character.
+bool wildcardMatch(const std::string& pattern, const std::string& name);
+
 enum class Lookup { Found, NotFound, Failed };
 
 // Looks a name up among normal files. The file-name part may hold the wildcards * and ?;

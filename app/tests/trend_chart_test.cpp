@@ -1,0 +1,154 @@
+#include "app/trend_chart.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QChart>
+#include <QChartView>
+#include <QFile>
+#include <QLegendMarker>
+#include <QTreeWidget>
+
+#include "tests/support/test_folder.h"
+#include "tests/support/widgets_app.h"
+
+namespace krv {
+namespace {
+
+class TrendChart : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { testing::ensureWidgetsApp(); }
+    // 20 baseline counts around 100 (s 1.14), then five judged ones: the second beyond
+    // +3s (rejected), the fourth beyond +2s (a warning). None sits on a limit line.
+    void SetUp() override {
+        const double base[] = {98.6, 100.7, 99.3, 101.4};
+        const double judged[] = {100.5, 103.9, 100.4, 102.7, 99.8};
+        for (int d = 0; d < 25; ++d) {
+            qc::TrendPoint p;
+            p.recordId = d + 1;
+            p.time = 1020000000 + d * 86400;
+            p.stored = p.value = d < 20 ? base[d % 4] : judged[d - 20];
+            trend.points.push_back(p);
+        }
+        qc::TrendQuery query;
+        query.column = "CO-60@NET1";
+        trend.unreadableDates.push_back({26, "CHECK", "Measurement Date"});
+        ASSERT_TRUE(qc::computeTrend(query, qc::HalfLifeTable::recommended(), trend).ok());
+        ASSERT_EQ(trend.points[21].rules, std::vector<qc::Rule>{qc::Rule::R13s});
+        ASSERT_EQ(trend.points[23].rules, std::vector<qc::Rule>{qc::Rule::W12s});
+        panel.showTrend(trend, QStringLiteral("CO-60@NET1, CHECK*"));
+    }
+
+    static bool near(QColor a, QColor b) {
+        return std::abs(a.red() - b.red()) < 12 && std::abs(a.green() - b.green()) < 12 &&
+               std::abs(a.blue() - b.blue()) < 12;
+    }
+
+    testing::TestFolder folder;
+    qc::Trend trend;
+    TrendChartPanel panel;
+};
+
+TEST_F(TrendChart, MarkedPointsLandOnTheirValuesInTheSavedPng) {
+    const QString png = QString::fromStdString(folder.file("trend.png"));
+    QString error;
+    ASSERT_TRUE(panel.saveImage(png, QSize(1000, 560), error)) << error.toStdString();
+    const QImage image(png);
+    ASSERT_EQ(image.size(), QSize(1000, 560));
+
+    const QPoint rejected = panel.pointPosition(21), warned = panel.pointPosition(23);
+    const QPoint plain = panel.pointPosition(22), baseline = panel.pointPosition(0);
+    EXPECT_TRUE(near(image.pixelColor(rejected), rejectColour()))
+        << image.pixelColor(rejected).name().toStdString();
+    EXPECT_TRUE(near(image.pixelColor(warned), warningColour()))
+        << image.pixelColor(warned).name().toStdString();
+    EXPECT_TRUE(near(image.pixelColor(plain), QColor(32, 74, 135)))
+        << image.pixelColor(plain).name().toStdString();
+    EXPECT_TRUE(near(image.pixelColor(baseline), QColor(32, 74, 135)));
+    // Time runs left to right, larger values up; the rejected point is the highest.
+    EXPECT_LT(baseline.x(), rejected.x());
+    EXPECT_LT(rejected.x(), warned.x());
+    EXPECT_LT(rejected.y(), warned.y());
+    EXPECT_LT(warned.y(), plain.y());
+    // Nothing red anywhere near an unflagged point.
+    for (int dx = -6; dx <= 6; ++dx) {
+        for (int dy = -6; dy <= 6; ++dy)
+            EXPECT_FALSE(near(image.pixelColor(plain + QPoint(dx, dy)), rejectColour()));
+    }
+}
+
+TEST_F(TrendChart, FlagsListedLegendPerPairAndVectorFormats) {
+    ASSERT_EQ(panel.flagList()->topLevelItemCount(), 3);
+    EXPECT_EQ(panel.flagList()->topLevelItem(2)->text(0), QStringLiteral("Measurement Date"));
+    EXPECT_EQ(panel.flagList()->topLevelItem(2)->text(3), QStringLiteral("date unreadable"));
+    EXPECT_EQ(panel.flagList()->topLevelItem(0)->text(3), QStringLiteral("1-3s"));
+    EXPECT_EQ(panel.flagList()->topLevelItem(0)->text(0), QStringLiteral("2002-05-19 13:20:00"));
+    EXPECT_EQ(panel.flagList()->topLevelItem(1)->text(3), QStringLiteral("1-2s"));
+
+    QStringList legend;
+    for (QLegendMarker* m : panel.chartView()->chart()->legend()->markers()) {
+        if (m->isVisible()) legend << m->label();
+    }
+    EXPECT_EQ(legend, (QStringList{"value", "mean", "±1s", "±2s", "±3s"}));
+
+    QString error;
+    const QString svg = QString::fromStdString(folder.file("trend.svg"));
+    const QString pdf = QString::fromStdString(folder.file("trend.pdf"));
+    ASSERT_TRUE(panel.saveImage(svg, QSize(900, 500), error));
+    ASSERT_TRUE(panel.saveImage(pdf, QSize(900, 500), error));
+    QFile s(svg), p(pdf);
+    ASSERT_TRUE(s.open(QIODevice::ReadOnly) && p.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(s.readAll().contains("<svg"));
+    EXPECT_TRUE(p.read(5) == "%PDF-");
+    EXPECT_FALSE(
+        panel.saveImage(QString::fromStdString(folder.file("trend.bmp")), QSize(9, 9), error));
+    EXPECT_TRUE(error.endsWith(QStringLiteral("the suffix must be .png, .svg or .pdf")));
+}
+
+TEST_F(TrendChart, DenseTrendKeepsItsFlaggedMarkers) {
+    // Two thousand counts two hours apart, one far out near the middle.
+    qc::Trend dense;
+    for (int i = 0; i < 2000; ++i) {
+        qc::TrendPoint p;
+        p.recordId = i + 1;
+        p.time = 1020000000 + i * 7200;
+        p.stored = p.value = i == 1000 ? 130 : 100 + (i % 5) - 2;
+        dense.points.push_back(p);
+    }
+    qc::TrendQuery query;
+    query.column = "CO-60@NET1";
+    ASSERT_TRUE(qc::computeTrend(query, qc::HalfLifeTable::recommended(), dense).ok());
+    ASSERT_EQ(dense.points[1000].rules, std::vector<qc::Rule>{qc::Rule::R13s});
+    panel.showTrend(dense, QStringLiteral("dense"));
+    const QImage image = panel.renderImage(QSize(1000, 560));
+    const QPoint flagged = panel.pointPosition(1000);
+    EXPECT_TRUE(near(image.pixelColor(flagged), rejectColour()))
+        << image.pixelColor(flagged).name().toStdString();
+    EXPECT_FALSE(near(image.pixelColor(panel.pointPosition(500)), rejectColour()));
+}
+
+TEST_F(TrendChart, FlatOrEmptyTrendsStillDraw) {
+    qc::Trend flat;
+    for (int d = 0; d < 3; ++d) {
+        qc::TrendPoint p;
+        p.time = d * 86400;
+        p.stored = p.value = 5;
+        flat.points.push_back(p);
+    }
+    qc::TrendQuery query;
+    query.column = "X@NET1";
+    EXPECT_FALSE(qc::computeTrend(query, qc::HalfLifeTable::recommended(), flat).ok());
+    panel.showTrend(flat, QStringLiteral("flat"));
+    EXPECT_FALSE(panel.renderImage(QSize(600, 400)).isNull());
+    EXPECT_EQ(panel.flagList()->topLevelItemCount(), 0);
+    flat.points[1].value = HUGE_VAL;
+    flat.points[2].value = -HUGE_VAL;
+    flat.baseline.mean = HUGE_VAL;
+    panel.showTrend(flat, QStringLiteral("overflowed"));
+    EXPECT_FALSE(panel.renderImage(QSize(600, 400)).isNull());
+    panel.showTrend(qc::Trend{}, QStringLiteral("empty"));
+    EXPECT_FALSE(panel.renderImage(QSize(600, 400)).isNull());
+}
+
+}  // namespace
+}  // namespace krv

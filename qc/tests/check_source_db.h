@@ -1,0 +1,65 @@
+#pragma once
+
+// Results databases made the program's own way (reset, then one append per count), for
+// the trend's tests: the values and dates land in the table exactly as a lab's do.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/dialogs.h"
+#include "results_db/archive.h"
+
+namespace krv::testing {
+
+struct CheckCount {
+    std::string id;    // "ID Text"
+    std::string date;  // "Date & time" as the report writes it
+    float co60 = 0;    // activity of both Co-60 lines
+    float cs137 = 0;
+};
+
+class QuietDialogs : public Dialogs {
+  public:
+    void message(const std::string& text, const std::string&) override { shown.push_back(text); }
+    bool askYesNo(const std::string&, const std::string&) override { return true; }
+    std::vector<std::string> shown;
+};
+
+// Appends each count as one record: columns CO-60@LINE1, CO-60@LINE2 and CS-137.
+inline void appendCounts(db::Engine& engine, const std::string& path,
+                         const std::vector<CheckCount>& counts) {
+    WindowState state;
+    QuietDialogs dialogs;
+    state.apathText = path;
+    for (const CheckCount& c : counts) {
+        AnalysisReport& r = state.report;
+        r.beginRead();
+        r.idText.assign(c.id);
+        r.fileName.assign("CHK0001.CNF");
+        r.dateAndTime.assign(c.date);
+        r.sampleDate.assign("Measurement Date");
+        r.countingTime = 600;
+        r.deadTimePct = 1.5f;
+        r.addIsotope("CO-60");
+        r.addLine({1173.2f, c.co60, c.co60 * 10, c.co60 * 11});
+        r.addLine({1332.5f, c.co60, c.co60 * 9, c.co60 * 10});
+        r.addIsotope("CS-137");
+        r.addLine({661.66f, c.cs137, c.cs137 * 10, c.cs137 * 12});
+        ASSERT_TRUE(appendIt(state, dialogs, engine, '.').ok);
+    }
+    ASSERT_TRUE(dialogs.shown.empty()) << dialogs.shown.front();
+}
+
+// "5/14/02  09:31:05" for day `d` after 2002-05-01 (month first, as the report writer).
+inline std::string reportDate(int d) {
+    const int days[] = {31, 30, 31, 31, 30, 31, 30, 31};  // May .. December
+    int month = 5, day = 1 + d;
+    for (int i = 0; day > days[i]; ++i) day -= days[i], ++month;
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%d/%d/02  09:%02d:05", month, day, d % 60);
+    return buf;
+}
+
+}  // namespace krv::testing

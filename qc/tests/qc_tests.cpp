@@ -1,0 +1,324 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+
+#include "qc/half_life.h"
+#include "qc/reading.h"
+#include "qc/tests/check_source_db.h"
+#include "qc/trend.h"
+#include "qc/westgard.h"
+#include "tests/support/test_folder.h"
+
+namespace krv::qc {
+namespace {
+
+TEST(QcReading, ValuesWithEitherDecimalSeparatorAndExponent) {
+    EXPECT_EQ(readValue("1234.5"), 1234.5);
+    EXPECT_EQ(readValue("  1234,5 "), 1234.5);
+    EXPECT_EQ(readValue("1.2345E+03"), 1234.5);
+    EXPECT_EQ(readValue("1,2345e3"), 1234.5);
+    EXPECT_EQ(readValue("-5"), -5.0);
+    EXPECT_EQ(readValue("+.5"), 0.5);
+    EXPECT_EQ(readValue("2.5E-05"), 2.5e-5);
+    for (const char* no : {"", "   ", "abc", "1,234.5", "1.2.3", "1E", "1e+", "inf", "nan", "12 Bq",
+                           "0x10", "-", ".", "1E999"}) {
+        EXPECT_FALSE(readValue(no)) << no;
+    }
+}
+
+TEST(QcReading, DatesInTheFormsReportsUse) {
+    const DateSettings monthFirst;
+    auto read = [](const char* text, const DateSettings& s) -> std::string {
+        const auto t = readDateTime(text, s);
+        return t ? formatDateTime(*t) : "unreadable";
+    };
+    EXPECT_EQ(read("5/14/02  09:31:05", monthFirst), "2002-05-14 09:31:05");
+    EXPECT_EQ(read("05-Dec-2026 10:15:22", monthFirst), "2026-12-05 10:15:22");
+    EXPECT_EQ(read("5 December 2026 10:15", monthFirst), "2026-12-05 10:15:00");
+    EXPECT_EQ(read("Dec 5, 2026 10:15:22 PM", monthFirst), "2026-12-05 22:15:22");
+    EXPECT_EQ(read("12/5/2026 12:01 AM", monthFirst), "2026-12-05 00:01:00");
+    EXPECT_EQ(read("2026-12-05T10:15:22.250", monthFirst), "2026-12-05 10:15:22");
+    EXPECT_EQ(read("2000-02-29", monthFirst), "2000-02-29 00:00:00");
+    EXPECT_EQ(read("1/1/70 00:00:00", monthFirst), "1970-01-01 00:00:00");
+    EXPECT_EQ(readDateTime("1/1/70 00:00:00", monthFirst), 0);
+
+    DateSettings dayFirst;
+    dayFirst.dayFirst = true;
+    EXPECT_EQ(read("14/5/02 09:31:05", dayFirst), "2002-05-14 09:31:05");
+    EXPECT_EQ(read("14.05.2002 9:31", dayFirst), "2002-05-14 09:31:00");
+    EXPECT_EQ(read("5/14/02 09:31:05", dayFirst), "unreadable");  // never swapped to fit
+    EXPECT_EQ(read("14/5/02 09:31:05", monthFirst), "unreadable");
+    // Words name the month, so the order setting does not apply to them.
+    EXPECT_EQ(read("05-Dec-26 10:15:22", dayFirst), "2026-12-05 10:15:22");
+
+    EXPECT_EQ(read("1/2/29 10:00", monthFirst), "2029-01-02 10:00:00");
+    EXPECT_EQ(read("1/2/30 10:00", monthFirst), "1930-01-02 10:00:00");
+    DateSettings pivot50;
+    pivot50.twoDigitYearPivot = 50;
+    EXPECT_EQ(read("1/2/30 10:00", pivot50), "2030-01-02 10:00:00");
+
+    for (const char* bad :
+         {"", "Measurement Date", "13/14/02 09:31", "2/30/02 10:00", "2/29/1900 10:00",
+          "5/14/02 25:00:00", "5/14/02 09:61", "5/14 09:31", "05-Foo-2026 10:00",
+          "5/14/02 09:31:05 extra", "5/14/02 9:3", "13:00 PM 5/14/02", "5/14/2002/7",
+          "5/14/123 10:00", "2026-12-05 10:15:22 +0100 !"}) {
+        EXPECT_EQ(read(bad, monthFirst), "unreadable") << bad;
+    }
+}
+
+TEST(QcReading, WildcardFilterIgnoresCaseAndPadding) {
+    EXPECT_TRUE(matchesWildcard("CHECK CO-60" + std::string(60, ' '), "CHECK*"));
+    EXPECT_TRUE(matchesWildcard("check co-60", "CHECK*60"));
+    EXPECT_TRUE(matchesWildcard("CHK1.CNF", "CHK?.CNF"));
+    EXPECT_TRUE(matchesWildcard("anything", "*"));
+    EXPECT_FALSE(matchesWildcard("BLANK", "CHECK*"));
+    EXPECT_FALSE(matchesWildcard("CHK12.CNF", "CHK?.CNF"));
+    EXPECT_FALSE(matchesWildcard("RECHECK", "CHECK*"));
+}
+
+TEST(QcHalfLives, TableSourcesColumnsAndUserFile) {
+    HalfLifeTable t = HalfLifeTable::recommended();
+    for (const char* n :
+         {"K-40", "Be-7", "Na-22", "Mn-54", "Co-57", "Co-60", "Zn-65", "Ba-133", "Cs-134", "Cs-137",
+          "Eu-152", "Eu-154", "Am-241", "Pb-210", "Ra-226", "I-131", "Th-228"}) {
+        const HalfLife* h = t.find(n);
+        ASSERT_NE(h, nullptr) << n;
+        EXPECT_FALSE(h->source.empty()) << n;
+        EXPECT_GT(h->seconds, 0) << n;
+    }
+    EXPECT_DOUBLE_EQ(t.find("CO-60")->seconds, 5.2711 * 365.24219 * 86400);
+    EXPECT_EQ(t.find("co60"), t.find("Co-60"));
+    EXPECT_EQ(t.find("XX-99"), nullptr);
+    EXPECT_EQ(HalfLifeTable::nuclideOfColumn("CO-60@NET1"), "CO-60");
+    EXPECT_EQ(HalfLifeTable::nuclideOfColumn("CO-60@1332:5"), "CO-60");
+    EXPECT_EQ(HalfLifeTable::nuclideOfColumn("CS-137"), "CS-137");
+
+    const Status bad = t.addFromText("XE-133 5.2475 d\nFOO-1 abc d\n", "lab.txt");
+    EXPECT_FALSE(bad.ok());
+    EXPECT_NE(bad.description.find("lab.txt:2"), std::string::npos) << bad.description;
+    for (const char* line : {"-- 5 d", "CO-60 5 weeks", "CO-60 -5 d", "CO-60 5"})
+        EXPECT_FALSE(t.addFromText(line, "lab.txt").ok()) << line;
+    EXPECT_EQ(t.find("XE-133"), nullptr);  // nothing of a bad file is taken
+
+    ASSERT_TRUE(t.addFromText("# our own values\nCO-60 1925,3 d  lab certificate\n"
+                              "XE-133 5.2475 d\n",
+                              "lab.txt")
+                    .ok());
+    EXPECT_DOUBLE_EQ(t.find("Co-60")->seconds, 1925.3 * 86400);
+    EXPECT_EQ(t.find("Co-60")->source, "lab certificate (lab.txt:2)");
+    EXPECT_DOUBLE_EQ(t.find("xe-133")->seconds, 5.2475 * 86400);
+}
+
+std::map<std::string, int> fired(const std::vector<double>& z, RuleSettings s = {}) {
+    std::map<std::string, int> n;
+    for (const auto& rules : applyRules(z, std::vector<bool>(z.size(), true), s)) {
+        for (Rule r : rules) ++n[ruleName(r)];
+    }
+    return n;
+}
+
+using Fired = std::map<std::string, int>;
+
+TEST(QcWestgard, TextbookSequencesFireEachRuleOnce) {
+    EXPECT_EQ(fired({0.5, -0.5, 1.5, -1.5, 0.2, -0.3, 1.9, -1.9, 0.8, -0.8, 1.2, 1.4, 1.3, -0.1}),
+              Fired{});
+    EXPECT_EQ(fired({0.5, -0.4, 2.5, 0.3, -0.2}), (Fired{{"1-2s", 1}}));
+    EXPECT_EQ(fired({0.5, -0.4, -3.2, 0.3}), (Fired{{"1-3s", 1}}));
+    EXPECT_EQ(fired({0.1, -0.5, 2.3, 2.4, 0.2}), (Fired{{"1-2s", 1}, {"2-2s", 1}}));
+    EXPECT_EQ(fired({0.1, -0.5, 2.3, -2.2, 0.4}), (Fired{{"1-2s", 1}, {"R-4s", 1}}));
+    RuleSettings withinRunOnly;
+    withinRunOnly.range4sAcrossPoints = false;
+    EXPECT_EQ(fired({0.1, -0.5, 2.3, -2.2, 0.4}, withinRunOnly), (Fired{{"1-2s", 2}}));
+    EXPECT_EQ(fired({-0.2, -1.2, -1.5, -1.1, -1.3, 0.4}), (Fired{{"4-1s", 1}}));
+    EXPECT_EQ(fired({-0.5, 0.3, 0.5, 0.2, 0.8, 0.4, 0.6, 0.1, 0.9, 0.7, 0.5, -0.2}),
+              (Fired{{"10x", 1}}));
+    // A value on the mean breaks a run; nine on one side are not ten.
+    EXPECT_EQ(fired({0.3, 0.5, 0.2, 0.8, 0.4, 0.0, 0.6, 0.1, 0.9, 0.7, 0.5, -0.2}), Fired{});
+
+    // Patterns reach back into the baseline, flags land only on judged points.
+    const auto r = applyRules({0.2, 2.5, 2.4, 0.1}, {false, false, true, true}, {});
+    EXPECT_TRUE(r[1].empty());
+    ASSERT_EQ(r[2].size(), 1u);
+    EXPECT_EQ(r[2][0], Rule::R22s);
+}
+
+TEST(QcWestgard, BaselineMeanAndSampleDeviation) {
+    const Baseline b = baselineOf({2, 4, 4, 4, 5, 5, 7, 9});
+    EXPECT_DOUBLE_EQ(b.mean, 5);
+    EXPECT_DOUBLE_EQ(b.sd, std::sqrt(32.0 / 7));
+    EXPECT_EQ(baselineOf({3}).sd, 0);
+}
+
+Trend pointsAt(const std::vector<std::pair<double, double>>& daysAndValues) {
+    Trend t;
+    std::int64_t id = 1;
+    for (auto [day, v] : daysAndValues) {
+        TrendPoint p;
+        p.recordId = id++;
+        p.time = static_cast<std::int64_t>(day * 86400);
+        p.stored = p.value = v;
+        t.points.push_back(p);
+    }
+    return t;
+}
+
+TEST(QcDecay, CorrectionToTheReferenceDateMatchesHandValues) {
+    const HalfLifeTable table = HalfLifeTable::recommended();
+    TrendQuery q;
+    q.column = "CO-60@LINE1";
+    q.baselineCount = 2;
+    // Co-60, T½ = 5.2711 y = 1925.2672 d: after 30 d, 1000 · 2^(30/1925.2672) = 1010.8596;
+    // a count made 30 d before the reference goes down to 1000 · 2^(-30/1925.2672).
+    Trend t = pointsAt({{30, 1000}, {0, 1000}, {60, 990}, {-30, 1000}});
+    q.referenceTime = 0;
+    ASSERT_TRUE(computeTrend(q, table, t).ok());
+    EXPECT_TRUE(t.corrected);
+    EXPECT_EQ(t.points[0].time, -30 * 86400);  // put in count-date order
+    EXPECT_NEAR(t.points[0].value, 989.2571076748, 1e-6);
+    EXPECT_NEAR(t.points[1].value, 1000.0, 1e-9);
+    EXPECT_NEAR(t.points[2].value, 1010.8595553591, 1e-6);
+
+    // Cs-137, T½ = 30.05 y: one year on, 500 · 2^(365/(30.05 · 365.24219)) = 511.65945.
+    q.column = "CS-137";
+    q.referenceTime.reset();  // the first baseline point is the reference
+    t = pointsAt({{0, 480}, {10, 520}, {365, 500}});
+    ASSERT_TRUE(computeTrend(q, table, t).ok());
+    EXPECT_EQ(t.referenceTime, 0);
+    EXPECT_NEAR(t.points[2].value, 511.6594490176, 1e-6);
+
+    // Counts are not corrected unless asked; a nuclide without half-life never is.
+    q.column = "CO-60@NET1";
+    t = pointsAt({{0, 480}, {10, 520}, {365, 500}});
+    ASSERT_TRUE(computeTrend(q, table, t).ok());
+    EXPECT_FALSE(t.corrected);
+    EXPECT_EQ(t.points[2].value, 500);
+    q.correction = Correction::On;
+    q.column = "XX-99@NET1";
+    t = pointsAt({{0, 480}, {10, 520}, {365, 500}});
+    ASSERT_TRUE(computeTrend(q, table, t).ok());
+    EXPECT_FALSE(t.corrected);
+    ASSERT_EQ(t.notes.size(), 1u);
+    EXPECT_EQ(t.notes[0], "no half-life known for XX-99: values are not decay-corrected");
+}
+
+TEST(QcDecay, BaselineTooSmallOrFlatIsSaidNotCharted) {
+    const HalfLifeTable table = HalfLifeTable::recommended();
+    TrendQuery q;
+    q.column = "CO-60@NET1";
+    Trend none;
+    EXPECT_FALSE(computeTrend(q, table, none).ok());
+    Trend one = pointsAt({{0, 100}});
+    const Status st = computeTrend(q, table, one);
+    EXPECT_NE(st.description.find("at least 2"), std::string::npos) << st.description;
+    Trend flat = pointsAt({{0, 100}, {1, 100}, {2, 100}, {3, 150}});
+    q.baselineCount = 3;
+    EXPECT_NE(computeTrend(q, table, flat).description.find("no spread"), std::string::npos);
+    EXPECT_FALSE(flat.limitsSet());
+    EXPECT_TRUE(flat.points[3].rules.empty());
+
+    // I-131 counted in 2002 and corrected to year 1 or 9999: said, not charted.
+    q.column = "I-131";
+    q.baselineCount = 2;
+    for (const char* reference : {"1/1/0001", "1/1/9999"}) {
+        q.referenceTime = *readDateTime(reference, {});
+        Trend far = pointsAt({{11800, 100}, {11801, 101}, {11802, 99}});
+        const Status st = computeTrend(q, table, far);
+        EXPECT_NE(st.description.find("leaves no usable value; check the count dates"),
+                  std::string::npos)
+            << reference << ": " << st.description;
+    }
+}
+
+// 60 daily counts of a Co-60 source decaying at its true rate, with a repeating scatter
+// of under 1 %, among blanks, one unreadable date and one text value.
+class QcTrendOnDatabase : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const double scatter[] = {0.004, -0.003, 0.002, -0.005, 0.001, -0.002, 0.003, -0.001};
+        std::vector<testing::CheckCount> counts;
+        for (int d = 0; d < 60; ++d) {
+            const double a =
+                1000 * std::exp(-std::log(2.0) * d / (5.2711 * 365.24219)) * (1 + scatter[d % 8]);
+            counts.push_back({"CHECK CO-60", testing::reportDate(d), static_cast<float>(a), 50});
+            if (d % 20 == 5) counts.push_back({"BLANK", testing::reportDate(d), 1, 1});
+        }
+        counts.push_back({"CHECK CO-60", "Measurement Date", 1000, 50});
+        testing::appendCounts(*engine, path, counts);
+        Status st;
+        db = engine->openDatabase(path, st);
+        ASSERT_TRUE(st.ok()) << st.description;
+        std::vector<db::FieldInfo> fields;
+        ASSERT_TRUE(db->fields(kTable, fields).ok());
+        const auto col = std::find_if(fields.begin(), fields.end(),
+                                      [](const auto& f) { return f.name == "CO-60@LINE1"; });
+        ASSERT_NE(col, fields.end());
+        ASSERT_TRUE(db->updateValue(kTable, 2, *col, std::string("n/a")).ok());
+        query.column = "CO-60@LINE1";
+        query.pattern = "check*";
+    }
+
+    testing::TestFolder folder;
+    std::string path = folder.file("results.db");
+    std::unique_ptr<db::Engine> engine = db::makeEngine();
+    std::unique_ptr<db::Database> db;
+    TrendQuery query;
+};
+
+TEST_F(QcTrendOnDatabase, DecayAloneFires10xUntilCorrected) {
+    Trend t;
+    query.correction = Correction::Off;
+    ASSERT_TRUE(buildTrend(*db, query, HalfLifeTable::recommended(), t).ok());
+    EXPECT_EQ(t.matched, 61u);
+    ASSERT_EQ(t.notNumbers.size(), 1u);
+    EXPECT_EQ(t.notNumbers[0].recordId, 2);
+    EXPECT_EQ(t.notNumbers[0].text, "n/a");
+    ASSERT_EQ(t.unreadableDates.size(), 1u);
+    EXPECT_EQ(t.unreadableDates[0].text, "Measurement Date");
+    ASSERT_EQ(t.points.size(), 59u);
+    EXPECT_EQ(t.points.front().dateText, "5/1/02  09:00:05");
+    EXPECT_EQ(t.points.back().idText, "CHECK CO-60");
+    EXPECT_EQ(t.judgedCount(), 39u);
+    EXPECT_FALSE(t.points.back().rules.empty());
+    bool tenX = false;
+    for (const auto& p : t.points) {
+        for (Rule r : p.rules) tenX |= r == Rule::R10x;
+    }
+    EXPECT_TRUE(tenX);
+
+    query.correction = Correction::Auto;
+    ASSERT_TRUE(buildTrend(*db, query, HalfLifeTable::recommended(), t).ok());
+    EXPECT_TRUE(t.corrected);
+    EXPECT_EQ(t.halfLife->nuclide, "Co-60");
+    for (const auto& p : t.points) EXPECT_TRUE(p.rules.empty()) << p.dateText << " z " << p.z;
+    EXPECT_NEAR(t.baseline.mean, 1000, 3);
+
+    const std::string csv = pointsCsv(t);
+    EXPECT_EQ(csv.substr(0, csv.find('\r')),
+              "Record,Date & time,Count time,ID Text,File Name,Stored value,Value,z,Baseline,"
+              "Rules");
+    EXPECT_NE(csv.find(",5/1/02  09:00:05,2002-05-01 09:00:05,CHECK CO-60,CHK0001.CNF,"),
+              std::string::npos);
+}
+
+TEST_F(QcTrendOnDatabase, BaselineByDateRangeAndMissingColumn) {
+    Trend t;
+    query.baselineFrom = readDateTime("6/1/02", {});
+    query.baselineTo = readDateTime("6/10/02 23:59:59", {});
+    ASSERT_TRUE(buildTrend(*db, query, HalfLifeTable::recommended(), t).ok());
+    EXPECT_EQ(t.baseline.count, 10u);
+    EXPECT_EQ(t.referenceTime, *readDateTime("6/1/02 09:31:05", {}));
+    EXPECT_EQ(t.judgedCount(), 49u);
+
+    query.column = "CO-60@LINE9";
+    const Status st = buildTrend(*db, query, HalfLifeTable::recommended(), t);
+    EXPECT_EQ(st.description, "the table has no column \"CO-60@LINE9\"");
+    query.column = "CO-60@LINE1";
+    query.pattern = "NOTHING*";
+    EXPECT_NE(buildTrend(*db, query, HalfLifeTable::recommended(), t)
+                  .description.find("no record with a readable value"),
+              std::string::npos);
+}
+
+}  // namespace
+}  // namespace krv::qc
