@@ -178,7 +178,18 @@ JobOutcome resetDatabase(WindowState& state, Dialogs& dialogs, db::Engine& engin
     const std::string path = trimmedPath(state.apathText);
     const fs::path p = platform::toPath(path);
     std::error_code ec;
-    if (replace && !path.empty() && fs::exists(fs::symlink_status(p, ec))) {
+    // The table is built before the file appears at its path, so a job starting meanwhile
+    // never finds a database without its table.
+    Status built = Status::success();
+    const auto build = [&](db::Database& fresh) {
+        built = fresh.createTable(kTableName, fixedFields(), kIndexName, kRecordNumberField);
+        return built;
+    };
+    Status replaced;
+    const bool replacedWhole = replace && engine.replaceDatabase(path, build, replaced);
+    if (replacedWhole) {
+        trap.record(replaced);
+    } else if (replace && !path.empty() && fs::exists(fs::symlink_status(p, ec))) {
         // Only a plain file is removed: a folder, or a file the system hides, stays, and
         // the creation below then fails over it.
         if (!platform::isNormalFile(p) || !fs::remove(p, ec)) {
@@ -189,13 +200,7 @@ JobOutcome resetDatabase(WindowState& state, Dialogs& dialogs, db::Engine& engin
             fs::remove(platform::toPath(path + "-journal"), ec);
         }
     }
-    // The table is built before the file appears at its path, so a job starting meanwhile
-    // never finds a database without its table.
-    Status built = Status::success();
-    trap.record(engine.createDatabase(path, [&](db::Database& fresh) {
-        built = fresh.createTable(kTableName, fixedFields(), kIndexName, kRecordNumberField);
-        return built;
-    }));
+    if (!replacedWhole) trap.record(engine.createDatabase(path, build));
     if (trap.failed() && built.ok()) {
         if (!state.blindFlag) dialogs.message("Could not create database", kAppTitle);
         return JobOutcome::failed("Could not create database: " + trap.last().description);
@@ -229,7 +234,7 @@ JobOutcome createDb(WindowState& state, Dialogs& dialogs, db::Engine& engine) {
 JobOutcome appendIt(WindowState& state, Dialogs& dialogs, db::Engine& engine,
                     char decimalSeparator) {
     const std::string path = trimmedPath(state.apathText);
-    if (platform::findNormalFile(path) != platform::Lookup::Found) {
+    if (engine.locate(path) != platform::Lookup::Found) {
         const bool savedBlind = state.blindFlag;
         state.blindFlag = true;
         resetDatabase(state, dialogs, engine, false);

@@ -598,6 +598,4 @@ class SqliteEngine : public Engine {
 
 std::unique_ptr<Engine> makeSqliteEngine() { return std::make_unique<SqliteEngine>(); }
 
-std::unique_ptr<Engine> makeEngine() { return makeSqliteEngine(); }
-
 }  // namespace krv::db
