@@ -23,27 +23,19 @@ class PgServer {
     // `durable`: keep fsync on, as a real server does (benchmarks against a file that
     // is synced on every commit); tests run faster without.
     explicit PgServer(bool durable = false) {
-        const std::string bin = "/usr/lib/postgresql/15/bin/";
         asAdmin_ = platform::runningAsAdministrator();
         if (asAdmin_ && !run({"chown", "postgres:", folder_.file("")})) {
             error_ = "cannot give the server's folder to the postgres user";
             return;
         }
-        if (!run({bin + "initdb", "-D", folder_.file("data"), "-U", "postgres", "-A", "trust",
+        if (!run({kBin + "initdb", "-D", folder_.file("data"), "-U", "postgres", "-A", "trust",
                   "--no-sync", "-E", "UTF8", "--locale=C.UTF-8"})) {
             error_ = "initdb failed: " + readFile(folder_ / "setup.log");
             return;
         }
-        const std::string options = "-k " + folder_.file("") +
-                                    " -c listen_addresses='' -c max_connections=40" +
-                                    (durable ? "" : " -c fsync=off -c synchronous_commit=off");
-        if (!run({bin + "pg_ctl", "-D", folder_.file("data"), "-l", folder_.file("server.log"),
-                  "-w", "-t", "60", "-o", options, "start"})) {
-            error_ = "the server did not start: " + readFile(folder_ / "setup.log") +
-                     readFile(folder_ / "server.log");
-            return;
-        }
-        running_ = true;
+        options_ = "-k " + folder_.file("") + " -c listen_addresses='' -c max_connections=40" +
+                   (durable ? "" : " -c fsync=off -c synchronous_commit=off");
+        start();
     }
     ~PgServer() { stop(); }
     PgServer(const PgServer&) = delete;
@@ -65,11 +57,23 @@ class PgServer {
         return uri(name);
     }
 
+    // Starts the server on its cluster (again, after stop()).
+    bool start() {
+        if (!running_ &&
+            !run({kBin + "pg_ctl", "-D", folder_.file("data"), "-l", folder_.file("server.log"),
+                  "-w", "-t", "60", "-o", options_, "start"})) {
+            error_ = "the server did not start: " + readFile(folder_ / "setup.log") +
+                     readFile(folder_ / "server.log");
+            return false;
+        }
+        running_ = true;
+        return true;
+    }
+
     // Stops at once, as a server going down under its clients does.
     void stop() {
         if (!running_) return;
-        run({"/usr/lib/postgresql/15/bin/pg_ctl", "-D", folder_.file("data"), "-m", "immediate",
-             "-w", "stop"});
+        run({kBin + "pg_ctl", "-D", folder_.file("data"), "-m", "immediate", "-w", "stop"});
         running_ = false;
     }
 
@@ -106,6 +110,8 @@ class PgServer {
     }
 
   private:
+    inline static const std::string kBin = "/usr/lib/postgresql/15/bin/";
+
     bool run(std::vector<std::string> command) const {
         if (asAdmin_ && command[0] != "chown")
             command.insert(command.begin(), {"runuser", "-u", "postgres", "--"});
@@ -115,7 +121,7 @@ class PgServer {
     TestFolder folder_;
     bool asAdmin_ = false;
     bool running_ = false;
-    std::string error_;
+    std::string error_, options_;
     std::atomic<int> databases_{0};
 };
 
