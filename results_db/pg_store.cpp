@@ -227,15 +227,19 @@ class Connection {
 void ignoreNotice(void*, const char*) {}
 
 std::unique_ptr<Connection> connect(const std::string& uri, Status& status) {
-    auto conn = std::make_unique<Connection>(PQconnectdb(uri.c_str()));
+    // The encoding goes with the connection request: a separate statement would cost a
+    // round trip on every append.
+    const char* keys[] = {"dbname", "client_encoding", nullptr};
+    const char* values[] = {uri.c_str(), "UTF8", nullptr};
+    auto conn = std::make_unique<Connection>(PQconnectdbParams(keys, values, 1));
     if (PQstatus(conn->get()) != CONNECTION_OK) {
         status = Status::failure(err::kCantOpenDatabase, "Could not open '" + uri + "': " +
                                                              trimmed(PQerrorMessage(conn->get())));
         return nullptr;
     }
     PQsetNoticeProcessor(conn->get(), ignoreNotice, nullptr);
-    status = conn->script("SET client_encoding = 'UTF8'");
-    return status.ok() ? std::move(conn) : nullptr;
+    status = Status::success();
+    return conn;
 }
 
 class PgDatabase : public Database {
@@ -499,7 +503,7 @@ class PgEngine : public Engine {
     }
 
     std::unique_ptr<Database> openDatabase(const std::string& path, Status& status) override {
-        auto conn = connect(path, status);
+        auto conn = take(path, status);
         if (!conn) return nullptr;
         bool exists = false, ours = false;
         status = conn->findTable(exists, ours);
@@ -510,9 +514,13 @@ class PgEngine : public Engine {
 
     platform::Lookup locate(const std::string& path) override {
         Status st;
-        auto conn = connect(path, st);
+        auto conn = take(path, st);
         bool exists = false, ours = false;
         if (!conn || !conn->findTable(exists, ours).ok()) return platform::Lookup::Failed;
+        // The look-up comes right before an open or a reset of the same path: the
+        // connection serves that call too, sparing a second server process start.
+        spare_ = std::move(conn);
+        sparePath_ = path;
         return ours ? platform::Lookup::Found : platform::Lookup::NotFound;
     }
 
@@ -522,7 +530,7 @@ class PgEngine : public Engine {
     Status build(const std::string& path, const std::function<Status(Database&)>& initialise,
                  bool replace) {
         Status st;
-        auto conn = connect(path, st);
+        auto conn = take(path, st);
         if (!conn) return st;
         st = conn->script(std::string("BEGIN; ") + kWriterWait + "; " + kWriterLock);
         bool exists = false, ours = false;
@@ -544,6 +552,20 @@ class PgEngine : public Engine {
         conn->rollback();
         return st;
     }
+
+    // The spare connection when it is for `path` and still sound; a new one otherwise.
+    std::unique_ptr<Connection> take(const std::string& path, Status& status) {
+        std::unique_ptr<Connection> spare = std::move(spare_);
+        if (spare && sparePath_ == path && PQstatus(spare->get()) == CONNECTION_OK &&
+            PQtransactionStatus(spare->get()) == PQTRANS_IDLE) {
+            status = Status::success();
+            return spare;
+        }
+        return connect(path, status);
+    }
+
+    std::unique_ptr<Connection> spare_;
+    std::string sparePath_;
 };
 
 }  // namespace
