@@ -10,42 +10,16 @@
 #include <memory>
 #include <string>
 
+#include "bench/bench_report.h"
 #include "results_db/archive.h"
 #include "tests/support/pg_server.h"
 
 namespace {
 
 using namespace krv;
+using namespace krv::bench;
 
-constexpr int kIsotopes = 100;
 constexpr int kRecords = 10000;
-
-class SilentDialogs : public Dialogs {
-  public:
-    void message(const std::string&, const std::string&) override {}
-    bool askYesNo(const std::string&, const std::string&) override { return true; }
-};
-
-WindowState netAppendOf(const std::string& path) {
-    WindowState state;
-    state.apathText = path;
-    state.appendMode = 1;
-    AnalysisReport& r = state.report;
-    r.beginRead();
-    r.idText.assign("Bench sample");
-    r.fileName.assign("BENCH.CNF");
-    r.dateAndTime.assign("14-May-02 10:00:00");
-    r.sampleDate.assign("13-May-02 12:00:00");
-    r.countingTime = 3600;
-    r.deadTimePct = 1.5f;
-    for (int i = 1; i <= kIsotopes; ++i) {
-        char name[8];
-        std::snprintf(name, sizeof name, "X-%03d", i);
-        r.addIsotope(name);
-        r.addLine({100.0f + static_cast<float>(i), 1.5f, 1000.0f + static_cast<float>(i), 1200.0f});
-    }
-    return state;
-}
 
 // The same statement fills either store: records 2..kRecords with ten isotope values.
 const std::string kFill =
