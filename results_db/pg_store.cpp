@@ -31,6 +31,8 @@ namespace krv::db {
 namespace {
 
 constexpr const char* kIdColumn = "KrvRecordId";
+constexpr const char* kCounterTable = "KrvRecordCount";
+constexpr const char* kCounterFunction = "KrvCountRecords";
 constexpr const char* kOurMark = "KrvArchiver results table, format 1";
 // The server keeps names up to 63 bytes and cuts longer ones without a word.
 constexpr std::size_t kMaxNameBytes = 63;
@@ -268,6 +270,7 @@ class PgDatabase : public Database {
                 st = db()->run("CREATE INDEX " + q(indexName) + " ON " + q(table) + " (" +
                                q(indexField) + ")");
             if (st.ok()) st = db()->run("COMMENT ON TABLE " + q(table) + " IS '" + kOurMark + "'");
+            if (st.ok()) st = addRecordCounter(table);
             return st;
         });
     }
@@ -332,7 +335,13 @@ class PgDatabase : public Database {
         count = 0;
         if (!db()) return closed();
         Result r(nullptr, PQclear);
-        Status st = db()->run("SELECT count(*) FROM " + q(table), {}, r);
+        Status st = guarded([&] {
+            return db()->run("SELECT records FROM " + q(kCounterTable) + " WHERE tableName = $1",
+                             {table}, r);
+        });
+        // A table whose counter is gone is counted the slow way.
+        if (!st.ok() || PQntuples(r.get()) != 1)
+            st = db()->run("SELECT count(*) FROM " + q(table), {}, r);
         if (st.ok()) count = std::atoll(PQgetvalue(r.get(), 0, 0));
         return st;
     }
@@ -441,6 +450,34 @@ class PgDatabase : public Database {
     }
 
   private:
+    // Counting a large table reads all of it on every append; a trigger keeps the count
+    // instead, right whichever program inserts or deletes. The function keeps the schema
+    // it was made in, so a session with another search path still finds the counter.
+    Status addRecordCounter(const std::string& table) {
+        const std::string counter = q(kCounterTable);
+        Status st = db()->script(
+            "CREATE TABLE IF NOT EXISTS " + counter +
+            " (tableName text PRIMARY KEY, records bigint NOT NULL); "
+            "CREATE OR REPLACE FUNCTION " +
+            q(kCounterFunction) +
+            "() RETURNS trigger LANGUAGE plpgsql SET search_path FROM CURRENT AS $$ BEGIN "
+            "UPDATE " +
+            counter +
+            " SET records = records + CASE TG_OP WHEN 'INSERT' THEN 1 "
+            "ELSE -1 END WHERE tableName = TG_TABLE_NAME; RETURN NULL; END $$");
+        if (st.ok())
+            st = db()->run("INSERT INTO " + counter + " VALUES ($1, (SELECT count(*) FROM " +
+                               q(table) +
+                               ")) ON CONFLICT (tableName) DO UPDATE SET records = "
+                               "excluded.records",
+                           {table});
+        if (st.ok())
+            st = db()->run("CREATE TRIGGER " + q(table + " counted") +
+                           " AFTER INSERT OR DELETE ON " + q(table) +
+                           " FOR EACH ROW EXECUTE FUNCTION " + q(kCounterFunction) + "()");
+        return st;
+    }
+
     const Connection* db() const { return conn_ ? conn_.get() : borrowed_; }
     std::string q(const std::string& name) const { return db()->quote(name); }
 
