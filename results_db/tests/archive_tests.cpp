@@ -401,6 +401,23 @@ TEST_F(ServerArchive, ResetTouchesOnlyATableThisProgramMade) {
     EXPECT_EQ(other.snapshot(), before);
 }
 
+TEST_F(ServerArchive, ANewColumnWaitsOutALongReaderAndIsTriedAgain) {
+    cobaltAndCaesium(state.report);
+    ASSERT_TRUE(append().ok);
+    // A reader inside a long transaction holds the table; adding a column needs it alone.
+    std::unique_ptr<PGconn, decltype(&PQfinish)> reader(PQconnectdb(path.c_str()), PQfinish);
+    PQclear(PQexec(reader.get(), "BEGIN; SELECT count(*) FROM \"SamData\""));
+    addIsotope(state.report, "NEW-1", {{100, 1, 2, 3}});
+    auto appending = std::async(std::launch::async, [&] { return append(); });
+    // Longer than several lock timeouts: the append keeps trying instead of giving up.
+    EXPECT_EQ(appending.wait_for(std::chrono::seconds(2)), std::future_status::timeout);
+    PQclear(PQexec(reader.get(), "COMMIT"));
+    EXPECT_EQ(appending.get().reason, "");
+    EXPECT_EQ(
+        raw().query("SELECT \"idxRec#\", \"NEW-1\" FROM \"SamData\" ORDER BY " + raw().order()),
+        (Rows{{"1", {}}, {"2", "1"}}));
+}
+
 TEST_F(ServerArchive, AServerThatDoesNotAnswerIsAnOpenFailure) {
     state.apathText = "postgresql:///archive?host=" + tmp.file("no server here");
     EXPECT_EQ(engine->locate(state.apathText), platform::Lookup::Failed);
