@@ -228,11 +228,29 @@ class Connection {
 // messages for the user.
 void ignoreNotice(void*, const char*) {}
 
+// The path is saved in the settings file and shown in messages, so it must not carry a
+// password; libpq finds one in ~/.pgpass, PGPASSFILE or the service file instead.
+bool carriesPassword(const std::string& uri) {
+    PQconninfoOption* options = PQconninfoParse(uri.c_str(), nullptr);
+    bool found = false;
+    for (PQconninfoOption* o = options; o && o->keyword; ++o)
+        found = found || (std::string_view(o->keyword) == "password" && o->val && *o->val);
+    PQconninfoFree(options);
+    return found;
+}
+
 std::unique_ptr<Connection> connect(const std::string& uri, Status& status) {
+    if (carriesPassword(uri)) {
+        status = Status::failure(err::kCantOpenDatabase,
+                                 "A password does not belong in the database path, which is "
+                                 "saved in the settings file; put it in ~/.pgpass instead.");
+        return nullptr;
+    }
     // The encoding goes with the connection request: a separate statement would cost a
-    // round trip on every append.
-    const char* keys[] = {"dbname", "client_encoding", nullptr};
-    const char* values[] = {uri.c_str(), "UTF8", nullptr};
+    // round trip on every append. A server that does not answer must not hold the window
+    // for minutes; a connect_timeout in the URI still wins over this one.
+    const char* keys[] = {"connect_timeout", "dbname", "client_encoding", nullptr};
+    const char* values[] = {"10", uri.c_str(), "UTF8", nullptr};
     auto conn = std::make_unique<Connection>(PQconnectdbParams(keys, values, 1));
     if (PQstatus(conn->get()) != CONNECTION_OK) {
         status = Status::failure(err::kCantOpenDatabase, "Could not open '" + uri + "': " +

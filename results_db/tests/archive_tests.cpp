@@ -429,6 +429,13 @@ TEST_F(ServerArchive, AServerThatDoesNotAnswerIsAnOpenFailure) {
                            0),
               0u)
         << box(0);
+
+    // A password in the path would end up in the settings file; it is refused unused.
+    state.apathText = path + "&password=secret";
+    EXPECT_FALSE(append().ok);
+    ASSERT_EQ(dialogs.shown.size(), 2u);
+    EXPECT_NE(box(1).find("<A password does not belong in the database path"), std::string::npos)
+        << box(1);
 }
 
 }  // namespace
