@@ -228,19 +228,20 @@ class Connection {
 // messages for the user.
 void ignoreNotice(void*, const char*) {}
 
-// The path is saved in the settings file and shown in messages, so it must not carry a
-// password; libpq finds one in ~/.pgpass, PGPASSFILE or the service file instead.
-bool carriesPassword(const std::string& uri) {
+// Whether the connection text itself sets `keyword`.
+bool setsOption(const std::string& uri, std::string_view keyword) {
     PQconninfoOption* options = PQconninfoParse(uri.c_str(), nullptr);
     bool found = false;
     for (PQconninfoOption* o = options; o && o->keyword; ++o)
-        found = found || (std::string_view(o->keyword) == "password" && o->val && *o->val);
+        found = found || (keyword == o->keyword && o->val && *o->val);
     PQconninfoFree(options);
     return found;
 }
 
 std::unique_ptr<Connection> connect(const std::string& uri, Status& status) {
-    if (carriesPassword(uri)) {
+    // The path is saved in the settings file and shown in messages, so it must not
+    // carry a password; libpq finds one in ~/.pgpass, PGPASSFILE or the service file.
+    if (setsOption(uri, "password")) {
         status = Status::failure(err::kCantOpenDatabase,
                                  "A password does not belong in the database path, which is "
                                  "saved in the settings file; put it in ~/.pgpass instead.");
@@ -248,9 +249,12 @@ std::unique_ptr<Connection> connect(const std::string& uri, Status& status) {
     }
     // The encoding goes with the connection request: a separate statement would cost a
     // round trip on every append. A server that does not answer must not hold the window
-    // for minutes; a connect_timeout in the URI still wins over this one.
-    const char* keys[] = {"connect_timeout", "dbname", "client_encoding", nullptr};
-    const char* values[] = {"10", uri.c_str(), "UTF8", nullptr};
+    // for minutes, unless the URI, its service or the environment says how long to wait.
+    const bool ownTimeout = !setsOption(uri, "connect_timeout") && !setsOption(uri, "service") &&
+                            !std::getenv("PGCONNECT_TIMEOUT") && !std::getenv("PGSERVICE");
+    const char* keys[] = {"dbname", "client_encoding", ownTimeout ? "connect_timeout" : nullptr,
+                          nullptr};
+    const char* values[] = {uri.c_str(), "UTF8", "10", nullptr};
     auto conn = std::make_unique<Connection>(PQconnectdbParams(keys, values, 1));
     if (PQstatus(conn->get()) != CONNECTION_OK) {
         status = Status::failure(err::kCantOpenDatabase, "Could not open '" + uri + "': " +
