@@ -13,6 +13,7 @@
 #include "results_db/archive.h"
 #include "tests/support/job_folder.h"
 #include "tests/support/pg_server.h"
+#include "viewer/results_model.h"
 
 namespace krv::testing {
 namespace {
@@ -67,47 +68,41 @@ TEST_F(Stations, ManyStationsAppendAtOnceAndEveryRecordIsStoredOnce) {
         folders.push_back(std::make_unique<JobFolder>());
         folders.back()->usePaths(typed, folders.back()->file("RESULTS.TXT"));
     }
-    // A viewer's binding: one connection kept open, reading ids and pages meanwhile.
-    std::atomic<bool> done{false};
-    std::atomic<int> reads{0}, failedReads{0}, waits{0};
-    std::thread viewer([&] {
-        Status st;
-        auto engine = db::makeEngine();
-        auto database = engine->openDatabase(uri, st);
-        std::vector<db::FieldInfo> fields;
-        std::vector<std::int64_t> ids;
-        std::vector<std::vector<db::Value>> rows;
-        while (!done) {
-            std::vector<std::string> names;
-            bool ok = database && database->fields(kTableName, fields).ok() &&
-                      database->recordIds(kTableName, ids).ok();
-            for (const auto& f : fields) names.push_back(f.name);
-            if (ok && !ids.empty())
-                ok = database->readRecords(kTableName, names, ids.front(), ids.back(), rows).ok();
-            // Reads fail only until the first station has made the table.
-            ++(ok ? reads : reads > 0 ? failedReads : waits);
-        }
-    });
-
     std::vector<std::thread> stations;
     std::vector<std::vector<JobRun>> runs(kStations);
+    std::atomic<int> finished{0};
     for (int s = 0; s < kStations; ++s) {
         stations.emplace_back([&, s] {
             for (int n = 1; n <= kAppendsEach; ++n) {
                 folders[s]->writeReport(stationReport(s, n));
                 runs[s].push_back(folders[s]->run({"NET"}));
             }
+            ++finished;
         });
     }
+    // Meanwhile a viewer's model, bound once as the window binds it, re-reads the record
+    // list and the newest record's page over and over.
+    ResultsModel model;
+    int reads = 0, failedReads = 0;
+    while (finished < kStations) {
+        if (!model.isBound()) {
+            Status st;
+            auto database = db::makeEngine()->openDatabase(uri, st);
+            if (database && !model.bind(std::move(database), kTableName).ok()) continue;
+        }
+        const bool listed = model.refresh().ok();
+        const int last = model.rowCount() - 1;
+        if (listed && last < 0) continue;  // the table is made, its first record not yet
+        const bool read = listed && !model.index(last, 2).data().toString().isEmpty();
+        ++(read ? reads : failedReads);
+    }
     for (auto& t : stations) t.join();
-    done = true;
-    viewer.join();
 
     for (int s = 0; s < kStations; ++s)
         for (const JobRun& r : runs[s])
             EXPECT_EQ(r.exitCode, 0) << "station " << s << ": " << r.stdErr;
-    EXPECT_GT(reads.load(), 0);
-    EXPECT_EQ(failedReads.load(), 0);
+    EXPECT_GT(reads, 0);
+    EXPECT_EQ(failedReads, 0);
 
     const int total = kStations * kAppendsEach;
     EXPECT_EQ(scalar("SELECT count(*) FROM \"SamData\""), std::to_string(total));
