@@ -21,6 +21,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string_view>
 
 #include "results_db/archive.h"
@@ -152,6 +154,10 @@ Status checkServerName(const std::string& name, const std::vector<FieldInfo>& ex
     return checkNewFieldName(name, existing);
 }
 
+struct TableState {
+    bool exists = false, ours = false, counted = false;
+};
+
 class Connection {
   public:
     explicit Connection(PGconn* conn) : conn_(conn) {}
@@ -205,19 +211,21 @@ class Connection {
         if (inTransaction()) script("ROLLBACK");
     }
 
-    // Whether our table is there, and whether this program made it.
-    Status findTable(bool& exists, bool& ours) const {
-        exists = ours = false;
+    // Whether our table is there, whether this program made it, and whether its record
+    // counter is there.
+    Status findTable(TableState& table) const {
+        table = {};
         Result r(nullptr, PQclear);
         Status st =
-            run("SELECT obj_description(c.oid, 'pg_class') FROM pg_class c "
-                "WHERE c.oid = to_regclass($1)",
-                {quote(kTableName)}, r);
+            run("SELECT to_regclass($1) IS NOT NULL, obj_description(to_regclass($1), 'pg_class'), "
+                "to_regclass($2) IS NOT NULL",
+                {quote(kTableName), quote(kCounterTable)}, r);
         if (!st.ok()) return st;
-        exists = PQntuples(r.get()) == 1;
-        ours = exists && !PQgetisnull(r.get(), 0, 0) &&
-               std::string_view(PQgetvalue(r.get(), 0, 0)) == kOurMark;
-        return Status::success();
+        table.exists = std::string_view(PQgetvalue(r.get(), 0, 0)) == "t";
+        table.ours = table.exists && !PQgetisnull(r.get(), 0, 1) &&
+                     std::string_view(PQgetvalue(r.get(), 0, 1)) == kOurMark;
+        table.counted = std::string_view(PQgetvalue(r.get(), 0, 2)) == "t";
+        return st;
     }
 
   private:
@@ -266,9 +274,41 @@ std::unique_ptr<Connection> connect(const std::string& uri, Status& status) {
     return conn;
 }
 
+// Starting a server process for each connection costs more than a whole append into a
+// file, so a connection a database or a look-up leaves idle waits here for the next call
+// on the same path. Shared with the databases an engine opened, which may outlive it.
+class IdleConnections {
+  public:
+    void put(const std::string& path, std::unique_ptr<Connection> conn,
+             std::optional<TableState> found) {
+        if (!conn || PQstatus(conn->get()) != CONNECTION_OK || conn->inTransaction()) return;
+        std::lock_guard<std::mutex> lock(mutex_);
+        path_ = path;
+        conn_ = std::move(conn);
+        found_ = found;
+    }
+    std::unique_ptr<Connection> take(const std::string& path, std::optional<TableState>& found) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!conn_ || path_ != path) return nullptr;
+        found = found_;
+        return std::move(conn_);
+    }
+
+  private:
+    std::mutex mutex_;
+    std::string path_;
+    std::unique_ptr<Connection> conn_;
+    std::optional<TableState> found_;
+};
+
 class PgDatabase : public Database {
   public:
-    explicit PgDatabase(std::unique_ptr<Connection> conn) : conn_(std::move(conn)) {}
+    PgDatabase(std::unique_ptr<Connection> conn, bool counted, std::string path,
+               std::shared_ptr<IdleConnections> idle)
+        : conn_(std::move(conn)),
+          counted_(counted),
+          path_(std::move(path)),
+          idle_(std::move(idle)) {}
     // Works inside a transaction its creator owns (a database being built).
     explicit PgDatabase(const Connection& borrowed) : borrowed_(&borrowed) {}
     ~PgDatabase() override { close(); }
@@ -300,6 +340,11 @@ class PgDatabase : public Database {
     Status fields(const std::string& table, std::vector<FieldInfo>& out) override {
         out.clear();
         if (!db()) return closed();
+        // Within an append only this connection changes the columns: it holds the lock.
+        if (writing_ && cachedTable_ == table && !cachedFields_.empty()) {
+            out = cachedFields_;
+            return Status::success();
+        }
         Result r(nullptr, PQclear);
         Status st = db()->run(
             "SELECT attname, format_type(atttypid, atttypmod) FROM pg_attribute "
@@ -309,6 +354,10 @@ class PgDatabase : public Database {
         if (!st.ok()) return st;
         for (int i = 0; i < PQntuples(r.get()); ++i)
             out.push_back(fieldOf(PQgetvalue(r.get(), i, 0), PQgetvalue(r.get(), i, 1)));
+        if (writing_) {
+            cachedTable_ = table;
+            cachedFields_ = out;
+        }
         return out.empty() ? tableNotFound(table) : st;
     }
 
@@ -324,6 +373,10 @@ class PgDatabase : public Database {
                 Status set = db()->script(kChangeWait);
                 return set.ok() ? db()->run(sql) : set;
             });
+            if (st.ok()) {
+                changedColumns_ = true;
+                cachedFields_.clear();
+            }
             if (st.number != err::kLocked || attempt == kChangeAttempts) return st;
         }
     }
@@ -333,6 +386,9 @@ class PgDatabase : public Database {
         Status st = db()->script(std::string("BEGIN ISOLATION LEVEL READ COMMITTED; ") +
                                  kWriterWait + "; " + kWriterLock);
         if (!st.ok()) db()->rollback();
+        writing_ = st.ok();
+        changedColumns_ = false;
+        cachedFields_.clear();
         return st;
     }
 
@@ -340,6 +396,7 @@ class PgDatabase : public Database {
     // guard) cannot commit; saying so beats the server's silent rollback.
     Status commit() override {
         if (!db()) return closed();
+        writing_ = false;
         if (!db()->inTransaction()) return Status::success();
         if (PQtransactionStatus(db()->get()) == PQTRANS_INERROR) {
             db()->rollback();
@@ -350,6 +407,7 @@ class PgDatabase : public Database {
     }
 
     void rollback() override {
+        writing_ = false;
         if (db()) db()->rollback();
     }
 
@@ -357,10 +415,10 @@ class PgDatabase : public Database {
         count = 0;
         if (!db()) return closed();
         Result r(nullptr, PQclear);
-        Status st = guarded([&] {
-            return db()->run("SELECT records FROM " + q(kCounterTable) + " WHERE tableName = $1",
-                             {table}, r);
-        });
+        const std::string kept =
+            "SELECT records FROM " + q(kCounterTable) + " WHERE tableName = $1";
+        Status st = counted_ ? db()->run(kept, {table}, r)
+                             : guarded([&] { return db()->run(kept, {table}, r); });
         // A table whose counter is gone is counted the slow way.
         if (!st.ok() || PQntuples(r.get()) != 1)
             st = db()->run("SELECT count(*) FROM " + q(table), {}, r);
@@ -404,6 +462,8 @@ class PgDatabase : public Database {
             }
             sql += " (" + names + ") VALUES (" + placeholders + ")";
         }
+        // Only columns added on the way need keeping when the insert fails.
+        if (!changedColumns_) return db()->run(sql, params);
         return guarded([&] { return db()->run(sql, params); });
     }
 
@@ -467,6 +527,7 @@ class PgDatabase : public Database {
 
     void close() override {
         if (conn_) conn_->rollback();
+        if (idle_) idle_->put(path_, std::move(conn_), std::nullopt);
         conn_.reset();
         borrowed_ = nullptr;
     }
@@ -545,6 +606,13 @@ class PgDatabase : public Database {
 
     std::unique_ptr<Connection> conn_;
     const Connection* borrowed_ = nullptr;
+    bool counted_ = false;  // the record counter was there at the open
+    std::string path_;
+    std::shared_ptr<IdleConnections> idle_;
+    bool writing_ = false;         // inside beginWrite .. commit/rollback
+    bool changedColumns_ = false;  // this write transaction added columns
+    std::string cachedTable_;
+    std::vector<FieldInfo> cachedFields_;
 };
 
 class PgEngine : public Engine {
@@ -562,25 +630,22 @@ class PgEngine : public Engine {
     }
 
     std::unique_ptr<Database> openDatabase(const std::string& path, Status& status) override {
-        auto conn = take(path, status);
-        if (!conn) return nullptr;
-        bool exists = false, ours = false;
-        status = conn->findTable(exists, ours);
-        if (status.ok() && exists && !ours) status = notOurs(path);
+        TableState table;
+        auto conn = take(path, status, table);
+        if (status.ok() && table.exists && !table.ours) status = notOurs(path);
         if (!status.ok()) return nullptr;
-        return std::make_unique<PgDatabase>(std::move(conn));
+        return std::make_unique<PgDatabase>(std::move(conn), table.counted, path, idle_);
     }
 
     platform::Lookup locate(const std::string& path) override {
         Status st;
-        auto conn = take(path, st);
-        bool exists = false, ours = false;
-        if (!conn || !conn->findTable(exists, ours).ok()) return platform::Lookup::Failed;
-        // The look-up comes right before an open or a reset of the same path: the
-        // connection serves that call too, sparing a second server process start.
-        spare_ = std::move(conn);
-        sparePath_ = path;
-        return ours ? platform::Lookup::Found : platform::Lookup::NotFound;
+        TableState table;
+        auto conn = take(path, st, table);
+        if (!st.ok()) return platform::Lookup::Failed;
+        // The look-up comes right before an open or a reset of the same path: what it
+        // found serves that call too.
+        idle_->put(path, std::move(conn), table);
+        return table.ours ? platform::Lookup::Found : platform::Lookup::NotFound;
     }
 
   private:
@@ -589,15 +654,16 @@ class PgEngine : public Engine {
     Status build(const std::string& path, const std::function<Status(Database&)>& initialise,
                  bool replace) {
         Status st;
-        auto conn = take(path, st);
-        if (!conn) return st;
+        TableState before;
+        auto conn = take(path, st, before);
+        if (!st.ok()) return st;
         st = conn->script(std::string("BEGIN; ") + kWriterWait + "; " + kWriterLock);
-        bool exists = false, ours = false;
-        if (st.ok()) st = conn->findTable(exists, ours);
-        if (st.ok() && exists) {
+        TableState table;
+        if (st.ok()) st = conn->findTable(table);
+        if (st.ok() && table.exists) {
             if (!replace) {
                 st = Status::failure(kDatabaseExists, "Database already exists.");
-            } else if (!ours) {
+            } else if (!table.ours) {
                 st = notOurs(path);
             } else {
                 st = conn->run("DROP TABLE " + conn->quote(kTableName));
@@ -609,22 +675,30 @@ class PgEngine : public Engine {
         }
         if (st.ok()) st = conn->script("COMMIT");
         conn->rollback();
+        idle_->put(path, std::move(conn), std::nullopt);
         return st;
     }
 
-    // The spare connection when it is for `path` and still sound; a new one otherwise.
-    std::unique_ptr<Connection> take(const std::string& path, Status& status) {
-        std::unique_ptr<Connection> spare = std::move(spare_);
-        if (spare && sparePath_ == path && PQstatus(spare->get()) == CONNECTION_OK &&
-            PQtransactionStatus(spare->get()) == PQTRANS_IDLE) {
+    // A connection to `path` and what it holds: the idle one when it still answers (a
+    // server restarted meanwhile has dropped it), a new one otherwise.
+    std::unique_ptr<Connection> take(const std::string& path, Status& status, TableState& table) {
+        std::optional<TableState> found;
+        std::unique_ptr<Connection> conn = idle_->take(path, found);
+        if (conn && found) {
+            table = *found;
             status = Status::success();
-            return spare;
+            return conn;
         }
-        return connect(path, status);
+        if (conn && conn->findTable(table).ok()) {
+            status = Status::success();
+            return conn;
+        }
+        conn = connect(path, status);
+        if (conn) status = conn->findTable(table);
+        return status.ok() ? std::move(conn) : nullptr;
     }
 
-    std::unique_ptr<Connection> spare_;
-    std::string sparePath_;
+    std::shared_ptr<IdleConnections> idle_ = std::make_shared<IdleConnections>();
 };
 
 }  // namespace

@@ -418,6 +418,16 @@ TEST_F(ServerArchive, ANewColumnWaitsOutALongReaderAndIsTriedAgain) {
         (Rows{{"1", {}}, {"2", "1"}}));
 }
 
+TEST_F(ServerArchive, AnIdleConnectionTheServerDroppedIsReplaced) {
+    cobaltAndCaesium(state.report);
+    ASSERT_TRUE(append().ok);  // leaves its connection idle for the next append
+    raw().query(
+        "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = "
+        "current_database() AND pid <> pg_backend_pid()");
+    EXPECT_EQ(append().reason, "");
+    EXPECT_EQ(raw().scalar("SELECT count(*) FROM \"SamData\""), "2");
+}
+
 TEST_F(ServerArchive, AServerThatDoesNotAnswerIsAnOpenFailure) {
     state.apathText = "postgresql:///archive?host=" + tmp.file("no server here");
     EXPECT_EQ(engine->locate(state.apathText), platform::Lookup::Failed);
