@@ -15,6 +15,7 @@ namespace krv::tool {
 namespace {
 
 constexpr std::int64_t kPageRecords = 500;
+constexpr std::int64_t kBatchRecords = 500;
 
 class NoDialogs : public Dialogs {
   public:
@@ -148,7 +149,9 @@ Status copyRecords(db::Database& from, const Archive& a, db::Database& to, bool 
         !std::equal(made.begin(), made.end(), a.fields.begin(), sameField))
         return Status::failure(err::kItemNotFound,
                                "the source's first columns are not the results table's");
-    // One transaction: another station sees no part of the copy before all of it.
+    // Committed a batch at a time: the server's record counter is one row, and a row
+    // changed thousands of times in one transaction slows every further change to it.
+    // A copy that fails part way says so, and --replace starts it again.
     st = to.beginWrite();
     for (std::size_t i = made.size(); st.ok() && i < a.fields.size(); ++i)
         st = to.appendField(kTableName, a.fields[i]);
@@ -169,7 +172,10 @@ Status copyRecords(db::Database& from, const Archive& a, db::Database& to, bool 
                 values.emplace_back(a.fields[c].name, std::move(stored));
             }
             progress.step(++done);
-            return to.insertRecord(kTableName, values);
+            Status stored = to.insertRecord(kTableName, values);
+            if (stored.ok() && done % kBatchRecords == 0) stored = to.commit();
+            if (stored.ok() && done % kBatchRecords == 0) stored = to.beginWrite();
+            return stored;
         });
     progress.finish();
     if (st.ok()) st = to.commit();

@@ -538,6 +538,8 @@ class PgDatabase : public Database {
     // it was made in, so a session with another search path still finds the counter.
     Status addRecordCounter(const std::string& table) {
         const std::string counter = q(kCounterTable);
+        // Once per statement, not per row: a bulk insert by another tool changes the
+        // counter row once, not once for each of its records.
         Status st = db()->script(
             "CREATE TABLE IF NOT EXISTS " + counter +
             " (tableName text PRIMARY KEY, records bigint NOT NULL); "
@@ -546,18 +548,24 @@ class PgDatabase : public Database {
             "() RETURNS trigger LANGUAGE plpgsql SET search_path FROM CURRENT AS $$ BEGIN "
             "UPDATE " +
             counter +
-            " SET records = records + CASE TG_OP WHEN 'INSERT' THEN 1 "
-            "ELSE -1 END WHERE tableName = TG_TABLE_NAME; RETURN NULL; END $$");
+            " SET records = records + (SELECT count(*) FROM changed) * "
+            "CASE TG_OP WHEN 'INSERT' THEN 1 ELSE -1 END WHERE tableName = TG_TABLE_NAME; "
+            "RETURN NULL; END $$");
         if (st.ok())
             st = db()->run("INSERT INTO " + counter + " VALUES ($1, (SELECT count(*) FROM " +
                                q(table) +
                                ")) ON CONFLICT (tableName) DO UPDATE SET records = "
                                "excluded.records",
                            {table});
-        if (st.ok())
-            st = db()->run("CREATE TRIGGER " + q(table + " counted") +
-                           " AFTER INSERT OR DELETE ON " + q(table) +
-                           " FOR EACH ROW EXECUTE FUNCTION " + q(kCounterFunction) + "()");
+        for (const char* change : {"INSERT", "DELETE"}) {
+            if (!st.ok()) break;
+            const bool added = std::string_view(change) == "INSERT";
+            st = db()->run("CREATE TRIGGER " + q(table + (added ? " counted in" : " counted out")) +
+                           " AFTER " + change + " ON " + q(table) + " REFERENCING " +
+                           (added ? "NEW" : "OLD") +
+                           " TABLE AS changed FOR EACH STATEMENT EXECUTE FUNCTION " +
+                           q(kCounterFunction) + "()");
+        }
         return st;
     }
 
