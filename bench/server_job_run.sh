@@ -40,8 +40,8 @@ timeit() {
     end=$(date +%s%N)
     echo $(((end - start) / runs / 1000))
 }
-file=$(timeit "$work/file/krvarchiver" NET)
-server=$(timeit "$work/server/krvarchiver" NET)
-echo "krvarchiver NET into a file:    ${file} us per run"
-echo "krvarchiver NET into a server:  ${server} us per run"
-awk -v s="$server" -v f="$file" 'BEGIN { printf "ratio:                          %.2f\n", s / f }'
+into_file=$(timeit "$work/file/krvarchiver" NET)
+into_server=$(timeit "$work/server/krvarchiver" NET)
+echo "krvarchiver NET into a file:    ${into_file} us per run"
+echo "krvarchiver NET into a server:  ${into_server} us per run"
+awk -v s="$into_server" -v f="$into_file" 'BEGIN { printf "ratio:                          %.2f\n", s / f }'
