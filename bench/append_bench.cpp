@@ -13,45 +13,14 @@
 #include <random>
 #include <string>
 
+#include "bench/bench_report.h"
 #include "results_db/archive.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace krv;
-
-class SilentDialogs : public Dialogs {
-  public:
-    void message(const std::string&, const std::string&) override {}
-    bool askYesNo(const std::string&, const std::string&) override { return true; }
-};
-
-constexpr int kIsotopes = 100;
-
-void fillReport(AnalysisReport& r) {
-    r.beginRead();
-    r.idText.assign("Bench sample");
-    r.fileName.assign("BENCH.CNF");
-    r.dateAndTime.assign("14-May-02 10:00:00");
-    r.sampleDate.assign("13-May-02 12:00:00");
-    r.countingTime = 3600;
-    r.deadTimePct = 1.5f;
-    for (int i = 1; i <= kIsotopes; ++i) {
-        char name[8];
-        std::snprintf(name, sizeof name, "X-%03d", i);
-        r.addIsotope(name);
-        r.addLine({100.0f + static_cast<float>(i), 1.5f, 1000.0f + static_cast<float>(i), 1200.0f});
-    }
-}
-
-// The window state of a net-counts append of the benchmark report into `path`.
-WindowState netAppendOf(const std::string& path) {
-    WindowState state;
-    state.apathText = path;
-    state.appendMode = 1;
-    fillReport(state.report);
-    return state;
-}
+using namespace krv::bench;
 
 // Databases built once per run: the table with its 100 isotope columns and the given
 // number of records, each carrying ten isotope values as a real report would.

@@ -5,10 +5,12 @@ namespace krv::tool {
 
 // One line per subcommand; each subcommand's code lives in its own file.
 
-Subcommand auditCommand();  // audit_command.cpp
+Subcommand auditCommand();    // audit_command.cpp
+Subcommand copySubcommand();  // copy_command.cpp
 
 const std::vector<Subcommand>& subcommands() {
     static const std::vector<Subcommand> list = {
+        copySubcommand(),
         auditCommand(),
         qcSubcommand(),
     };

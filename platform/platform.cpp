@@ -7,13 +7,20 @@
 #include <system_error>
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
+#include <process.h>
+#include <shlobj.h>
 #include <windows.h>
 #else
 #include <fcntl.h>
 #include <pwd.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 #endif
 
 namespace krv::platform {
@@ -276,6 +283,59 @@ bool stderrIsTerminal() {
     return _isatty(_fileno(stderr)) != 0;
 #else
     return isatty(STDERR_FILENO) != 0;
+#endif
+}
+
+int runProgram(const std::vector<std::string>& command, const std::string& outputFile) {
+    if (command.empty()) return -1;
+#ifdef _WIN32
+    std::vector<std::wstring> wide;
+    for (const std::string& a : command) wide.push_back(toPath(a).wstring());
+    std::vector<const wchar_t*> argv;
+    for (const std::wstring& a : wide) argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+    int saved = -1;
+    int out = -1;
+    if (!outputFile.empty()) {
+        out = _wopen(toPath(outputFile).c_str(), _O_WRONLY | _O_CREAT | _O_APPEND, 0644);
+        saved = _dup(1);
+        if (out >= 0) _dup2(out, 1);
+    }
+    const intptr_t rc = _wspawnvp(_P_WAIT, argv[0], argv.data());
+    if (out >= 0) {
+        _dup2(saved, 1);
+        _close(saved);
+        _close(out);
+    }
+    return rc < 0 ? -1 : static_cast<int>(rc);
+#else
+    std::vector<char*> argv;
+    for (const std::string& a : command) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!outputFile.empty()) {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputFile.c_str(),
+                                         O_WRONLY | O_CREAT | O_APPEND, 0644);
+        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    }
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return -1;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+}
+
+bool runningAsAdministrator() {
+#ifdef _WIN32
+    return IsUserAnAdmin() != FALSE;
+#else
+    return geteuid() == 0;
 #endif
 }
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace krv::platform {
 
@@ -65,6 +66,15 @@ std::error_code syncFolder(const std::filesystem::path& folder);
 
 // Whether standard error goes to a terminal a person watches (progress lines go there).
 bool stderrIsTerminal();
+
+// Runs a program (looked up on the search path when `command[0]` names no folder) with
+// the rest of `command` as its arguments, without a shell, and waits for it. Its output
+// and error output go to `outputFile` (appended) when one is given. The exit status, or
+// -1 when it could not be started or did not end by itself.
+int runProgram(const std::vector<std::string>& command, const std::string& outputFile = {});
+
+// Whether the program runs with the system administrator's rights.
+bool runningAsAdministrator();
 
 // The decimal separator of the user's number settings.
 char systemDecimalSeparator();

@@ -225,34 +225,48 @@ int ensureIsotopeColumns(db::Database& database, WindowState& state, ErrorTrap& 
 
 namespace {
 
-// The reset after its question. The append's silent reset runs with replace false: it
-// only ever fills an empty place, so a database another run created a moment earlier is
-// opened, never deleted. A symbolic link at the path stays: the file it points to is
-// replaced, the same file the append writes to.
-// How many records the file about to be replaced holds; -1 when it is no results database.
-std::int64_t recordsIn(db::Engine& engine, const fs::path& file) {
-    std::error_code ec;
-    if (!fs::exists(fs::symlink_status(file, ec))) return 0;
+// How many records the database about to be replaced holds; -1 when it is none of ours.
+std::int64_t recordsIn(db::Engine& engine, const std::string& where) {
+    if (engine.locate(where) != platform::Lookup::Found) return 0;
     Status opened;
-    std::unique_ptr<db::Database> old = engine.openDatabase(platform::fromPath(file), opened);
+    std::unique_ptr<db::Database> old = engine.openDatabase(where, opened);
     std::int64_t count = -1;
     if (old && !old->recordCount(kTableName, count).ok()) count = -1;
     if (old) old->close();
     return count;
 }
 
+// The reset after its question. The append's silent reset runs with replace false: it
+// only ever fills an empty place, so a database another run created a moment earlier is
+// opened, never deleted. A symbolic link at the path stays: the file it points to is
+// replaced, the same file the append writes to. A server replaces its table in one
+// transaction of its own.
 JobOutcome resetDatabase(WindowState& state, Dialogs& dialogs, db::Engine& engine, bool replace,
                          const StartTrail& startTrail = {}) {
     ErrorTrap trap;
     const std::string path = trimmedPath(state.apathText);
-    fs::path target;
-    std::error_code ec = platform::resolveLinks(platform::toPath(path), target);
+    const bool server = db::isServerPath(path);
+    fs::path target = platform::toPath(path);
+    std::error_code ec;
+    if (!server) ec = platform::resolveLinks(platform::toPath(path), target);
+    const std::string where = server ? path : platform::fromPath(target);
     bool deleted = false;
-    const std::int64_t removedRecords = startTrail ? recordsIn(engine, target) : -1;
-    if (ec == std::errc::too_many_symbolic_link_levels) {
+    const std::int64_t removedRecords = startTrail ? recordsIn(engine, where) : -1;
+    // The table is built before the database appears at its path, so a job starting
+    // meanwhile never finds a database without its table.
+    const auto build = [&](db::Database& fresh) {
+        Status built = fresh.createTable(kTableName, fixedFields(), kIndexName, kRecordNumberField);
+        if (built.ok() && startTrail) built = startTrail(fresh, removedRecords);
+        return built;
+    };
+    Status replaced;
+    const bool replacedWhole = replace && engine.replaceDatabase(where, build, replaced);
+    if (replacedWhole) {
+        trap.record(replaced);
+    } else if (ec == std::errc::too_many_symbolic_link_levels) {
         trap.record(Status::failure(err::kPathFileAccess,
                                     "The symbolic links at '" + path + "' form a loop"));
-    } else if (replace && !path.empty() && fs::exists(fs::symlink_status(target, ec))) {
+    } else if (replace && !server && !path.empty() && fs::exists(fs::symlink_status(target, ec))) {
         // Only a plain file is removed: a folder, or a file the system hides, stays.
         if (fs::is_directory(target, ec)) {
             trap.record(Status::failure(err::kPathFileAccess,
@@ -279,23 +293,17 @@ JobOutcome resetDatabase(WindowState& state, Dialogs& dialogs, db::Engine& engin
         if (!state.blindFlag) dialogs.message("Could not create database", kAppTitle);
         return JobOutcome::failed("Could not create database: " + trap.last().description);
     }
-    // The table is built before the file appears at its path, so a job starting meanwhile
-    // never finds a database without its table.
-    const Status created =
-        trap.record(engine.createDatabase(platform::fromPath(target), [&](db::Database& fresh) {
-            Status built =
-                fresh.createTable(kTableName, fixedFields(), kIndexName, kRecordNumberField);
-            if (built.ok() && startTrail) built = startTrail(fresh, removedRecords);
-            return built;
-        }));
-    if (!created.ok()) {
-        if (!state.blindFlag) dialogs.message("Could not create database", kAppTitle);
-        std::string why = created.description;
-        if (created.number == err::kDatabaseExists)
-            why = std::string(deleted ? "the old database was deleted, but " : "") +
-                  "another run created a new database at '" + path +
-                  "' while this reset ran; that one was kept";
-        return JobOutcome::failed("Could not create database: " + why);
+    if (!replacedWhole) {
+        const Status created = trap.record(engine.createDatabase(where, build));
+        if (!created.ok()) {
+            if (!state.blindFlag) dialogs.message("Could not create database", kAppTitle);
+            std::string why = created.description;
+            if (created.number == err::kDatabaseExists)
+                why = std::string(deleted ? "the old database was deleted, but " : "") +
+                      "another run created a new database at '" + path +
+                      "' while this reset ran; that one was kept";
+            return JobOutcome::failed("Could not create database: " + why);
+        }
     }
 
     // The reset has happened; what follows only fills in the window's captions.
@@ -354,7 +362,7 @@ JobOutcome appendIt(WindowState& state, Dialogs& dialogs, db::Engine& engine,
                     char decimalSeparator) {
     const std::string path = trimmedPath(state.apathText);
     JobOutcome created = JobOutcome::done();
-    if (platform::findNormalFile(path) != platform::Lookup::Found) {
+    if (engine.locate(path) != platform::Lookup::Found) {
         const bool savedBlind = state.blindFlag;
         state.blindFlag = true;
         created = resetDatabase(state, dialogs, engine, false);

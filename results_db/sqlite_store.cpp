@@ -837,6 +837,4 @@ class SqliteEngine : public Engine {
 
 std::unique_ptr<Engine> makeSqliteEngine() { return std::make_unique<SqliteEngine>(); }
 
-std::unique_ptr<Engine> makeEngine() { return makeSqliteEngine(); }
-
 }  // namespace krv::db

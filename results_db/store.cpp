@@ -21,7 +21,9 @@ std::size_t countCharacters(std::string_view utf8) {
     return n;
 }
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+}  // namespace
+
+bool sameFieldName(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
         unsigned char x = static_cast<unsigned char>(a[i]);
@@ -32,6 +34,8 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     }
     return true;
 }
+
+namespace {
 
 Status invalidName(const std::string& name) {
     return Status::failure(err::kInvalidName,
@@ -110,10 +114,10 @@ Status checkNewFieldName(const std::string& name, const std::vector<FieldInfo>& 
     // A column may shadow the record identity only while another alias remains; taking
     // the names away altogether is simpler than tracking which alias is still free.
     for (const char* alias : {"rowid", "oid", "_rowid_"}) {
-        if (equalsIgnoringCase(name, alias)) return invalidName(name);
+        if (sameFieldName(name, alias)) return invalidName(name);
     }
     for (const FieldInfo& f : existing) {
-        if (equalsIgnoringCase(name, f.name))
+        if (sameFieldName(name, f.name))
             return Status::failure(err::kDuplicateName, "Cannot define field more than once.");
     }
     return Status::success();
@@ -130,5 +134,47 @@ Status Database::identityRange(const std::string& table, std::int64_t& lowest,
     }
     return st;
 }
+
+platform::Lookup Engine::locate(const std::string& path) { return platform::findNormalFile(path); }
+
+bool Engine::replaceDatabase(const std::string&, const std::function<Status(Database&)>&, Status&) {
+    return false;
+}
+
+bool isServerPath(const std::string& path) {
+    return path.rfind("postgresql://", 0) == 0 || path.rfind("postgres://", 0) == 0;
+}
+
+namespace {
+
+// Picks the engine per call from the path's text, so one engine object serves a window
+// whose path box changes between calls.
+class PathRoutedEngine : public Engine {
+  public:
+    Status createDatabase(const std::string& path,
+                          const std::function<Status(Database&)>& initialise) override {
+        return engineFor(path).createDatabase(path, initialise);
+    }
+    std::unique_ptr<Database> openDatabase(const std::string& path, Status& status) override {
+        return engineFor(path).openDatabase(path, status);
+    }
+    platform::Lookup locate(const std::string& path) override {
+        return engineFor(path).locate(path);
+    }
+    bool replaceDatabase(const std::string& path,
+                         const std::function<Status(Database&)>& initialise,
+                         Status& status) override {
+        return engineFor(path).replaceDatabase(path, initialise, status);
+    }
+
+  private:
+    Engine& engineFor(const std::string& path) { return isServerPath(path) ? *server_ : *file_; }
+    std::unique_ptr<Engine> file_ = makeSqliteEngine();
+    std::unique_ptr<Engine> server_ = makePostgresEngine();
+};
+
+}  // namespace
+
+std::unique_ptr<Engine> makeEngine() { return std::make_unique<PathRoutedEngine>(); }
 
 }  // namespace krv::db

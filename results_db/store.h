@@ -11,6 +11,7 @@
 #include <variant>
 #include <vector>
 
+#include "platform/platform.h"
 #include "platform/status.h"
 
 namespace krv::db {
@@ -34,6 +35,9 @@ Status convertForField(const FieldInfo& field, const Value& value, Value& stored
 
 // Whether the engine accepts `name` as a new column of a table that has `existing`.
 Status checkNewFieldName(const std::string& name, const std::vector<FieldInfo>& existing);
+
+// Column names are compared as the legacy engine did: ASCII letters without regard to case.
+bool sameFieldName(const std::string& a, const std::string& b);
 
 // One open database file. Not thread-safe; one per handler run (or per viewer window).
 class Database {
@@ -89,10 +93,29 @@ class Engine {
     // Opens an existing results database, shared and read-write. A file that is not a
     // results database fails and is left untouched.
     virtual std::unique_ptr<Database> openDatabase(const std::string& path, Status& status) = 0;
+
+    // Whether a results database is at `path`: for a file, a normal file of that name
+    // (or matching that pattern); for a server, one that answers and holds our table.
+    // Failed when the look-up itself fails (a drive not ready, a server not answering).
+    virtual platform::Lookup locate(const std::string& path);
+
+    // Replaces whatever results database `path` holds by a fresh one in one step.
+    // Engines whose databases are files answer false and leave it to the caller, who
+    // removes the file and creates a new one; `status` is then untouched.
+    virtual bool replaceDatabase(const std::string& path,
+                                 const std::function<Status(Database&)>& initialise,
+                                 Status& status);
 };
 
 // The SQLite 3 engine: a results database in one file.
 std::unique_ptr<Engine> makeSqliteEngine();
+
+// The PostgreSQL engine: the results table in a database on a server, `path` being a
+// libpq connection URI.
+std::unique_ptr<Engine> makePostgresEngine();
+
+// Whether the text typed as the database path names a server rather than a file.
+bool isServerPath(const std::string& path);
 
 // The engine for whatever the user typed as the database path. Every tool and window
 // opens stores through this one, so a new kind of store needs no change there.

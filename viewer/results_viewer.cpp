@@ -5,6 +5,7 @@
 
 #include "platform/platform.h"
 #include "report/text.h"
+#include "results_db/store.h"
 #include "viewer/form_view_r.h"
 
 namespace krv {
@@ -33,7 +34,7 @@ void placeBeside(FormViewR& viewer, const QWidget* mainWindow) {
 void openResultsViewer(QPointer<FormViewR>& viewer, WindowState& state, Dialogs& dialogs,
                        QWidget* mainWindow) {
     const std::string path(text::trim(state.apathText));
-    if (platform::findNormalFile(path) != platform::Lookup::Found) {
+    if (db::makeEngine()->locate(path) != platform::Lookup::Found) {
         if (!state.blindFlag)
             dialogs.message("Invalid path or file name [ " + path + " ] ", kAppTitle);
         return;

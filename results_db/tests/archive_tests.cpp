@@ -8,6 +8,7 @@
 #endif
 
 #include "results_db/archive.h"
+#include "tests/support/pg_server.h"
 #include "tests/support/raw_db.h"
 #include "tests/support/recording_dialogs.h"
 #include "tests/support/test_folder.h"
@@ -34,39 +35,116 @@ void cobaltAndCaesium(AnalysisReport& r) {
     addIsotope(r, "CS-137", {{661.66f, 3.25f, 400, 400}});
 }
 
-class Archive : public ::testing::Test {
+enum class Kind { File, Server };
+
+// Plain SQL on an independent connection to either kind of store. The statements the
+// tests use are written for both dialects; only the record order and the column listing
+// differ.
+class Raw {
+  public:
+    Raw(Kind kind, std::string path) : kind_(kind), path_(std::move(path)) {}
+    Rows query(const std::string& sql) {
+        if (kind_ == Kind::File) return RawDb(path_).query(sql);
+        std::string error;
+        Rows rows = testing::PgServer::query(path_, sql, &error);
+        EXPECT_EQ(error, "") << sql;
+        return rows;
+    }
+    testing::Cell scalar(const std::string& sql) {
+        Rows rows = query(sql);
+        return rows.empty() ? testing::Cell{} : rows[0][0];
+    }
+    // What orders the records as the table keeps them.
+    std::string order() const { return kind_ == Kind::File ? "rowid" : "\"KrvRecordId\""; }
+    // "name TYPE" of every column the user sees, in order, in the file store's spelling.
+    std::vector<std::string> columns() {
+        if (kind_ == Kind::File) return RawDb(path_).columns();
+        std::vector<std::string> out;
+        for (auto& row : query("SELECT attname, format_type(atttypid, atttypmod) FROM pg_attribute"
+                               " WHERE attrelid = '\"SamData\"'::regclass AND attnum > 0"
+                               " AND attname <> 'KrvRecordId' ORDER BY attnum")) {
+            std::string type = *row[1] == "smallint" ? "SMALLINT" : *row[1];
+            if (type.rfind("character varying", 0) == 0) type = "VARCHAR" + type.substr(17);
+            out.push_back(*row[0] + " " + type);
+        }
+        return out;
+    }
+    // Everything a user could see of the table, to tell whether anything changed.
+    std::string snapshot() {
+        std::string all;
+        for (const std::string& c : columns()) all += c + "|";
+        const std::string physical = kind_ == Kind::File ? "rowid" : "ctid";
+        for (const auto& row : query("SELECT * FROM \"SamData\" ORDER BY " + physical))
+            for (const auto& cell : row) all += cell.value_or("<null>") + "|";
+        return all;
+    }
+
+  private:
+    Kind kind_;
+    std::string path_;
+};
+
+// One store of either kind, fresh for each test, with the window state that names it.
+class ArchiveTest : public ::testing::Test {
   protected:
-    Archive() { state.apathText = "  " + path + " "; }
+    virtual Kind kind() const = 0;
+    void SetUp() override {
+        if (kind() == Kind::Server) {
+            testing::PgServer& server = testing::sharedPgServer();
+            ASSERT_TRUE(server.running()) << server.error();
+            path = server.newDatabase();
+        }
+        state.apathText = "  " + path + " ";
+    }
     JobOutcome append() { return appendIt(state, dialogs, *engine, '.'); }
     JobOutcome reset() { return createDb(state, dialogs, *engine); }
     std::string box(std::size_t i) { return dialogs.shown[i].title + ": " + dialogs.shown[i].text; }
+    Raw raw() { return Raw(kind(), path); }
+    bool server() const { return kind() == Kind::Server; }
     testing::TestFolder tmp;
     std::string path = tmp.file("Results DB.mdb");
     WindowState state;
     testing::RecordingDialogs dialogs;
-    std::unique_ptr<db::Engine> engine = db::makeSqliteEngine();
+    std::unique_ptr<db::Engine> engine = db::makeEngine();
 };
+
+// The same cases against both stores.
+class Archive : public ArchiveTest, public ::testing::WithParamInterface<Kind> {
+    Kind kind() const override { return GetParam(); }
+};
+class FileArchive : public ArchiveTest {
+    Kind kind() const override { return Kind::File; }
+};
+class ServerArchive : public ArchiveTest {
+    Kind kind() const override { return Kind::Server; }
+};
+
+INSTANTIATE_TEST_SUITE_P(BothStores, Archive, ::testing::Values(Kind::File, Kind::Server),
+                         [](const auto& info) {
+                             return info.param == Kind::File ? "File" : "Server";
+                         });
 
 const std::vector<std::string> kFixedColumns = {
     "idxRec# SMALLINT",        "File Name VARCHAR(255)",  "ID Text VARCHAR(128)",
     "Date & time VARCHAR(30)", "Sample Date VARCHAR(24)", "Counting Time VARCHAR(10)",
     "DT % VARCHAR(10)"};
 
-TEST_F(Archive, ResetReplacesTheDatabaseOnlyWhenItCan) {
+TEST_P(Archive, ResetReplacesTheDatabaseOnlyWhenItCan) {
     dialogs.answers = {true, false, true, true};
     ASSERT_TRUE(reset().ok);
     cobaltAndCaesium(state.report);
     ASSERT_TRUE(append().ok);
-    const std::string before = testing::readFile(path);
+    const std::string before = raw().snapshot();
     EXPECT_FALSE(reset().ok);  // answered No
-    EXPECT_EQ(testing::readFile(path), before);
+    EXPECT_EQ(raw().snapshot(), before);
     ASSERT_TRUE(reset().ok);
     EXPECT_EQ(box(2), ": Delete ALL data and create a new DataBase, are you SURE ?");
     EXPECT_EQ(state.numFieldsCaption + "/" + state.numbRecCaption, "7/0");
-    EXPECT_EQ(RawDb(path).columns(), kFixedColumns);
-    EXPECT_EQ(RawDb(path).scalar("SELECT count(*) FROM SamData"), "0");
+    EXPECT_EQ(raw().columns(), kFixedColumns);
+    EXPECT_EQ(raw().scalar("SELECT count(*) FROM \"SamData\""), "0");
 
-    state.apathText = tmp.file("no such folder/r.mdb");
+    state.apathText = server() ? testing::sharedPgServer().uri("no_such_database")
+                               : tmp.file("no such folder/r.mdb");
     EXPECT_FALSE(reset().ok);
     ASSERT_EQ(dialogs.shown.size(), 5u);
     EXPECT_EQ(box(4), std::string(kAppTitle) + ": Could not create database");
@@ -75,7 +153,8 @@ TEST_F(Archive, ResetReplacesTheDatabaseOnlyWhenItCan) {
     EXPECT_EQ(dialogs.shown.size(), 5u);
 }
 
-TEST_F(Archive, IsotopeColumnNameFollowsModeLayoutAndLineCount) {
+TEST(IsotopeColumnName, FollowsModeLayoutAndLineCount) {
+    WindowState state;
     cobaltAndCaesium(state.report);
     addIsotope(state.report, "AG.110", {{657.76f, 0, 0, 0}});
     // Only the first point becomes a colon. Modes 2 and 3 are named in the append tests.
@@ -103,7 +182,7 @@ TEST(FormatGeneral, SevenSignificantDigitsAndExponentAtTheEdges) {
     EXPECT_EQ(formatGeneral(2.0f / 3.0f, '.'), "0.6666667");
 }
 
-TEST_F(Archive, FirstAppendCreatesTheDatabaseSilentlyAndColumnsGrowOnce) {
+TEST_P(Archive, FirstAppendCreatesTheDatabaseSilentlyAndColumnsGrowOnce) {
     cobaltAndCaesium(state.report);
     addIsotope(state.report, "CO-60", {{1173.2f, 0, 950, 1000}});  // listed twice
     state.appendMode = 1;
@@ -116,22 +195,25 @@ TEST_F(Archive, FirstAppendCreatesTheDatabaseSilentlyAndColumnsGrowOnce) {
     ASSERT_TRUE(append().ok);
     EXPECT_EQ(state.numFieldsCaption + "/" + state.numbRecCaption, "13/3");
 
-    RawDb raw(path);
-    EXPECT_EQ(raw.scalar("SELECT group_concat(name, ' ') FROM pragma_table_info('SamData')"
-                         " WHERE cid >= 7"),
-              "CO-60@NET1 CO-60@NET2 CS-137@NET1 CO-60@GROSS1 CO-60@GROSS2 CS-137@GROSS1");
+    Raw raw = this->raw();
+    const std::vector<std::string> columns = raw.columns();
+    EXPECT_EQ(std::vector<std::string>(columns.begin() + 7, columns.end()),
+              (std::vector<std::string>{"CO-60@NET1 VARCHAR(10)", "CO-60@NET2 VARCHAR(10)",
+                                        "CS-137@NET1 VARCHAR(10)", "CO-60@GROSS1 VARCHAR(10)",
+                                        "CO-60@GROSS2 VARCHAR(10)", "CS-137@GROSS1 VARCHAR(10)"}));
     // The later line of a shared column wins; the other mode's columns stay empty.
     EXPECT_EQ(raw.query("SELECT \"idxRec#\", \"CO-60@NET1\", \"CO-60@NET2\", \"CS-137@NET1\","
-                        " \"CO-60@GROSS1\", \"Counting Time\" FROM SamData ORDER BY rowid"),
+                        " \"CO-60@GROSS1\", \"Counting Time\" FROM \"SamData\" ORDER BY " +
+                        raw.order()),
               (Rows{{"1", "950", "800", "400", {}, "3600"},
                     {"2", "950", "800", "400", {}, "3600"},
                     {"3", {}, {}, {}, "1000", "3600"}}));
     // Header texts keep their full width and arrive as UTF-8.
-    EXPECT_EQ(raw.scalar("SELECT \"ID Text\" || '|' || \"File Name\" FROM SamData LIMIT 1"),
+    EXPECT_EQ(raw.scalar("SELECT \"ID Text\" || '|' || \"File Name\" FROM \"SamData\" LIMIT 1"),
               "Sample 7 \xC2\xB5Sv" + std::string(72 - 12, ' ') + "|S7.CNF" + std::string(12, ' '));
 }
 
-TEST_F(Archive, RefusedValuesAndRecordNumbersPast32767LeaveTheirColumnEmpty) {
+TEST_P(Archive, RefusedValuesAndRecordNumbersPast32767LeaveTheirColumnEmpty) {
     cobaltAndCaesium(state.report);
     state.report.countingTime = 123456789;  // 1.234568E+08: 12 characters
     state.report.lines[1][1].gross = -12345678;
@@ -147,25 +229,26 @@ TEST_F(Archive, RefusedValuesAndRecordNumbersPast32767LeaveTheirColumnEmpty) {
     ASSERT_TRUE(saved.ok);
     EXPECT_EQ(missingOf(saved),
               "Counting Time: The field is too small t\nCO-60@BKG1: The field is too small t\n");
-    RawDb raw(path);  // another program filling the table
+    Raw raw = this->raw();  // another program filling the table
     raw.query(
-        "WITH RECURSIVE n(i) AS (VALUES(2) UNION ALL SELECT i+1 FROM n LIMIT 32766)"
-        " INSERT INTO SamData(\"idxRec#\") SELECT i FROM n");
+        "WITH RECURSIVE n(i) AS (VALUES(2) UNION ALL SELECT i+1 FROM n WHERE i < 32767)"
+        " INSERT INTO \"SamData\"(\"idxRec#\") SELECT i FROM n");
     saved = append();
     ASSERT_TRUE(saved.ok);
     EXPECT_EQ(missingOf(saved).substr(0, 18), "idxRec#: Overflow\n");
-    const std::string last = " FROM SamData ORDER BY rowid DESC LIMIT 1";
+    const std::string last = " FROM \"SamData\" ORDER BY " + raw.order() + " DESC LIMIT 1";
     EXPECT_EQ(
         raw.query("SELECT \"idxRec#\", \"Counting Time\", \"CO-60@BKG1\", \"CO-60@BKG2\"" + last),
         (Rows{{{}, {}, {}, "50"}}));
 
     // The next number is the count plus one, whatever the records hold.
-    raw.query("DELETE FROM SamData WHERE rowid IN (100, (SELECT max(rowid) FROM SamData))");
+    raw.query("DELETE FROM \"SamData\" WHERE " + raw.order() + " IN (100, (SELECT max(" +
+              raw.order() + ") FROM \"SamData\"))");
     ASSERT_TRUE(append().ok);
     EXPECT_EQ(raw.scalar("SELECT \"idxRec#\"" + last), "32767");
 }
 
-TEST_F(Archive, OpenFailureNamesThePathAsTypedAndLeavesTheFileAlone) {
+TEST_F(FileArchive, OpenFailureNamesThePathAsTypedAndLeavesTheFileAlone) {
     RawDb(tmp.file("other.db")).query("CREATE TABLE SamData(x)");
     std::string damaged = testing::readFile(tmp / "other.db");
     std::fill(damaged.begin() + 100, damaged.begin() + 200, '\xFF');  // first page's b-tree
@@ -198,15 +281,16 @@ TEST_F(Archive, OpenFailureNamesThePathAsTypedAndLeavesTheFileAlone) {
     EXPECT_EQ(dialogs.shown.size(), 5u);
 }
 
-TEST_F(Archive, AppendWorksBesideAReaderAndWaitsForAnotherWriter) {
+TEST_P(Archive, AppendWorksBesideAReaderAndWaitsForAnotherWriter) {
     cobaltAndCaesium(state.report);
     ASSERT_TRUE(append().ok);
-    RawDb reader(path);  // the viewer's connection stays open with the table read
-    ASSERT_EQ(reader.scalar("SELECT count(*) FROM SamData"), "1");
+    Status st;
+    auto reader = engine->openDatabase(path, st);  // the viewer's binding stays open
+    std::vector<std::int64_t> ids;
+    ASSERT_TRUE(reader && reader->recordIds(kTableName, ids).ok() && ids.size() == 1);
 
     // Another writer is between its count and its commit: the append must wait for it
     // and number its record after the other one, not beside it.
-    Status st;
     auto writer = engine->openDatabase(path, st);
     ASSERT_TRUE(writer && writer->beginWrite().ok());
     ASSERT_TRUE(writer->insertRecord(kTableName, {{"idxRec#", 2.0}}).ok());
@@ -214,8 +298,10 @@ TEST_F(Archive, AppendWorksBesideAReaderAndWaitsForAnotherWriter) {
     EXPECT_EQ(other.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
     ASSERT_TRUE(writer->commit().ok());
     EXPECT_EQ(other.get().reason, "");  // empty when it succeeded
-    EXPECT_EQ(reader.query("SELECT \"idxRec#\" FROM SamData ORDER BY rowid"),
+    EXPECT_EQ(raw().query("SELECT \"idxRec#\" FROM \"SamData\" ORDER BY " + raw().order()),
               (Rows{{"1"}, {"2"}, {"3"}}));
+    ASSERT_TRUE(reader->recordIds(kTableName, ids).ok());
+    EXPECT_EQ(ids.size(), 3u);
 }
 
 TEST(ConvertForField, IntegersRoundHalfToEvenAndTextsCountCharacters) {
@@ -233,10 +319,10 @@ TEST(ConvertForField, IntegersRoundHalfToEvenAndTextsCountCharacters) {
     EXPECT_EQ(db::convertForField(ten, -12345678.0, out).number, err::kFieldTooSmall);
 }
 
-TEST_F(Archive, ViewerEditsAndDeletesExactlyOneRecordAmongDuplicates) {
+TEST_P(Archive, ViewerEditsAndDeletesExactlyOneRecordAmongDuplicates) {
     state.blindFlag = true;
     ASSERT_TRUE(reset().ok);
-    RawDb(path).query("INSERT INTO SamData(\"ID Text\") VALUES ('x'), ('x')");
+    raw().query("INSERT INTO \"SamData\"(\"ID Text\") VALUES ('x'), ('x')");
     Status st;
     auto viewer = engine->openDatabase(path, st);
     std::vector<std::int64_t> ids;
@@ -251,23 +337,138 @@ TEST_F(Archive, ViewerEditsAndDeletesExactlyOneRecordAmongDuplicates) {
               err::kOverflow);
     EXPECT_TRUE(viewer->deleteRecord(kTableName, ids[0]).ok());
     EXPECT_EQ(viewer->deleteRecord(kTableName, ids[0]).number, err::kNoCurrentRecord);
-    EXPECT_EQ(RawDb(path).query("SELECT \"idxRec#\", \"ID Text\", \"DT %\" FROM SamData"),
+    EXPECT_EQ(raw().query("SELECT \"idxRec#\", \"ID Text\", \"DT %\" FROM \"SamData\""),
               (Rows{{{}, "x", "4.5"}}));
 }
 
-TEST_F(Archive, IsotopeNamesCannotAlterTheStatements) {
-    for (const char* name : {"\");DRO", "'--", "a\"\"b"})
+TEST_P(Archive, IsotopeNamesCannotAlterTheStatements) {
+    for (const char* name : {"\");DRO", "'--", "a\"\"b", "\\';\\"})
         addIsotope(state.report, name, {{1, 2, 3, 4}});
     state.appendMode = 1;
     ASSERT_TRUE(append().ok);
-    EXPECT_EQ(RawDb(path).query(
-                  "SELECT \"\"\");DRO@NET1\", \"'--@NET1\", \"a\"\"\"\"b@NET1\" FROM SamData"),
-              (Rows{{"3", "3", "3"}}));
+    EXPECT_EQ(raw().query("SELECT \"\"\");DRO@NET1\", \"'--@NET1\", \"a\"\"\"\"b@NET1\","
+                          " \"\\';\\@NET1\" FROM \"SamData\""),
+              (Rows{{"3", "3", "3", "3"}}));
+}
+
+TEST_F(ServerArchive, NamesAreComparedWithoutCaseAndCheckedBeforeTheServerCutsThem) {
+    cobaltAndCaesium(state.report);
+    state.appendMode = 1;
+    ASSERT_TRUE(append().ok);
+    state.report.beginRead();
+    addIsotope(state.report, "cs-137", {{661.66f, 1, 5, 6}});
+    ASSERT_TRUE(append().ok);  // its column is refused as a duplicate, the record is stored
+    EXPECT_EQ(raw().scalar("SELECT count(*) FROM pg_attribute WHERE attrelid = "
+                           "'\"SamData\"'::regclass AND lower(attname) = 'cs-137@net1'"),
+              "1");
+
+    Status st;
+    auto db = engine->openDatabase(path, st);
+    ASSERT_TRUE(db) << st.description;
+    // Another spelling of a stored name finds that column.
+    ASSERT_TRUE(db->insertRecord(kTableName, {{"cs-137@net1", std::string("7")}}).ok());
+    EXPECT_EQ(raw().scalar("SELECT \"CS-137@NET1\" FROM \"SamData\" ORDER BY \"KrvRecordId\""
+                           " DESC LIMIT 1"),
+              "7");
+    const auto add = [&](const std::string& name) {
+        return db->appendField(kTableName, {name, db::FieldType::Text, 10}).number;
+    };
+    EXPECT_EQ(add("Cs-137@Net1"), err::kDuplicateName);
+    EXPECT_EQ(add(std::string(63, 'N')), 0);
+    EXPECT_EQ(add(std::string(63, 'N') + "2"), err::kInvalidName);  // would be cut to the first
+    EXPECT_EQ(add("\xC2\xB5" + std::string(62, 'u')),
+              err::kInvalidName);  // 63 characters, 64 bytes
+    EXPECT_EQ(add("krvrecordid"), err::kInvalidName);
+    EXPECT_EQ(add("CTID"), err::kInvalidName);
+
+    std::vector<db::FieldInfo> fields;
+    ASSERT_TRUE(db->fields(kTableName, fields).ok());
+    for (std::size_t i = fields.size(); i < 255; ++i) ASSERT_EQ(add("F" + std::to_string(i)), 0);
+    EXPECT_EQ(add("one too many"), err::kTooManyFields);
+    ASSERT_TRUE(db->fields(kTableName, fields).ok());
+    EXPECT_EQ(fields.size(), 255u);
+}
+
+TEST_F(ServerArchive, ResetTouchesOnlyATableThisProgramMade) {
+    raw().query("CREATE TABLE \"Other\" (x int); INSERT INTO \"Other\" VALUES (1)");
+    cobaltAndCaesium(state.report);
+    ASSERT_TRUE(append().ok);
+    EXPECT_EQ(engine->locate(path), platform::Lookup::Found);
+    dialogs.answers = {true};
+    ASSERT_TRUE(reset().ok);
+    EXPECT_EQ(raw().columns(), kFixedColumns);
+    EXPECT_EQ(raw().scalar("SELECT count(*) FROM \"SamData\""), "0");
+    EXPECT_EQ(raw().scalar("SELECT count(*) FROM \"Other\""), "1");
+
+    // A SamData that another program made is never written, reset or dropped.
+    const std::string foreign = testing::sharedPgServer().newDatabase();
+    Raw other(Kind::Server, foreign);
+    other.query("CREATE TABLE \"SamData\" (x int); INSERT INTO \"SamData\" VALUES (1)");
+    const std::string before = other.snapshot();
+    EXPECT_EQ(engine->locate(foreign), platform::Lookup::NotFound);
+    state.apathText = foreign;
+    dialogs.answers = {true};
+    const JobOutcome refused = reset();
+    EXPECT_NE(refused.reason.find("was not made by this program"), std::string::npos)
+        << refused.reason;
+    EXPECT_EQ(box(2), std::string(kAppTitle) + ": Could not create database");
+    EXPECT_FALSE(append().ok);
+    EXPECT_EQ(box(3), std::string(kAppTitle) + ": Invalid path or file name [ " + foreign +
+                          " ] <The table 'SamData' at '" + foreign +
+                          "' was not made by this program; it is left as it is.>");
+    EXPECT_EQ(other.snapshot(), before);
+}
+
+TEST_F(ServerArchive, ANewColumnWaitsOutALongReaderAndIsTriedAgain) {
+    cobaltAndCaesium(state.report);
+    ASSERT_TRUE(append().ok);
+    // A reader inside a long transaction holds the table; adding a column needs it alone.
+    std::unique_ptr<PGconn, decltype(&PQfinish)> reader(PQconnectdb(path.c_str()), PQfinish);
+    PQclear(PQexec(reader.get(), "BEGIN; SELECT count(*) FROM \"SamData\""));
+    addIsotope(state.report, "NEW-1", {{100, 1, 2, 3}});
+    auto appending = std::async(std::launch::async, [&] { return append(); });
+    // Longer than several lock timeouts: the append keeps trying instead of giving up.
+    EXPECT_EQ(appending.wait_for(std::chrono::seconds(2)), std::future_status::timeout);
+    PQclear(PQexec(reader.get(), "COMMIT"));
+    EXPECT_EQ(appending.get().reason, "");
+    EXPECT_EQ(
+        raw().query("SELECT \"idxRec#\", \"NEW-1\" FROM \"SamData\" ORDER BY " + raw().order()),
+        (Rows{{"1", {}}, {"2", "1"}}));
+}
+
+TEST_F(ServerArchive, AnIdleConnectionTheServerDroppedIsReplaced) {
+    cobaltAndCaesium(state.report);
+    ASSERT_TRUE(append().ok);  // leaves its connection idle for the next append
+    raw().query(
+        "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = "
+        "current_database() AND pid <> pg_backend_pid()");
+    EXPECT_EQ(append().reason, "");
+    EXPECT_EQ(raw().scalar("SELECT count(*) FROM \"SamData\""), "2");
+}
+
+TEST_F(ServerArchive, AServerThatDoesNotAnswerIsAnOpenFailure) {
+    state.apathText = "postgresql:///archive?host=" + tmp.file("no server here");
+    EXPECT_EQ(engine->locate(state.apathText), platform::Lookup::Failed);
+    cobaltAndCaesium(state.report);
+    EXPECT_FALSE(append().ok);
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(box(0).rfind(std::string(kAppTitle) + ": Invalid path or file name [ " +
+                               state.apathText + " ] <Could not open '" + state.apathText + "': ",
+                           0),
+              0u)
+        << box(0);
+
+    // A password in the path would end up in the settings file; it is refused unused.
+    state.apathText = path + "&password=secret";
+    EXPECT_FALSE(append().ok);
+    ASSERT_EQ(dialogs.shown.size(), 2u);
+    EXPECT_NE(box(1).find("<A password does not belong in the database path"), std::string::npos)
+        << box(1);
 }
 
 // Everything of ours beside SamData is rebuilt from the data when another tool took it
 // away or changed it; what the store cannot take is listed, not silently dropped.
-TEST_F(Archive, HelperObjectsAreRebuiltAndMissingColumnsAreListed) {
+TEST_F(FileArchive, HelperObjectsAreRebuiltAndMissingColumnsAreListed) {
     cobaltAndCaesium(state.report);
     ASSERT_TRUE(append().whole());
     RawDb raw(path);
@@ -303,7 +504,7 @@ TEST_F(Archive, HelperObjectsAreRebuiltAndMissingColumnsAreListed) {
     EXPECT_EQ(full.missing.back().what, "ID Text");
 }
 
-TEST_F(Archive, AnAppendWhoseFileWasReplacedMeanwhileSaysSo) {
+TEST_F(FileArchive, AnAppendWhoseFileWasReplacedMeanwhileSaysSo) {
     cobaltAndCaesium(state.report);
     ASSERT_TRUE(append().whole());
     Status st;
@@ -319,7 +520,7 @@ TEST_F(Archive, AnAppendWhoseFileWasReplacedMeanwhileSaysSo) {
         << st.description;
 }
 
-TEST_F(Archive, AJournalWithoutItsDatabaseIsSetAsideNeverPlayedIntoANewOne) {
+TEST_F(FileArchive, AJournalWithoutItsDatabaseIsSetAsideNeverPlayedIntoANewOne) {
     cobaltAndCaesium(state.report);
     for (int k = 0; k < 3; ++k) ASSERT_TRUE(append().whole());
     // A journal as a writer leaves it when it stops mid-change: taken while a change of
@@ -358,7 +559,7 @@ TEST_F(Archive, AJournalWithoutItsDatabaseIsSetAsideNeverPlayedIntoANewOne) {
 }
 
 #ifndef _WIN32
-TEST_F(Archive, ALinkedPathIsOneArchiveAndOddFilesAreNamed) {
+TEST_F(FileArchive, ALinkedPathIsOneArchiveAndOddFilesAreNamed) {
     namespace fs = std::filesystem;
     const std::string real = tmp.file("real.mdb"), link = tmp.file("link.mdb");
     fs::create_symlink(real, link);  // dangling: the append creates the file it names

@@ -8,6 +8,7 @@
 #include <QTableView>
 
 #include "results_db/archive.h"
+#include "tests/support/pg_server.h"
 #include "tests/support/raw_db.h"
 #include "tests/support/recording_dialogs.h"
 #include "tests/support/test_folder.h"
@@ -225,6 +226,32 @@ TEST_F(ViewerTest, AppendsWhileOpenAndDeleteLastTakesTheLastOfTheViewersOwnList)
     EXPECT_EQ(raw.scalar("SELECT count(*) FROM SamData"), "0");
     ASSERT_EQ(dialogs.shown.size(), 5u);
     for (const auto& s : dialogs.shown) EXPECT_EQ(s.text, "Delete the last record, are you SURE ?");
+}
+
+TEST_F(ViewerTest, OnAServerTheCheckAsksForTheResultsTableAndEditsGoThere) {
+    PgServer& server = sharedPgServer();
+    ASSERT_TRUE(server.running()) << server.error();
+    const std::string uri = server.newDatabase();
+    state.apathText = uri;
+    open();
+    EXPECT_TRUE(viewer.isNull());  // the server answers but holds no results table
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].text, "Invalid path or file name [ " + uri + " ] ");
+
+    engine = db::makeEngine();
+    state.report.idText.assign("Sample S");
+    state.report.addIsotope("CO-60");
+    state.report.addLine({1173.2f, 12.5f, 100, 120});
+    append();
+    append();
+    open();
+    ASSERT_TRUE(viewer);
+    EXPECT_EQ(counters(), "2 null 8");  // the hidden record identity is no field
+    ASSERT_TRUE(model()->setData(model()->index(0, kDeadTime), QStringLiteral("9.5")));
+    dialogs.answers = {true};
+    click("Command1");
+    EXPECT_EQ(PgServer::query(uri, "SELECT \"idxRec#\" || ' ' || \"DT %\" FROM \"SamData\""),
+              (Rows{{"1 9.5"}}));
 }
 
 TEST_F(ViewerTest, LongWideTableIsReadInPagesWithinTheCacheBound) {

@@ -1,0 +1,237 @@
+// krvtool copy SRC DST: a whole archive from one store to another (a file to a server
+// when a lab moves to one, a server to a file for a backup), columns, sizes, values and
+// record order kept, with a checksum of each side so the copy can be trusted.
+
+#include <QCommandLineParser>
+#include <cinttypes>
+#include <cstdio>
+#include <ostream>
+
+#include "krvtool/tool.h"
+#include "results_db/archive.h"
+
+namespace krv::tool {
+
+namespace {
+
+constexpr std::int64_t kPageRecords = 500;
+constexpr std::int64_t kBatchRecords = 500;
+
+class NoDialogs : public Dialogs {
+  public:
+    void message(const std::string&, const std::string&) override {}
+    bool askYesNo(const std::string&, const std::string&) override { return false; }
+};
+
+// FNV-1a over the columns and every value in record order. Values are tagged by kind,
+// so an empty text, a null and a zero never sum alike; the hidden record identities are
+// left out, as they are the store's own.
+class Checksum {
+  public:
+    void add(const std::string& bytes) {
+        const std::string sized = std::to_string(bytes.size()) + ":" + bytes;
+        for (unsigned char c : sized) hash_ = (hash_ ^ c) * 0x100000001b3ULL;
+    }
+    void add(const db::Value& v) {
+        if (const auto* d = std::get_if<double>(&v)) {
+            char text[40];
+            std::snprintf(text, sizeof text, "n%.17g", *d);
+            add(std::string(text));
+        } else if (const auto* s = std::get_if<std::string>(&v)) {
+            add("t" + *s);
+        } else {
+            add(std::string("-"));
+        }
+    }
+    std::uint64_t value() const { return hash_; }
+
+  private:
+    std::uint64_t hash_ = 0xcbf29ce484222325ULL;
+};
+
+struct Archive {
+    std::vector<db::FieldInfo> fields;
+    std::vector<std::int64_t> ids;
+};
+
+Status readArchive(db::Database& database, Archive& a) {
+    Status st = database.fields(kTableName, a.fields);
+    if (st.ok()) st = database.recordIds(kTableName, a.ids);
+    return st;
+}
+
+std::vector<std::string> namesOf(const std::vector<db::FieldInfo>& fields) {
+    std::vector<std::string> names;
+    for (const auto& f : fields) names.push_back(f.name);
+    return names;
+}
+
+// Every record in order, a page at a time; `each` gets one record's values (its identity
+// dropped) and stops the walk by failing.
+template <typename Each>
+Status forEachRecord(db::Database& database, const Archive& a, Each each) {
+    const std::vector<std::string> names = namesOf(a.fields);
+    std::vector<std::vector<db::Value>> rows;
+    for (std::size_t at = 0; at < a.ids.size(); at += kPageRecords) {
+        const std::size_t end = std::min(a.ids.size(), at + kPageRecords);
+        Status st = database.readRecords(kTableName, names, a.ids[at], a.ids[end - 1], rows);
+        if (!st.ok()) return st;
+        for (auto& row : rows) {
+            row.erase(row.begin());
+            st = each(row);
+            if (!st.ok()) return st;
+        }
+    }
+    return Status::success();
+}
+
+// "N records, M columns, checksum X" of one store.
+Status summarise(db::Engine& engine, const std::string& path, std::string& line) {
+    Status st;
+    auto database = engine.openDatabase(path, st);
+    Archive a;
+    if (database) st = readArchive(*database, a);
+    if (!st.ok()) return st;
+    Checksum sum;
+    for (const auto& f : a.fields) {
+        sum.add(f.name);
+        sum.add(std::to_string(static_cast<int>(f.type)) + "/" + std::to_string(f.size));
+    }
+    std::int64_t records = 0;
+    st = forEachRecord(*database, a, [&](const std::vector<db::Value>& row) {
+        for (const auto& v : row) sum.add(v);
+        ++records;
+        return Status::success();
+    });
+    char text[120];
+    std::snprintf(text, sizeof text, "%lld records, %zu columns, checksum %016" PRIx64,
+                  static_cast<long long>(records), a.fields.size(), sum.value());
+    line = text;
+    return st;
+}
+
+bool sameField(const db::FieldInfo& a, const db::FieldInfo& b) {
+    return a.name == b.name && a.type == b.type && a.size == b.size;
+}
+
+// A destination that holds records is only replaced when asked; one that is not a results
+// database is never touched.
+Status checkDestination(db::Engine& engine, const std::string& dst, bool replace) {
+    if (engine.locate(dst) == platform::Lookup::NotFound) return Status::success();
+    Status st;
+    auto database = engine.openDatabase(dst, st);
+    std::int64_t records = 0;
+    if (database) st = database->recordCount(kTableName, records);
+    // A results database without its table has nothing to lose.
+    if (st.number == err::kTableNotFound) return Status::success();
+    if (st.ok() && records > 0 && !replace)
+        st = Status::failure(
+            err::kDuplicateName,
+            "holds " + std::to_string(records) + " records; --replace replaces them with the copy");
+    return st;
+}
+
+// A server's texts cannot hold a NUL character (a file's can: a report appended before it
+// was read leaves its header texts all NULs); such a value would arrive empty.
+Status fitsServer(const db::Value& v) {
+    const auto* s = std::get_if<std::string>(&v);
+    if (!s || s->find('\0') == std::string::npos) return Status::success();
+    return Status::failure(err::kTypeMismatch,
+                           "holds a NUL character, which a server cannot store; clear or "
+                           "correct it in the source first");
+}
+
+Status copyRecords(db::Database& from, const Archive& a, db::Database& to, bool toServer, Io& io) {
+    std::vector<db::FieldInfo> made;
+    Status st = to.fields(kTableName, made);
+    if (!st.ok()) return st;
+    if (made.size() > a.fields.size() ||
+        !std::equal(made.begin(), made.end(), a.fields.begin(), sameField))
+        return Status::failure(err::kItemNotFound,
+                               "the source's first columns are not the results table's");
+    // Committed a batch at a time: the server's record counter is one row, and a row
+    // changed thousands of times in one transaction slows every further change to it.
+    // A copy that fails part way says so, and --replace starts it again.
+    st = to.beginWrite();
+    for (std::size_t i = made.size(); st.ok() && i < a.fields.size(); ++i)
+        st = to.appendField(kTableName, a.fields[i]);
+    Progress progress(io, "records", static_cast<std::int64_t>(a.ids.size()));
+    std::int64_t done = 0;
+    if (st.ok())
+        st = forEachRecord(from, a, [&](const std::vector<db::Value>& row) {
+            std::vector<std::pair<std::string, db::Value>> values;
+            for (std::size_t c = 0; c < row.size(); ++c) {
+                if (std::holds_alternative<std::monostate>(row[c])) continue;
+                db::Value stored;
+                Status fits = db::convertForField(a.fields[c], row[c], stored);
+                if (fits.ok() && toServer) fits = fitsServer(stored);
+                if (!fits.ok())
+                    return Status::failure(fits.number, "record " + std::to_string(done + 1) +
+                                                            ", column '" + a.fields[c].name +
+                                                            "': " + fits.description);
+                values.emplace_back(a.fields[c].name, std::move(stored));
+            }
+            progress.step(++done);
+            Status stored = to.insertRecord(kTableName, values);
+            if (stored.ok() && done % kBatchRecords == 0) stored = to.commit();
+            if (stored.ok() && done % kBatchRecords == 0) stored = to.beginWrite();
+            return stored;
+        });
+    progress.finish();
+    if (st.ok()) st = to.commit();
+    if (!st.ok()) to.rollback();
+    return st;
+}
+
+int runCopy(const QStringList& args, Io& io) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Copies a whole results archive from SRC to DST (a file path or a postgresql:// URI),\n"
+        "columns, values and record order kept, and prints a checksum of both sides."));
+    const QCommandLineOption replace(QStringLiteral("replace"),
+                                     QStringLiteral("Replace the records DST already holds."));
+    parser.addOption(replace);
+    parser.addPositionalArgument(QStringLiteral("SRC"), QStringLiteral("The archive to copy."));
+    parser.addPositionalArgument(QStringLiteral("DST"), QStringLiteral("Where the copy goes."));
+    if (auto status = parseOptions(parser, QStringLiteral("copy"), args, io, 2, 2)) return *status;
+    const std::string src = parser.positionalArguments()[0].toStdString();
+    const std::string dst = parser.positionalArguments()[1].toStdString();
+    if (src == dst) return fail(io, "copy", "the source and the destination are the same", kUsage);
+
+    auto engine = db::makeEngine();
+    Status st;
+    auto from = engine->openDatabase(src, st);
+    Archive a;
+    if (from) st = readArchive(*from, a);
+    if (!st.ok()) return fail(io, src, st.description);
+
+    st = checkDestination(*engine, dst, parser.isSet(replace));
+    if (!st.ok()) return fail(io, dst, st.description);
+    WindowState state;
+    state.apathText = dst;
+    state.blindFlag = true;
+    NoDialogs dialogs;
+    const JobOutcome made = createDb(state, dialogs, *engine);
+    if (!made.ok) return fail(io, dst, made.reason);
+    auto to = engine->openDatabase(dst, st);
+    if (to) st = copyRecords(*from, a, *to, db::isServerPath(dst), io);
+    if (!st.ok()) return fail(io, dst, st.description);
+    to->close();
+
+    std::string before, after;
+    st = summarise(*engine, src, before);
+    if (!st.ok()) return fail(io, src, st.description);
+    st = summarise(*engine, dst, after);
+    if (!st.ok()) return fail(io, dst, st.description);
+    io.out << "source:      " << before << "\ndestination: " << after << "\n";
+    if (before != after) return fail(io, dst, "the copy differs from the source");
+    return kDone;
+}
+
+}  // namespace
+
+Subcommand copySubcommand() {
+    return {"copy", "copy a whole archive between two stores (files or servers)", runCopy};
+}
+
+}  // namespace krv::tool

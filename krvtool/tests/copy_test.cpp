@@ -1,0 +1,145 @@
+// krvtool copy between a file and a server, both ways, against a real server.
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "krvtool/tool.h"
+#include "results_db/archive.h"
+#include "tests/support/pg_server.h"
+#include "tests/support/raw_db.h"
+#include "tests/support/recording_dialogs.h"
+#include "tests/support/test_folder.h"
+
+namespace krv::tool {
+namespace {
+
+struct Captured {
+    std::ostringstream out, err;
+    Io io{out, err, false};
+};
+
+int copy(QStringList args, Captured& c) {
+    args.prepend(QStringLiteral("copy"));
+    return runTool(args, c.io);
+}
+
+// The checksum lines of a copy: equal on both sides when it worked.
+std::pair<std::string, std::string> sums(const Captured& c) {
+    std::istringstream lines(c.out.str());
+    std::string source, destination;
+    std::getline(lines, source);
+    std::getline(lines, destination);
+    const auto after = [](const std::string& line) {
+        return line.substr(std::min(line.size(), line.find_first_not_of(' ', line.find(':') + 1)));
+    };
+    return {after(source), after(destination)};
+}
+
+class Copy : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.running()) << server.error();
+        uri = server.newDatabase();
+        // An archive with two modes' columns, a record deleted in the middle (so the
+        // identities have a gap) and a text beyond ASCII.
+        WindowState state;
+        state.apathText = file;
+        testing::RecordingDialogs dialogs;
+        auto engine = db::makeEngine();
+        AnalysisReport& r = state.report;
+        r.beginRead();
+        r.idText.assign("Soil \xB5 7");
+        r.fileName.assign("S7.CNF");
+        r.dateAndTime.assign("12-Mar-2026 10:15:00");
+        r.sampleDate.assign("01-Mar-2026 00:00:00");
+        r.addIsotope("CO-60");
+        r.addLine({1173.2f, 11.5f, 900, 1000});
+        r.addLine({1332.5f, 12.5f, 800, 850});
+        for (int mode : {1, 2, 0, 3, 1}) {
+            state.appendMode = static_cast<std::int16_t>(mode);
+            ASSERT_TRUE(appendIt(state, dialogs, *engine, '.').ok);
+        }
+        testing::RawDb(file).query("DELETE FROM SamData WHERE rowid = 2");
+    }
+    static testing::Rows fileRows(const std::string& path) {
+        return testing::RawDb(path).query("SELECT * FROM SamData ORDER BY rowid");
+    }
+    testing::PgServer& server = testing::sharedPgServer();
+    testing::TestFolder tmp;
+    std::string file = tmp.file("lab.mdb"), uri;
+};
+
+TEST_F(Copy, FileToServerAndBackKeepsEverything) {
+    Captured up;
+    ASSERT_EQ(copy({QString::fromStdString(file), QString::fromStdString(uri)}, up), kDone)
+        << up.err.str();
+    const auto [source, destination] = sums(up);
+    EXPECT_EQ(source, destination);
+    EXPECT_NE(source.find("4 records, 15 columns, checksum "), std::string::npos) << source;
+    // Columns in order with their sizes, values in record order, the hidden identity aside.
+    EXPECT_EQ(testing::PgServer::query(
+                  uri,
+                  "SELECT string_agg(attname || ' ' || format_type(atttypid, atttypmod), "
+                  "', ' ORDER BY attnum) FROM pg_attribute WHERE attrelid = "
+                  "'\"SamData\"'::regclass AND attnum > 1")[0][0],
+              "idxRec# smallint, File Name character varying(255), ID Text character "
+              "varying(128), Date & time character varying(30), Sample Date character "
+              "varying(24), Counting Time character varying(10), DT % character varying(10), "
+              "CO-60@NET1 character varying(10), CO-60@NET2 character varying(10), "
+              "CO-60@GROSS1 character varying(10), CO-60@GROSS2 character varying(10), "
+              "CO-60@LINE1 character varying(10), CO-60@LINE2 character varying(10), "
+              "CO-60@BKG1 character varying(10), CO-60@BKG2 character varying(10)");
+
+    Captured down;
+    const std::string back = tmp.file("back.mdb");
+    ASSERT_EQ(copy({QString::fromStdString(uri), QString::fromStdString(back)}, down), kDone)
+        << down.err.str();
+    EXPECT_EQ(sums(down).first, source);
+    EXPECT_EQ(sums(down).second, source);
+    // Back in a file, the records are those of the original, without its gap.
+    testing::Rows original = fileRows(file), copied = fileRows(back);
+    EXPECT_EQ(copied.size(), 4u);
+    EXPECT_EQ(copied, original);
+}
+
+TEST_F(Copy, ANonEmptyDestinationIsReplacedOnlyWhenAsked) {
+    Captured first;
+    ASSERT_EQ(copy({QString::fromStdString(file), QString::fromStdString(uri)}, first), kDone);
+    Captured again;
+    EXPECT_EQ(copy({QString::fromStdString(file), QString::fromStdString(uri)}, again), kFailed);
+    EXPECT_EQ(again.err.str(),
+              "krvtool: " + uri + ": holds 4 records; --replace replaces them with the copy\n");
+    Captured replaced;
+    EXPECT_EQ(
+        copy({"--replace", QString::fromStdString(file), QString::fromStdString(uri)}, replaced),
+        kDone)
+        << replaced.err.str();
+    EXPECT_EQ(testing::PgServer::query(uri, "SELECT count(*) FROM \"SamData\"")[0][0], "4");
+
+    // A file that is not a results database is never overwritten, --replace or not.
+    const std::string notes = tmp.file("notes.txt");
+    testing::writeFile(notes, "lab notes\n");
+    Captured refused;
+    EXPECT_EQ(
+        copy({"--replace", QString::fromStdString(uri), QString::fromStdString(notes)}, refused),
+        kFailed);
+    EXPECT_NE(refused.err.str().find("Unrecognized database format"), std::string::npos)
+        << refused.err.str();
+    EXPECT_EQ(testing::readFile(notes), "lab notes\n");
+    // A text with a NUL character cannot go to a server; the copy says where it is.
+    testing::RawDb(file).query(
+        "UPDATE SamData SET \"Sample Date\" = char(65, 0, 66) WHERE rowid = 4");
+    Captured nul;
+    EXPECT_EQ(copy({"--replace", QString::fromStdString(file), QString::fromStdString(uri)}, nul),
+              kFailed);
+    EXPECT_EQ(nul.err.str(),
+              "krvtool: " + uri +
+                  ": record 3, column 'Sample Date': holds a NUL character, which "
+                  "a server cannot store; clear or correct it in the source first\n");
+    Captured same;
+    EXPECT_EQ(copy({QString::fromStdString(file), QString::fromStdString(file)}, same), kUsage);
+}
+
+}  // namespace
+}  // namespace krv::tool

@@ -1,0 +1,190 @@
+// Several counting stations appending into one archive on a server at once, each the way
+// a job script runs the program after a count, while a viewer reads the table.
+
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <atomic>
+#include <chrono>
+#include <set>
+#include <thread>
+
+#include "report/tests/report_builder.h"
+#include "results_db/archive.h"
+#include "tests/support/job_folder.h"
+#include "tests/support/pg_server.h"
+#include "viewer/results_model.h"
+
+namespace krv::testing {
+namespace {
+
+constexpr int kStations = 8;
+constexpr int kAppendsEach = 25;
+
+// Station s's report for its run n: CO-60 as every station counts it, a nuclide only this
+// run sees (a new column), and one that all stations see in their run n (the stations
+// race to add the same column).
+std::string stationReport(int s, int n) {
+    const std::string run = std::to_string(n);
+    Lines lines{"ID: STATION-" + std::to_string(s) + " RUN-" + run, "File: S.CNF",
+                "Date: 12-Mar-2026 10:15:00", "LT:     300.0 s           DT:  3.2 %", ""};
+    append(lines, block("CO-60", {row("  1173.2", "1200", "1100", "12.5"),
+                                  row("  1332.5", "1000", "900", "11.5")}));
+    append(lines, block("S" + std::to_string(s) + "-" + run, {row("   100.0", "20", run, "1.0")}));
+    append(lines, block("Z-" + run, {row("   200.0", "30", std::to_string(s), "1.0")}));
+    return join(lines);
+}
+
+using Table = std::vector<std::vector<std::optional<std::string>>>;
+
+class Stations : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.running()) << server.error();
+        uri = server.newDatabase();
+        // The settings record keeps 72 characters, so the socket folder comes from the
+        // environment, as a lab's would come from its service file.
+        qputenv("PGHOST", QByteArray::fromStdString(server.socketFolder()));
+        qputenv("PGUSER", "postgres");
+        typed = uri.substr(0, uri.find('?'));
+    }
+    Table query(const std::string& sql) {
+        std::string error;
+        Table rows = PgServer::query(uri, sql, &error);
+        EXPECT_EQ(error, "") << sql;
+        return rows;
+    }
+    std::string scalar(const std::string& sql) {
+        const Table rows = query(sql);
+        return rows.empty() || !rows[0][0] ? "null" : *rows[0][0];
+    }
+    PgServer& server = sharedPgServer();
+    std::string uri, typed;
+};
+
+TEST_F(Stations, ManyStationsAppendAtOnceAndEveryRecordIsStoredOnce) {
+    std::vector<std::unique_ptr<JobFolder>> folders;
+    for (int s = 0; s < kStations; ++s) {
+        folders.push_back(std::make_unique<JobFolder>());
+        folders.back()->usePaths(typed, folders.back()->file("RESULTS.TXT"));
+    }
+    std::vector<std::thread> stations;
+    std::vector<std::vector<JobRun>> runs(kStations);
+    std::atomic<int> finished{0};
+    for (int s = 0; s < kStations; ++s) {
+        stations.emplace_back([&, s] {
+            for (int n = 1; n <= kAppendsEach; ++n) {
+                folders[s]->writeReport(stationReport(s, n));
+                runs[s].push_back(folders[s]->run({"NET"}));
+            }
+            ++finished;
+        });
+    }
+    // Meanwhile a viewer's model, bound once as the window binds it, re-reads the record
+    // list and the newest record's page over and over.
+    ResultsModel model;
+    int reads = 0, failedReads = 0;
+    while (finished < kStations) {
+        if (!model.isBound()) {
+            Status st;
+            auto database = db::makeEngine()->openDatabase(uri, st);
+            if (database && !model.bind(std::move(database), kTableName).ok()) continue;
+        }
+        const bool listed = model.refresh().ok();
+        const int last = model.rowCount() - 1;
+        if (listed && last < 0) continue;  // the table is made, its first record not yet
+        const bool read = listed && !model.index(last, 2).data().toString().isEmpty();
+        ++(read ? reads : failedReads);
+    }
+    for (auto& t : stations) t.join();
+
+    for (int s = 0; s < kStations; ++s)
+        for (const JobRun& r : runs[s])
+            EXPECT_EQ(r.exitCode, 0) << "station " << s << ": " << r.stdErr;
+    EXPECT_GT(reads, 0);
+    EXPECT_EQ(failedReads, 0);
+
+    const int total = kStations * kAppendsEach;
+    EXPECT_EQ(scalar("SELECT count(*) FROM \"SamData\""), std::to_string(total));
+    EXPECT_EQ(scalar("SELECT count(DISTINCT \"idxRec#\") || ' ' || min(\"idxRec#\") || ' ' ||"
+                     " max(\"idxRec#\") FROM \"SamData\""),
+              std::to_string(total) + " 1 " + std::to_string(total));
+    // Every run's record once, carrying its own value and the shared columns' values.
+    for (int s = 0; s < kStations; ++s) {
+        SCOPED_TRACE(s);
+        const std::string own = "S" + std::to_string(s) + "-";
+        std::string runs, values;
+        for (int n = 1; n <= kAppendsEach; ++n) {
+            runs += "RUN-" + std::to_string(n) + " ";
+            values += std::to_string(n) + "/" + std::to_string(s) + " ";
+        }
+        std::string gotRuns, gotValues;
+        for (int n = 1; n <= kAppendsEach; ++n) {
+            const Table row =
+                query("SELECT substring(\"ID Text\" from 'RUN-[0-9]+'), \"" + own +
+                      std::to_string(n) + "@NET1\" || '/' || \"Z-" + std::to_string(n) +
+                      "@NET1\" || '/' || \"CO-60@NET2\""
+                      " FROM \"SamData\" WHERE \"ID Text\" LIKE '%STATION-" +
+                      std::to_string(s) + " RUN-" + std::to_string(n) + " %'");
+            ASSERT_EQ(row.size(), 1u) << n;
+            gotRuns += row[0][0].value_or("?") + " ";
+            gotValues += row[0][1].value_or("?") + " ";
+        }
+        EXPECT_EQ(gotRuns, runs);
+        std::string want;
+        for (int n = 1; n <= kAppendsEach; ++n)
+            want += std::to_string(n) + "/" + std::to_string(s) + "/900 ";
+        EXPECT_EQ(gotValues, want);
+    }
+    // One column per name: 7 fixed, CO-60's two, each run's own, each shared one.
+    EXPECT_EQ(
+        scalar("SELECT count(DISTINCT lower(attname)) || ' ' || count(*) FROM pg_attribute"
+               " WHERE attrelid = '\"SamData\"'::regclass AND attnum > 0"
+               " AND attname <> 'KrvRecordId'"),
+        std::to_string(9 + total + kAppendsEach) + " " + std::to_string(9 + total + kAppendsEach));
+}
+
+TEST_F(Stations, ServerGoingAwayMidAppendLeavesNothingHalfWritten) {
+    PgServer own(true);  // stopped under the append: commits must be on disk by then
+    ASSERT_TRUE(own.running()) << own.error();
+    const std::string archive = own.newDatabase();
+    qputenv("PGHOST", QByteArray::fromStdString(own.socketFolder()));
+    JobFolder job;
+    job.usePaths(archive.substr(0, archive.find('?')), job.file("RESULTS.TXT"));
+    job.writeReport(stationReport(1, 1));
+    ASSERT_EQ(job.run({"NET"}).exitCode, 0);
+
+    // A reader inside a long transaction holds the table, so the next append's new
+    // columns wait; the server goes down while they do.
+    std::unique_ptr<PGconn, decltype(&PQfinish)> reader(PQconnectdb(archive.c_str()), PQfinish);
+    PQclear(PQexec(reader.get(), "BEGIN; SELECT count(*) FROM \"SamData\""));
+    job.writeReport(stationReport(1, 2));
+    QProcess p;
+    job.start(p, {"NET"});
+    const auto waiting = [&] {
+        return PgServer::query(archive,
+                               "SELECT count(*) FROM pg_stat_activity WHERE "
+                               "wait_event_type = 'Lock'")
+                   .at(0)
+                   .at(0) != "0";
+    };
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!waiting() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(waiting());
+    own.stop();
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 1);
+    const std::string err = p.readAllStandardError().toStdString();
+    EXPECT_NE(err.find("record not saved: Database engine error: "), std::string::npos) << err;
+
+    ASSERT_TRUE(own.start()) << own.error();
+    EXPECT_EQ(PgServer::query(archive,
+                              "SELECT count(*) || ' ' || (SELECT count(*) FROM "
+                              "pg_attribute WHERE attrelid = '\"SamData\"'::regclass"
+                              " AND attnum > 0) FROM \"SamData\""),
+              (Table{{"1 12"}}));  // one record; 7 fixed, 4 from the first run, the identity
+}
+
+}  // namespace
+}  // namespace krv::testing
