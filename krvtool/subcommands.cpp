@@ -1,3 +1,4 @@
+#include "krvtool/export_command.h"
 #include "krvtool/tool.h"
 
 namespace krv::tool {
@@ -5,7 +6,9 @@ namespace krv::tool {
 // One line per subcommand; each subcommand's code lives in its own file.
 
 const std::vector<Subcommand>& subcommands() {
-    static const std::vector<Subcommand> list = {};
+    static const std::vector<Subcommand> list = {
+        exportSubcommand(),
+    };
     return list;
 }
 

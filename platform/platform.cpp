@@ -64,14 +64,9 @@ bool isNormalFile(const fs::path& p) {
 #endif
 }
 
-namespace {
-
-bool hasWildcards(const std::string& s) { return s.find_first_of("*?") != std::string::npos; }
-
-// Classic wildcard match: * any run, ? one character. Iterative, so a long pattern of
-// stars cannot blow the stack.
-bool wildcardMatch(const std::string& pattern, const std::string& name) {
-    std::size_t p = 0, n = 0, starP = std::string::npos, starN = 0;
+// Iterative, so a long pattern of stars cannot blow the stack.
+bool wildcardMatch(std::string_view pattern, std::string_view name) {
+    std::size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
     while (n < name.size()) {
         if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
             ++p;
@@ -79,7 +74,7 @@ bool wildcardMatch(const std::string& pattern, const std::string& name) {
         } else if (p < pattern.size() && pattern[p] == '*') {
             starP = p++;
             starN = n;
-        } else if (starP != std::string::npos) {
+        } else if (starP != std::string_view::npos) {
             p = starP + 1;
             n = ++starN;
         } else {
@@ -89,6 +84,10 @@ bool wildcardMatch(const std::string& pattern, const std::string& name) {
     while (p < pattern.size() && pattern[p] == '*') ++p;
     return p == pattern.size();
 }
+
+namespace {
+
+bool hasWildcards(const std::string& s) { return s.find_first_of("*?") != std::string::npos; }
 
 bool endsWithSeparator(const std::string& s) {
     if (s.empty()) return false;

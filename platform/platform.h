@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace krv::platform {
 
@@ -21,6 +22,9 @@ bool displayAvailable();
 // A plain file as a directory search for "normal" files sees it: no folder, not hidden,
 // not a system file. Read-only and archived files count.
 bool isNormalFile(const std::filesystem::path& p);
+
+// Classic wildcard match: * any run of characters, ? one character, the rest exact.
+bool wildcardMatch(std::string_view pattern, std::string_view name);
 
 enum class Lookup { Found, NotFound, Failed };
 
