@@ -54,7 +54,8 @@ Status selectColumns(const std::vector<db::FieldInfo>& fields,
         bool any = false;
         const bool pattern = w.find_first_of("*?") != std::string::npos;
         for (std::size_t i = 0; i < fields.size(); ++i) {
-            if (pattern ? !platform::wildcardMatch(w, fields[i].name) : fields[i].name != w) continue;
+            if (pattern ? !platform::wildcardMatch(w, fields[i].name) : fields[i].name != w)
+                continue;
             any = true;
             if (!taken[i]) selected.push_back(static_cast<int>(i));
             taken[i] = true;
@@ -64,7 +65,10 @@ Status selectColumns(const std::vector<db::FieldInfo>& fields,
     return Status::success();
 }
 
-Status run(db::Database& database, const Options& options, Form& form, const ProgressFn& progress) {
+// `sink`, when the form writes to one, is emptied after every chunk, so a write failure
+// (a full disk) stops the export early and memory stays bounded.
+Status run(db::Database& database, const Options& options, Form& form, const ProgressFn& progress,
+           ByteSink* sink = nullptr) {
     TableShape shape;
     Status st = database.fields(options.table, shape.fields);
     if (!st.ok()) return st;
@@ -112,6 +116,7 @@ Status run(db::Database& database, const Options& options, Form& form, const Pro
             if (!st.ok()) return st;
         }
         done += j - i + 1;
+        if (sink && !sink->flushIfFull()) return writeFailed();
     }
     st = form.finish();
     if (st.ok() && progress) progress(shape.records, shape.records);
@@ -121,7 +126,7 @@ Status run(db::Database& database, const Options& options, Form& form, const Pro
 Status runToSink(db::Database& database, const Options& options, ByteSink& sink,
                  const ProgressFn& progress) {
     auto form = makeTextForm(options, sink);
-    Status st = run(database, options, *form, progress);
+    Status st = run(database, options, *form, progress, &sink);
     if (st.ok() && !sink.flush()) st = writeFailed();
     return st;
 }
