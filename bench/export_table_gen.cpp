@@ -10,23 +10,14 @@
 #include <cstring>
 #include <filesystem>
 
+#include "bench/bench_support.h"
 #include "bench/export_table.h"
 #include "results_db/archive.h"
 
 namespace {
 
-class SilentDialogs : public krv::Dialogs {
-  public:
-    void message(const std::string&, const std::string&) override {}
-    bool askYesNo(const std::string&, const std::string&) override { return false; }
-};
-
-void check(int rc, sqlite3* db, const char* what) {
-    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
-        std::fprintf(stderr, "%s: %s\n", what, sqlite3_errmsg(db));
-        std::exit(1);
-    }
-}
+using krv::bench::check;
+using krv::bench::SilentDialogs;
 
 }  // namespace
 

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <string>
 
+#include "bench/bench_support.h"
 #include "results_db/archive.h"
 #include "viewer/form_view_r.h"
 #include "viewer/results_model.h"
@@ -26,18 +27,8 @@ namespace {
 constexpr int kRecords = 100000;
 constexpr int kColumns = 250;
 
-class SilentDialogs : public krv::Dialogs {
-  public:
-    void message(const std::string&, const std::string&) override {}
-    bool askYesNo(const std::string&, const std::string&) override { return false; }
-};
-
-void check(int rc, sqlite3* db, const char* what) {
-    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
-        std::fprintf(stderr, "%s: %s\n", what, sqlite3_errmsg(db));
-        std::exit(1);
-    }
-}
+using krv::bench::check;
+using krv::bench::SilentDialogs;
 
 // A results database made the program's own way, widened and filled with plain SQL.
 std::string buildTable() {
