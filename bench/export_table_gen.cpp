@@ -14,13 +14,6 @@
 #include "bench/export_table.h"
 #include "results_db/archive.h"
 
-namespace {
-
-using krv::bench::check;
-using krv::bench::SilentDialogs;
-
-}  // namespace
-
 int main(int argc, char** argv) {
     using namespace krv::bench;
     if (argc != 3) {
