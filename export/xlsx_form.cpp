@@ -22,7 +22,7 @@ bool staysText(std::string_view name) {
 }
 
 // What XML 1.0 can carry: valid UTF-8 without control characters other than tab and
-// line breaks, at most the cell limit of characters. A store edited by hand may hold
+// line feeds, at most the cell limit of characters. A store edited by hand may hold
 // anything; broken bytes become U+FFFD.
 void cleanForSheet(std::string_view in, std::string& out) {
     out.clear();
@@ -50,8 +50,12 @@ void cleanForSheet(std::string_view in, std::string& out) {
             out += "\xEF\xBF\xBD";
             ++i;
         } else {
-            if (len > 1 || c >= 0x20 || c == '\t' || c == '\n' || c == '\r')
+            // A cell's line break is a bare LF; CR would come out as the escape _x000D_.
+            if (c == '\r') {
+                if (i + 1 >= in.size() || in[i + 1] != '\n') out += '\n';
+            } else if (len > 1 || c >= 0x20 || c == '\t' || c == '\n') {
                 out.append(in.substr(i, len));
+            }
             i += len;
         }
         ++chars;
