@@ -11,6 +11,7 @@
 #include "export/values.h"
 #include "results_db/archive.h"
 #include "tests/support/raw_db.h"
+#include "tests/support/results_table.h"
 #include "tests/support/test_folder.h"
 
 namespace krv::exports {
@@ -104,21 +105,7 @@ struct ExportTest : ::testing::Test {
 
     void build(const std::vector<std::string>& isotopes,
                const std::vector<std::vector<db::Value>>& records) {
-        const Status st = engine->createDatabase(dbPath, [&](db::Database& d) {
-            Status s = d.createTable(kTableName, fixedFields(), kIndexName, kRecordNumberField);
-            std::vector<db::FieldInfo> fields = fixedFields();
-            for (const auto& name : isotopes) {
-                fields.push_back({name, db::FieldType::Text, 10});
-                if (s.ok()) s = d.appendField(kTableName, fields.back());
-            }
-            for (const auto& record : records) {
-                std::vector<std::pair<std::string, db::Value>> values;
-                for (std::size_t i = 0; i < record.size(); ++i)
-                    values.emplace_back(fields[i].name, record[i]);
-                if (s.ok()) s = d.insertRecord(kTableName, values);
-            }
-            return s;
-        });
+        const Status st = testing::buildResultsDb(*engine, dbPath, isotopes, records);
         ASSERT_TRUE(st.ok()) << st.description;
     }
 
