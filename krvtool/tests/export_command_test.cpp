@@ -116,18 +116,15 @@ TEST_F(ExportCommand, FullStandardOutputFailsWithoutADisplay) {
 
 TEST(RecordRange, Forms) {
     std::int64_t a = -1, b = -1;
-    EXPECT_TRUE(parseRecordRange("2..5", a, b));
-    EXPECT_EQ(a, 2);
-    EXPECT_EQ(b, 5);
-    EXPECT_TRUE(parseRecordRange("3..", a, b));
-    EXPECT_EQ(a, 3);
-    EXPECT_EQ(b, 0);
-    EXPECT_TRUE(parseRecordRange("..4", a, b));
-    EXPECT_EQ(a, 0);
-    EXPECT_EQ(b, 4);
-    EXPECT_TRUE(parseRecordRange("7", a, b));
-    EXPECT_EQ(a, 7);
-    EXPECT_EQ(b, 7);
+    const struct {
+        const char* text;
+        std::int64_t first, last;
+    } good[] = {{"2..5", 2, 5}, {"3..", 3, 0}, {"..4", 0, 4}, {"7", 7, 7}};
+    for (const auto& g : good) {
+        EXPECT_TRUE(parseRecordRange(g.text, a, b)) << g.text;
+        EXPECT_EQ(a, g.first) << g.text;
+        EXPECT_EQ(b, g.last) << g.text;
+    }
     for (const char* bad : {"", "..", "0", "-1..2", "+1..2", "1...3", "a..b", "3..2", "1..2..3"})
         EXPECT_FALSE(parseRecordRange(bad, a, b)) << bad;
 }
