@@ -1,14 +1,20 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 #include <cstdint>
 #include <memory>
+#include <string>
 
+#include "export/results_export.h"
 #include "platform/dialogs.h"
 #include "report/analysis_report.h"
 #include "results_db/store.h"
+#include "viewer/background_export.h"
 
+class QAction;
 class QFrame;
+class QProgressDialog;
 class QLabel;
 class QPushButton;
 class QTableView;
@@ -34,6 +40,13 @@ class FormViewR : public QWidget {
     // Gives grid column `column` a width in twips; false when the grid has no such column.
     bool setColumnWidthTwips(int column, double twips);
 
+    // "Export…": writes the table to `target` off the interface thread, with a progress
+    // dialog that can cancel it. A failure is reported through Dialogs; a cancelled or
+    // failed export leaves no file behind. False when an export is already running.
+    bool exportTo(const std::string& target, exports::Format format);
+    BackgroundExport* runningExport() const { return export_; }
+    QAction* exportAction() const { return exportAction_; }
+
     QTableView* grid() const { return grid_; }
     ResultsModel* model() const { return model_; }
 
@@ -57,6 +70,8 @@ class FormViewR : public QWidget {
     void command1Click();
     void moveToRow(int row);
     void giveAutomaticWidths();
+    void exportCommand();
+    void exportFinished(int number, const QString& description);
 
     WindowState& state_;
     Dialogs& dialogs_;
@@ -71,6 +86,10 @@ class FormViewR : public QWidget {
     QLabel* fieldCount_ = nullptr;
 
     std::int16_t gridTop_ = 0;  // twips, taken from the grid at load
+
+    QAction* exportAction_ = nullptr;
+    QPointer<BackgroundExport> export_;
+    QPointer<QProgressDialog> exportProgress_;
 };
 
 }  // namespace krv
