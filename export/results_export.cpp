@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <ostream>
 #include <random>
 #include <system_error>
@@ -102,22 +103,35 @@ Status run(db::Database& database, const Options& options, Form& form, const Pro
     if (!st.ok()) return st;
     const auto chunk =
         static_cast<std::int64_t>(std::max<std::size_t>(1, kCellsPerChunk / (names.size() + 1)));
-    std::vector<std::vector<db::Value>> rows;
+    const auto readChunk = [&](std::int64_t i, std::vector<std::vector<db::Value>>& rows) {
+        const std::int64_t j = std::min(last, i + chunk) - 1;
+        return database.readRecords(options.table, names, ids[static_cast<std::size_t>(i)],
+                                    ids[static_cast<std::size_t>(j)], rows);
+    };
+    // The next chunk is read while this one is written, so the store's reading hides
+    // behind the writing (the spreadsheet's XML and compression most of all). Only one
+    // thread at a time uses the database.
+    std::vector<std::vector<db::Value>> rows, nextRows;
     std::int64_t done = 0;
-    for (std::int64_t i = first - 1; i < last; i += chunk) {
+    if (first - 1 < last) st = readChunk(first - 1, rows);
+    for (std::int64_t i = first - 1; st.ok() && i < last; i += chunk) {
         if (progress && !progress(done, shape.records))
             return Status::failure(kCancelled, "export cancelled");
-        const std::int64_t j = std::min(last, i + chunk) - 1;
-        st = database.readRecords(options.table, names, ids[static_cast<std::size_t>(i)],
-                                  ids[static_cast<std::size_t>(j)], rows);
-        if (!st.ok()) return st;
+        std::future<Status> ahead;
+        if (i + chunk < last)
+            ahead = std::async(std::launch::async, readChunk, i + chunk, std::ref(nextRows));
         for (const auto& row : rows) {
             st = form.row(row);
             if (!st.ok()) return st;
         }
-        done += j - i + 1;
+        done += std::min(last, i + chunk) - i;
         if (sink && !sink->flushIfFull()) return writeFailed();
+        if (ahead.valid()) {
+            st = ahead.get();
+            rows.swap(nextRows);
+        }
     }
+    if (!st.ok()) return st;
     st = form.finish();
     if (st.ok() && progress) progress(shape.records, shape.records);
     return st;

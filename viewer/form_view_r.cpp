@@ -95,8 +95,9 @@ FormViewR::FormViewR(WindowState& state, Dialogs& dialogs, QWidget* mainWindow)
     load();
 }
 
-// The database is released with the model, a child of this window.
-FormViewR::~FormViewR() = default;
+// The database is released with the model, a child of this window. A running export is
+// stopped and waited for while the window is still whole.
+FormViewR::~FormViewR() { delete export_.data(); }
 
 int FormViewR::twipsToPixelsX(double twips) const {
     return static_cast<int>(std::lround(twips * logicalDpiX() / kTwipsPerInch));

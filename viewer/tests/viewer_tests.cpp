@@ -271,6 +271,20 @@ TEST_F(ViewerTest, ExportRunsOffTheInterfaceThreadAndLeavesNoFileWhenCancelled) 
     EXPECT_EQ(dialogs.shown[0].text,
               "Could not export to " + folder.path().string() + ": is a folder");
     EXPECT_EQ(files(), (std::vector<std::string>{"out.csv", "results.db"}));
+
+    // Closing the window stops a running export; nothing of it stays.
+    {
+        RawDb holder(path);
+        holder.query("BEGIN EXCLUSIVE");
+        ASSERT_TRUE(viewer->exportTo(folder.file("closed.xlsx"), exports::Format::Xlsx));
+        viewer->close();
+        holder.query("ROLLBACK");
+    }
+    QElapsedTimer t;
+    t.start();
+    while (viewer && t.elapsed() < 30000) QApplication::processEvents();
+    EXPECT_FALSE(viewer);
+    EXPECT_EQ(files(), (std::vector<std::string>{"out.csv", "results.db"}));
 }
 
 }  // namespace
