@@ -220,6 +220,19 @@ TEST_F(ExportTest, XlsxHasNumbersTextsFrozenPanesFilterAndStoredWidths) {
     EXPECT_EQ(g[3][10], "n:12");
 }
 
+TEST_F(ExportTest, XlsxCarriesTextsThatXmlCannotHold) {
+    // A store edited by hand: control characters, a broken byte, a NUL inside a text.
+    build({}, {{db::Value(1.0), db::Value(std::string("a\x01"
+                                                      "b\xff"
+                                                      "c\0d   ",
+                                                      9))}});
+    const Grid g = readXlsxBack(exported(Format::Xlsx));
+    ASSERT_EQ(g.size(), 3u);
+    EXPECT_EQ(g[2][1],
+              "s:ab\xEF\xBF\xBD"
+              "cd");
+}
+
 TEST_F(ExportTest, LongFormHasOneRowPerValueWithItsMeaning) {
     build(kIsotopes, sampleRecords());
     const Grid g = readCsvBack(exported(Format::Long));
