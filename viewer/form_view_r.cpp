@@ -84,7 +84,10 @@ void fitCaption(QWidget& w, const QString& text, int room) {
 }  // namespace
 
 FormViewR::FormViewR(WindowState& state, Dialogs& dialogs, QWidget* mainWindow)
-    : QWidget(mainWindow, Qt::Window), state_(state), dialogs_(dialogs), engine_(db::makeEngine()) {
+    : QWidget(mainWindow, Qt::Window),
+      state_(state),
+      dialogs_(dialogs),
+      engine_(db::makeEngine()) {
     setObjectName("formViewR");
     setWindowTitle("Edit Results.MDB");
     setAttribute(Qt::WA_DeleteOnClose);
@@ -358,10 +361,6 @@ void FormViewR::moveToRow(int row) {
     grid_->setCurrentIndex(target);
     grid_->scrollTo(target);
 }
-
-}  // namespace krv
-
-namespace krv {
 
 void FormViewR::exportCommand() {
     if (export_) return;
