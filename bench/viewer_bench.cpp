@@ -18,6 +18,7 @@
 #include <map>
 #include <string>
 
+#include "bench/bench_support.h"
 #include "platform/platform.h"
 #include "results_db/archive.h"
 #include "viewer/form_view_r.h"
@@ -28,18 +29,8 @@ namespace {
 
 constexpr int kColumns = 250;
 
-class SilentDialogs : public krv::Dialogs {
-  public:
-    void message(const std::string&, const std::string&) override {}
-    bool askYesNo(const std::string&, const std::string&) override { return false; }
-};
-
-void check(int rc, sqlite3* db, const char* what) {
-    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
-        std::fprintf(stderr, "%s: %s\n", what, sqlite3_errmsg(db));
-        std::exit(1);
-    }
-}
+using krv::bench::check;
+using krv::bench::SilentDialogs;
 
 // A table built by an earlier run is used again when it holds what this run would build.
 bool alreadyBuilt(const std::filesystem::path& path, int records) {

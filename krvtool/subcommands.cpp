@@ -1,3 +1,4 @@
+#include "krvtool/export_command.h"
 #include "krvtool/qc_command.h"
 #include "krvtool/tool.h"
 
@@ -10,6 +11,7 @@ Subcommand copySubcommand();  // copy_command.cpp
 
 const std::vector<Subcommand>& subcommands() {
     static const std::vector<Subcommand> list = {
+        exportSubcommand(),
         copySubcommand(),
         auditCommand(),
         qcSubcommand(),

@@ -113,6 +113,27 @@ bool isNormalFile(const fs::path& p) {
 #endif
 }
 
+// Iterative, so a long pattern of stars cannot blow the stack.
+bool wildcardMatch(std::string_view pattern, std::string_view name) {
+    std::size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (starP != std::string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
 namespace {
 
 bool hasWildcards(const std::string& s) { return s.find_first_of("*?") != std::string::npos; }
@@ -128,27 +149,6 @@ bool endsWithSeparator(const std::string& s) {
 }
 
 }  // namespace
-
-// Iterative, so a long pattern of stars cannot blow the stack.
-bool wildcardMatch(const std::string& pattern, const std::string& name) {
-    std::size_t p = 0, n = 0, starP = std::string::npos, starN = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
-            ++p;
-            ++n;
-        } else if (p < pattern.size() && pattern[p] == '*') {
-            starP = p++;
-            starN = n;
-        } else if (starP != std::string::npos) {
-            p = starP + 1;
-            n = ++starN;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '*') ++p;
-    return p == pattern.size();
-}
 
 Lookup findNormalFile(const std::string& pattern) {
     if (pattern.empty()) return Lookup::NotFound;

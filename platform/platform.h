@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -38,8 +39,8 @@ bool displayAvailable();
 // not a system file. Read-only and archived files count.
 bool isNormalFile(const std::filesystem::path& p);
 
-// Classic wildcard match, letter case significant: * any run, ? one character.
-bool wildcardMatch(const std::string& pattern, const std::string& name);
+// Classic wildcard match: * any run of characters, ? one character, the rest exact.
+bool wildcardMatch(std::string_view pattern, std::string_view name);
 
 enum class Lookup { Found, NotFound, Failed };
 

@@ -1,11 +1,15 @@
 #include "viewer/form_view_r.h"
 
+#include <QAction>
 #include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFont>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QStyle>
 #include <QTableView>
@@ -14,6 +18,7 @@
 #include <cmath>
 
 #include "results_db/archive.h"
+#include "viewer/background_export.h"
 #include "viewer/results_model.h"
 
 namespace krv {
@@ -50,6 +55,22 @@ constexpr qreal kSmallestPointSize = 6;
 constexpr int kAutoWidthMaxChars = 20;
 constexpr int kAutoWidthNumberChars = 6;
 
+// An export that ends sooner than this never shows its progress dialog.
+constexpr int kExportProgressDelayMs = 500;
+constexpr int kExportProgressSteps = 1000;
+
+// The file dialog's choices, in the order shown.
+struct ExportChoice {
+    exports::Format format;
+    const char* filter;
+};
+constexpr ExportChoice kExportChoices[] = {
+    {exports::Format::Csv, "Table as CSV (*.csv)"},
+    {exports::Format::Xlsx, "Excel workbook (*.xlsx)"},
+    {exports::Format::Long, "Long form, one row per value (*.csv)"},
+    {exports::Format::Lims2d, "LIMS two-dimensional import (*.csv)"},
+};
+
 // The design's captions were measured in a narrower font than most systems have; a caption
 // that would be clipped is drawn a little smaller instead, so every control keeps its place.
 void fitCaption(QWidget& w, const QString& text, int room) {
@@ -74,8 +95,9 @@ FormViewR::FormViewR(WindowState& state, Dialogs& dialogs, QWidget* mainWindow)
     load();
 }
 
-// The database is released with the model, a child of this window.
-FormViewR::~FormViewR() = default;
+// The database is released with the model, a child of this window. A running export is
+// stopped and waited for while the window is still whole.
+FormViewR::~FormViewR() { delete export_.data(); }
 
 int FormViewR::twipsToPixelsX(double twips) const {
     return static_cast<int>(std::lround(twips * logicalDpiX() / kTwipsPerInch));
@@ -192,6 +214,16 @@ void FormViewR::buildDesign() {
     grid_->horizontalHeader()->setMinimumSectionSize(1);
     grid_->horizontalHeader()->setStretchLastSection(false);
     place(grid_, kDbGridR);
+
+    // Reached from the grid's context menu (and its shortcut), so the designed controls
+    // keep their places.
+    exportAction_ = new QAction(QString::fromUtf8("Export…"), this);
+    exportAction_->setObjectName("Export");
+    exportAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    exportAction_->setShortcutContext(Qt::WindowShortcut);
+    grid_->addAction(exportAction_);
+    grid_->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(exportAction_, &QAction::triggered, this, &FormViewR::exportCommand);
 
     resize(twipsToPixelsX(kDesignWidth), twipsToPixelsY(kDesignHeight));
 
@@ -321,6 +353,8 @@ void FormViewR::unload() {
 }
 
 void FormViewR::closeEvent(QCloseEvent* event) {
+    // A running export stops at its next chunk and leaves no file.
+    if (export_) export_->cancel();
     unload();
     event->accept();
 }
@@ -343,6 +377,63 @@ void FormViewR::moveToRow(int row) {
     const QModelIndex target = model_->index(row, column);
     grid_->setCurrentIndex(target);
     grid_->scrollTo(target);
+}
+
+void FormViewR::exportCommand() {
+    if (export_) return;
+    QStringList filters;
+    for (const ExportChoice& c : kExportChoices) filters << QString::fromLatin1(c.filter);
+    QString chosen = filters.first();
+    const QString folder =
+        QFileInfo(QString::fromStdString(state_.apathText).trimmed()).absolutePath();
+    QString file = QFileDialog::getSaveFileName(this, QStringLiteral("Export"), folder,
+                                                filters.join(QStringLiteral(";;")), &chosen);
+    if (file.isEmpty()) return;
+    const ExportChoice& choice = kExportChoices[std::max<qsizetype>(0, filters.indexOf(chosen))];
+    const QString suffix = QString::fromLatin1(exports::formatSuffix(choice.format));
+    if (QFileInfo(file).suffix().isEmpty()) file += suffix;
+    exportTo(file.toStdString(), choice.format);
+}
+
+bool FormViewR::exportTo(const std::string& target, exports::Format format) {
+    if (export_) return false;
+    exports::Options options;
+    options.format = format;
+    options.table = kTableName;
+    std::copy_n(state_.columnWidth.begin(), kWidthSlots, options.widthsTwips.begin());
+    export_ = new BackgroundExport(state_.apathText, options, target, this);
+    exportAction_->setEnabled(false);
+
+    exportProgress_ = new QProgressDialog(
+        QStringLiteral("Exporting to %1").arg(QFileInfo(QString::fromStdString(target)).fileName()),
+        QStringLiteral("Cancel"), 0, kExportProgressSteps, this);
+    exportProgress_->setWindowTitle(QString::fromLatin1(kAppTitle));
+    // Not modal: the grid stays usable while the file is written.
+    exportProgress_->setWindowModality(Qt::NonModal);
+    exportProgress_->setMinimumDuration(kExportProgressDelayMs);
+    exportProgress_->setAutoClose(false);
+    exportProgress_->setAutoReset(false);
+    exportProgress_->setValue(0);
+    connect(exportProgress_, &QProgressDialog::canceled, export_, &BackgroundExport::cancel);
+    connect(export_, &BackgroundExport::progressed, exportProgress_,
+            [bar = exportProgress_](qint64 done, qint64 total) {
+                if (total > 0) bar->setValue(static_cast<int>(done * kExportProgressSteps / total));
+            });
+    connect(export_, &BackgroundExport::finished, this, &FormViewR::exportFinished);
+    export_->start();
+    return true;
+}
+
+void FormViewR::exportFinished(int number, const QString& description) {
+    const std::string target = export_ ? export_->target() : std::string();
+    if (export_) export_->deleteLater();
+    export_ = nullptr;
+    if (exportProgress_) exportProgress_->deleteLater();
+    exportProgress_ = nullptr;
+    exportAction_->setEnabled(true);
+    if (number != 0 && number != exports::kCancelled)
+        dialogs_.message("Could not export to " + target + ": " + description.toStdString(),
+                         kAppTitle);
 }
 
 }  // namespace krv

@@ -1,15 +1,21 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <string>
 
+#include "export/results_export.h"
 #include "platform/dialogs.h"
 #include "report/analysis_report.h"
 #include "results_db/store.h"
+#include "viewer/background_export.h"
 
+class QAction;
 class QFrame;
+class QProgressDialog;
 class QLabel;
 class QPushButton;
 class QTableView;
@@ -35,6 +41,13 @@ class FormViewR : public QWidget {
     // Gives grid column `column` a width in twips; false when the grid has no such column.
     bool setColumnWidthTwips(int column, double twips);
 
+    // "Export…": writes the table to `target` off the interface thread, with a progress
+    // dialog that can cancel it. A failure is reported through Dialogs; a cancelled or
+    // failed export leaves no file behind. False when an export is already running.
+    bool exportTo(const std::string& target, exports::Format format);
+    BackgroundExport* runningExport() const { return export_; }
+    QAction* exportAction() const { return exportAction_; }
+
     QTableView* grid() const { return grid_; }
     ResultsModel* model() const { return model_; }
 
@@ -59,6 +72,8 @@ class FormViewR : public QWidget {
     void moveToRow(int row);
     void giveAutomaticWidths();
     void showCount(QLabel* label, long long count);
+    void exportCommand();
+    void exportFinished(int number, const QString& description);
 
     WindowState& state_;
     Dialogs& dialogs_;
@@ -80,6 +95,10 @@ class FormViewR : public QWidget {
         int pixels = -1;
     };
     std::array<GivenWidth, 100> givenWidths_{};
+
+    QAction* exportAction_ = nullptr;
+    QPointer<BackgroundExport> export_;
+    QPointer<QProgressDialog> exportProgress_;
 };
 
 }  // namespace krv

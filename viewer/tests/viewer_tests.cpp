@@ -1,10 +1,13 @@
 // The results viewer on real database files, in an offscreen window.
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QTableView>
 
 #include "results_db/archive.h"
@@ -302,6 +305,96 @@ TEST_F(ViewerTest, RowsFollowIdentitiesByArithmeticUntilAGapAppears) {
     click("Command1");
     EXPECT_EQ(raw.scalar("SELECT max(rowid) FROM SamData"), "40299");
     EXPECT_EQ(model()->rowCount(), 299);
+}
+
+// Paint events reaching a widget: the interface thread is free while they arrive.
+class PaintCounter : public QObject {
+  public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+};
+
+TEST_F(ViewerTest, ExportRunsOffTheInterfaceThreadAndLeavesNoFileWhenCancelled) {
+    makeDatabase(3);
+    open();
+    ASSERT_TRUE(viewer);
+    QAction* action = viewer->exportAction();
+    EXPECT_TRUE(grid()->actions().contains(action));
+    EXPECT_EQ(grid()->contextMenuPolicy(), Qt::ActionsContextMenu);
+    EXPECT_EQ(action->text(), QString::fromUtf8("Export\u2026"));
+    const auto finish = [&] {
+        QElapsedTimer t;
+        t.start();
+        while (viewer->runningExport() && t.elapsed() < 30000) QApplication::processEvents();
+        ASSERT_EQ(viewer->runningExport(), nullptr);
+    };
+    const auto files = [&] {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(folder.path()))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+
+    const std::string target = folder.file("out.csv");
+    EXPECT_EQ(cell(2, kNumber), "3");  // the grid's page is read before the file is held
+    QApplication::processEvents();
+    {
+        // Another program holds the file: the export waits for it, the window does not.
+        RawDb holder(path);
+        holder.query("BEGIN EXCLUSIVE");
+        ASSERT_TRUE(viewer->exportTo(target, exports::Format::Csv));
+        EXPECT_FALSE(viewer->exportTo(target, exports::Format::Csv));  // one at a time
+        EXPECT_FALSE(action->isEnabled());
+        PaintCounter counter;
+        grid()->viewport()->installEventFilter(&counter);
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 800) {
+            grid()->viewport()->update();
+            QApplication::processEvents();
+        }
+        EXPECT_GT(counter.paints, 5);
+        auto* progress = viewer->findChild<QProgressDialog*>();
+        ASSERT_TRUE(progress);
+        EXPECT_TRUE(progress->isVisible());
+        progress->findChild<QAbstractButton*>()->click();  // Cancel
+        holder.query("ROLLBACK");
+    }
+    finish();
+    EXPECT_EQ(files(), std::vector<std::string>{"results.db"}) << "no export, no part file";
+    EXPECT_TRUE(dialogs.shown.empty());
+    EXPECT_TRUE(action->isEnabled());
+
+    ASSERT_TRUE(viewer->exportTo(target, exports::Format::Csv));
+    finish();
+    EXPECT_EQ(readFile(target).substr(0, 22), "idxRec#,File Name,ID T");
+    EXPECT_EQ(cell(2, kNumber), "3");  // the viewer's own binding is untouched
+
+    // A failure is one message; nothing is left behind.
+    ASSERT_TRUE(viewer->exportTo(folder.path().string(), exports::Format::Xlsx));
+    finish();
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].text,
+              "Could not export to " + folder.path().string() + ": is a folder");
+    EXPECT_EQ(files(), (std::vector<std::string>{"out.csv", "results.db"}));
+
+    // Closing the window stops a running export; nothing of it stays.
+    {
+        RawDb holder(path);
+        holder.query("BEGIN EXCLUSIVE");
+        ASSERT_TRUE(viewer->exportTo(folder.file("closed.xlsx"), exports::Format::Xlsx));
+        viewer->close();
+        holder.query("ROLLBACK");
+    }
+    QElapsedTimer t;
+    t.start();
+    while (viewer && t.elapsed() < 30000) QApplication::processEvents();
+    EXPECT_FALSE(viewer);
+    EXPECT_EQ(files(), (std::vector<std::string>{"out.csv", "results.db"}));
 }
 
 }  // namespace

@@ -1,0 +1,416 @@
+// Every form read back with readers the export did not write: Python's csv module and
+// openpyxl, and the sqlite3 shell's .import.
+
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <filesystem>
+#include <sstream>
+
+#include "export/results_export.h"
+#include "export/values.h"
+#include "results_db/archive.h"
+#include "tests/support/raw_db.h"
+#include "tests/support/results_table.h"
+#include "tests/support/test_folder.h"
+
+namespace krv::exports {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::readFile;
+using testing::TestFolder;
+using testing::writeFile;
+using Grid = std::vector<std::vector<std::string>>;
+
+const char* kPython = "/usr/bin/python3";
+
+std::string run(const QString& program, const QStringList& args, const QByteArray& input = {},
+                int* exitCode = nullptr) {
+    QProcess p;
+    p.start(program, args);
+    p.write(input);
+    p.closeWriteChannel();
+    EXPECT_TRUE(p.waitForFinished(120000)) << program.toStdString() << " did not finish";
+    if (exitCode) {
+        *exitCode = p.exitCode();
+    } else {
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), 0)
+            << program.toStdString() << ": " << p.readAllStandardError().toStdString();
+    }
+    return p.readAllStandardOutput().toStdString();
+}
+
+std::string unhex(const std::string& h) {
+    std::string out;
+    for (std::size_t i = 0; i + 1 < h.size(); i += 2)
+        out += static_cast<char>(std::stoi(h.substr(i, 2), nullptr, 16));
+    return out;
+}
+
+Grid lines(const std::string& text, bool hexCells) {
+    Grid g;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        auto& row = g.emplace_back();
+        std::size_t start = 0;
+        for (;;) {
+            const auto tab = line.find('\t', start);
+            std::string cell = line.substr(start, tab - start);
+            if (hexCells) {
+                cell = unhex(cell);
+            } else if (cell.rfind("s:", 0) == 0) {
+                cell = "s:" + unhex(cell.substr(2));
+            }
+            row.push_back(cell);
+            if (tab == std::string::npos) break;
+            start = tab + 1;
+        }
+    }
+    return g;
+}
+
+// What Python's csv module reads from an exported file.
+Grid readCsvBack(const std::string& file) {
+    return lines(run(kPython, {KRV_READ_BACK, "csv", QString::fromStdString(file)}), true);
+}
+// openpyxl's view: the sheet's settings line, then typed cells.
+Grid readXlsxBack(const std::string& file) {
+    return lines(run(kPython, {KRV_READ_BACK, "xlsx", QString::fromStdString(file)}), false);
+}
+
+const std::vector<std::string> kIsotopes = {"CS-137",        "CO-60@LINE2",   "K-40@NET1",
+                                            "TL-208@583:19", "PB-210@GROSS1", "U-235@BKG1"};
+
+// Records as stored: padded texts, a quote, commas, line breaks, non-ASCII, NULLs and the
+// decimal comma of a German-set machine.
+std::vector<std::vector<db::Value>> sampleRecords() {
+    using V = db::Value;
+    const V null{};
+    return {
+        {V(1.0), V("S0421.CNF         "), V("He said \"hi\", then left"), V("5/14/02  09:31:05"),
+         V("Sample, Date"), V("3600"), V(" 3.2"), V("12,31"), V("1,5E-03"), V("ND"), null,
+         V("583.2"), V("-0.5")},
+        {V(2.0), V("line\r\nbreak"), V("Ünïcödé Ø50 µSv"), V(""), null, V("3600"), V("3,2"), null,
+         null, V("7"), V("0012"), null, null},
+    };
+}
+
+struct ExportTest : ::testing::Test {
+    TestFolder folder;
+    std::string dbPath = folder.file("results.db");
+    std::unique_ptr<db::Engine> engine = db::makeEngine();
+
+    void build(const std::vector<std::string>& isotopes,
+               const std::vector<std::vector<db::Value>>& records) {
+        const Status st = testing::buildResultsDb(*engine, dbPath, isotopes, records);
+        ASSERT_TRUE(st.ok()) << st.description;
+    }
+
+    Status exportTo(const std::string& target, const Options& options,
+                    const ProgressFn& progress = {}) {
+        Status st;
+        auto database = engine->openDatabase(dbPath, st);
+        if (!database) return st;
+        return exportToFile(*database, options, target, progress, dbPath);
+    }
+    std::string exported(Format format, Options options = {}) {
+        options.format = format;
+        const std::string out = folder.file(std::string("out") + formatSuffix(format));
+        const Status st = exportTo(out, options);
+        EXPECT_TRUE(st.ok()) << st.description;
+        return out;
+    }
+};
+
+TEST(StoredValues, NumbersNamesAndPadding) {
+    EXPECT_EQ(readStoredNumber("12,31"), 12.31);
+    EXPECT_EQ(readStoredNumber(" 1.5E-03 "), 0.0015);
+    EXPECT_EQ(readStoredNumber("-2,5e+2"), -250.0);
+    EXPECT_EQ(readStoredNumber("7"), 7.0);
+    for (const char* no :
+         {"", " ", "ND", "1,234.5", "1.2.3", "1E", "E5", "12 Bq", "inf", "nan", "0x10", "1e999"})
+        EXPECT_FALSE(readStoredNumber(no)) << no;
+
+    const auto check = [](const char* name, const char* nuclide, const char* line,
+                          const char* quantity) {
+        const IsotopeColumn c = parseIsotopeColumn(name);
+        EXPECT_EQ(c.nuclide, nuclide) << name;
+        EXPECT_EQ(c.line, line) << name;
+        EXPECT_EQ(c.quantity, quantity) << name;
+    };
+    check("CS-137", "CS-137", "", "activity");
+    check("CO-60@LINE2", "CO-60", "2", "activity");
+    check("CS-137@NET1", "CS-137", "1", "net counts");
+    check("CO-60@GROSS12", "CO-60", "12", "gross counts");
+    check("CO-60@BKG1", "CO-60", "1", "background counts");
+    check("CO-60@1332:5", "CO-60", "1332.5", "activity");
+    check("CO-60@1460", "CO-60", "1460", "activity");
+    check("X:Y@661.66", "X.Y", "661.66", "activity");  // the nuclide's own point went first
+    check("X:Y@NET1", "X.Y", "1", "net counts");
+
+    EXPECT_EQ(trimPadding(std::string("ab  \0\0 ", 7)), "ab");
+}
+
+TEST_F(ExportTest, CsvReadsBackWithPythonAndLoadsBackWithSqlite) {
+    build(kIsotopes, sampleRecords());
+    Options keep;
+    keep.keepPadding = true;
+    const std::string file = exported(Format::Csv, keep);
+    const Grid g = readCsvBack(file);
+    ASSERT_EQ(g.size(), 3u);
+    std::vector<std::string> header = {"idxRec#",     "File Name",     "ID Text", "Date & time",
+                                       "Sample Date", "Counting Time", "DT %"};
+    header.insert(header.end(), kIsotopes.begin(), kIsotopes.end());
+    EXPECT_EQ(g[0], header);
+    EXPECT_EQ(g[1][1], "S0421.CNF         ");
+    EXPECT_EQ(g[1][2], "He said \"hi\", then left");
+    EXPECT_EQ(g[2][1], "line\r\nbreak");
+    EXPECT_EQ(g[2][2], "Ünïcödé Ø50 µSv");
+    EXPECT_EQ(g[2][4], "");  // NULL
+
+    // sqlite3's own CSV import into a table of the same columns gives the same values.
+    std::string script = "CREATE TABLE t (";
+    for (std::size_t i = 0; i < header.size(); ++i)
+        script += (i ? ", \"" : "\"") + header[i] + (i ? "\" VARCHAR(255)" : "\" SMALLINT");
+    script += ");\n.import --csv --skip 1 '" + file + "' t\n";
+    run("sqlite3", {QString::fromStdString(folder.file("back.db"))},
+        QByteArray::fromStdString(script));
+    std::string cols;
+    for (std::size_t i = 0; i < header.size(); ++i)
+        cols += std::string(i ? ", " : "") + "coalesce(CAST(\"" + header[i] + "\" AS TEXT), '')";
+    testing::RawDb original(dbPath), back(folder.file("back.db"));
+    EXPECT_EQ(back.query("SELECT " + cols + " FROM t ORDER BY rowid"),
+              original.query("SELECT " + cols + " FROM SamData ORDER BY rowid"));
+
+    // Without --keep-padding the fixed-width padding goes.
+    EXPECT_EQ(readCsvBack(exported(Format::Csv))[1][1], "S0421.CNF");
+}
+
+TEST_F(ExportTest, XlsxHasNumbersTextsFrozenPanesFilterAndStoredWidths) {
+    build(kIsotopes, sampleRecords());
+    Options o;
+    o.widthsTwips[2] = 3000;  // ID Text
+    o.widthsTwips[3] = 100;   // not given: 100 twips or less means automatic
+    const Grid g = readXlsxBack(exported(Format::Xlsx, o));
+    ASSERT_EQ(g.size(), 4u);
+    EXPECT_EQ(g[0][0], "SamData|C2|A1:M3|C=28.57");
+    EXPECT_EQ(g[1][0], "s:idxRec#");
+    EXPECT_EQ(g[1][7], "s:CS-137");
+    const std::vector<std::string> first = {"n:1",
+                                            "s:S0421.CNF",
+                                            "s:He said \"hi\", then left",
+                                            "s:5/14/02  09:31:05",
+                                            "s:Sample, Date",
+                                            "n:3600",
+                                            "n:3.2",
+                                            "n:12.31",
+                                            "n:0.0015",
+                                            "s:ND",
+                                            "-",
+                                            "n:583.2",
+                                            "n:-0.5"};
+    EXPECT_EQ(g[2], first);
+    EXPECT_EQ(g[3][1], "s:line\nbreak");
+    EXPECT_EQ(g[3][2], "s:Ünïcödé Ø50 µSv");
+    EXPECT_EQ(g[3][3], "-");  // an empty text is an empty cell
+    EXPECT_EQ(g[3][6], "n:3.2");
+    EXPECT_EQ(g[3][10], "n:12");
+}
+
+TEST_F(ExportTest, XlsxCarriesTextsThatXmlCannotHold) {
+    // A store edited by hand: control characters, a broken byte, a NUL inside a text.
+    build({}, {{db::Value(1.0), db::Value(std::string("a\x01"
+                                                      "b\xff"
+                                                      "c\0d   ",
+                                                      9))}});
+    const Grid g = readXlsxBack(exported(Format::Xlsx));
+    ASSERT_EQ(g.size(), 3u);
+    EXPECT_EQ(g[2][1],
+              "s:ab\xEF\xBF\xBD"
+              "cd");
+}
+
+TEST_F(ExportTest, LongFormHasOneRowPerValueWithItsMeaning) {
+    build(kIsotopes, sampleRecords());
+    const Grid g = readCsvBack(exported(Format::Long));
+    const std::vector<std::string> header = {
+        "idxRec#", "File Name", "ID Text", "Date & time", "Sample Date", "Counting Time",
+        "DT %",    "Nuclide",   "Line",    "Quantity",    "Value"};
+    ASSERT_EQ(g.size(), 8u);
+    EXPECT_EQ(g[0], header);
+    auto tail = [](const std::vector<std::string>& row) {
+        return std::vector<std::string>(row.begin() + 6, row.end());
+    };
+    using R = std::vector<std::string>;
+    EXPECT_EQ(tail(g[1]), (R{"3.2", "CS-137", "", "activity", "12.31"}));
+    EXPECT_EQ(tail(g[2]), (R{"3.2", "CO-60", "2", "activity", "0.0015"}));
+    EXPECT_EQ(tail(g[3]), (R{"3.2", "K-40", "1", "net counts", "ND"}));
+    EXPECT_EQ(tail(g[4]), (R{"3.2", "PB-210", "1", "gross counts", "583.2"}));
+    EXPECT_EQ(tail(g[5]), (R{"3.2", "U-235", "1", "background counts", "-0.5"}));
+    EXPECT_EQ(tail(g[6]), (R{"3,2", "K-40", "1", "net counts", "7"}));
+    EXPECT_EQ(tail(g[7]), (R{"3,2", "TL-208", "583.19", "activity", "12"}));
+    EXPECT_EQ(g[1][1], "S0421.CNF");
+    EXPECT_EQ(g[7][0], "2");
+    EXPECT_EQ(g[7][2], "Ünïcödé Ø50 µSv");
+
+    Options only;
+    only.columns = {"CO-60*", "U-235@BKG1"};
+    only.firstRecord = 1;
+    only.lastRecord = 1;
+    const Grid some = readCsvBack(exported(Format::Long, only));
+    ASSERT_EQ(some.size(), 3u);
+    EXPECT_EQ(some[1][7], "CO-60");
+    EXPECT_EQ(some[2][7], "U-235");
+}
+
+TEST_F(ExportTest, LimsTwoDimensionLayoutKeywordMapAndSampleIdentifier) {
+    auto records = sampleRecords();
+    records[0][2] = db::Value("  SOIL B-17  ");
+    build(kIsotopes, records);
+    // The LIMS splits at commas without quoting: read the lines as it does.
+    EXPECT_EQ(readFile(exported(Format::Lims2d)),
+              ",CS-137,CO-60@LINE2,K-40@NET1,TL-208@583:19,PB-210@GROSS1,U-235@BKG1,end\r\n"
+              "SOIL B-17,12.31,0.0015,ND,,583.2,-0.5,\r\n"
+              "Ünïcödé Ø50 µSv,,,7,12,,,\r\n"
+              "end,,,,,,,\r\n");
+
+    Options mapped;
+    ASSERT_TRUE(
+        readKeywordMap("# column, keyword\n\"U-235@BKG1\",U235\nCS-137,Cs137\n\n", mapped.keywords)
+            .ok());
+    mapped.sampleIdFromFileName = true;
+    mapped.lastRecord = 1;
+    EXPECT_EQ(readFile(exported(Format::Lims2d, mapped)),
+              ",U235,Cs137,end\r\nS0421.CNF,-0.5,12.31,\r\nend,,,\r\n");
+
+    // Record 2's file name holds a line break, which the LIMS cannot carry: nothing written.
+    mapped.lastRecord = 0;
+    mapped.format = Format::Lims2d;
+    const std::string target = folder.file("lims.csv");
+    const Status st = exportTo(target, mapped);
+    EXPECT_EQ(st.number, kNotRepresentable);
+    EXPECT_NE(st.description.find("record 2"), std::string::npos) << st.description;
+    EXPECT_FALSE(fs::exists(target));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 2)
+        << "only the database and the earlier export";
+}
+
+TEST_F(ExportTest, FixedColumnsOnlyAndEmptyTablesGiveHeadersAlone) {
+    build({}, {});
+    EXPECT_EQ(readFile(exported(Format::Csv)),
+              "idxRec#,File Name,ID Text,Date & time,Sample Date,Counting Time,DT %\r\n");
+    EXPECT_EQ(readCsvBack(exported(Format::Long)).size(), 1u);
+    EXPECT_EQ(readFile(exported(Format::Lims2d)), ",end\r\nend,\r\n");
+    const Grid x = readXlsxBack(exported(Format::Xlsx));
+    ASSERT_EQ(x.size(), 2u);
+    EXPECT_EQ(x[1].size(), 7u);
+}
+
+TEST_F(ExportTest, FailuresLeaveNoFileAndTheDatabaseUntouched) {
+    build(kIsotopes, sampleRecords());
+    const std::string before = readFile(dbPath);
+    const std::string target = folder.file("out.csv");
+    writeFile(target, "previous export");
+    auto fileCount = [&] {
+        return std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator());
+    };
+
+    Options o;
+    o.columns = {"NO-SUCH*"};
+    EXPECT_EQ(exportTo(target, o).number, err::kItemNotFound);
+    o.columns = {};
+    o.table = "Missing";
+    EXPECT_EQ(exportTo(target, o).number, err::kTableNotFound);
+    o.table = kTableName;
+    o.keywords = {{"No column", "X"}};
+    EXPECT_EQ(exportTo(target, o).number, err::kItemNotFound);
+    o.keywords = {};
+
+    // Cancelled: the earlier file stays as it was, no part file is left.
+    EXPECT_EQ(exportTo(target, o, [](std::int64_t, std::int64_t) { return false; }).number,
+              kCancelled);
+    EXPECT_EQ(readFile(target), "previous export");
+
+    const Status folderTarget = exportTo(folder.path().string(), o);
+    EXPECT_TRUE(isOutputFailure(folderTarget));
+    EXPECT_EQ(folderTarget.description, "is a folder");
+    EXPECT_TRUE(isOutputFailure(exportTo(dbPath, o)));
+    EXPECT_TRUE(isOutputFailure(exportTo(folder.file("no/such/folder/x.csv"), o)));
+    EXPECT_TRUE(isOutputFailure(exportTo(dbPath + "/x.csv", o)));  // under a file
+    EXPECT_EQ(fileCount(), 2);
+    EXPECT_EQ(readFile(dbPath), before);
+
+    // A file that is not a results database is not opened at all.
+    const std::string other = folder.file("other.db");
+    writeFile(other, "SQLite format 3" + std::string(200, '\0'));
+    Status st;
+    EXPECT_EQ(engine->openDatabase(other, st), nullptr);
+    EXPECT_EQ(st.number, err::kNotADatabase);
+
+    std::ostringstream out;
+    Status opened;
+    auto database = engine->openDatabase(dbPath, opened);
+    ASSERT_TRUE(database);
+    out.setstate(std::ios::badbit);  // a full or closed standard output
+    EXPECT_TRUE(isOutputFailure(exportToStream(*database, {}, out)));
+}
+
+// Renaming the finished export over its target would turn a link into a plain file, and a
+// device or a pipe (say /dev/null, as root) into a regular file that hides it.
+TEST_F(ExportTest, LinksDevicesAndPipesKeepWhatTheyAre) {
+    build(kIsotopes, sampleRecords());
+    Status st;
+    auto database = engine->openDatabase(dbPath, st);
+    ASSERT_TRUE(database);
+    std::ostringstream expected;
+    ASSERT_TRUE(exportToStream(*database, {}, expected).ok());
+
+    const fs::path real = folder / "real.csv";
+    const fs::path link = folder / "link.csv";
+    writeFile(real, "old");
+    fs::create_symlink(real, link);
+    ASSERT_TRUE(exportToFile(*database, {}, link.string()).ok());
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(readFile(real), expected.str());
+
+    const fs::path pipe = folder / "pipe";
+    QProcess mkfifo;
+    mkfifo.start(QStringLiteral("mkfifo"), {QString::fromStdString(pipe.string())});
+    ASSERT_TRUE(mkfifo.waitForFinished() && mkfifo.exitCode() == 0);
+    QProcess reader;
+    reader.start(QStringLiteral("cat"), {QString::fromStdString(pipe.string())});
+    ASSERT_TRUE(reader.waitForStarted());
+    ASSERT_TRUE(exportToFile(*database, {}, pipe.string()).ok());
+    ASSERT_TRUE(reader.waitForFinished());
+    EXPECT_EQ(reader.readAllStandardOutput().toStdString(), expected.str());
+    EXPECT_EQ(fs::status(pipe).type(), fs::file_type::fifo);
+}
+
+TEST_F(ExportTest, StreamOutputMatchesFileOutput) {
+    auto records = sampleRecords();
+    records[0][2] = db::Value("SOIL B-17");
+    build(kIsotopes, records);
+    Status st;
+    auto database = engine->openDatabase(dbPath, st);
+    ASSERT_TRUE(database);
+    for (Format f : {Format::Csv, Format::Xlsx, Format::Long, Format::Lims2d}) {
+        Options o;
+        o.format = f;
+        std::ostringstream out;
+        ASSERT_TRUE(exportToStream(*database, o, out).ok()) << formatName(f);
+        const std::string file = folder.file(std::string("s") + formatSuffix(f));
+        ASSERT_TRUE(exportToFile(*database, o, file).ok());
+        if (f == Format::Xlsx) {
+            writeFile(file, out.str());
+            EXPECT_EQ(readXlsxBack(file).size(), 4u);
+        } else {
+            EXPECT_EQ(out.str(), readFile(file)) << formatName(f);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace krv::exports

@@ -1,0 +1,49 @@
+#include "viewer/background_export.h"
+
+#include <memory>
+
+#include "results_db/store.h"
+
+namespace krv {
+
+BackgroundExport::BackgroundExport(std::string databasePath, exports::Options options,
+                                   std::string target, QObject* parent)
+    : QObject(parent),
+      databasePath_(std::move(databasePath)),
+      options_(std::move(options)),
+      target_(std::move(target)) {}
+
+BackgroundExport::~BackgroundExport() {
+    cancel();
+    if (worker_.joinable()) worker_.join();
+}
+
+void BackgroundExport::start() {
+    worker_ = std::thread([this] { work(); });
+}
+
+void BackgroundExport::work() {
+    Status st;
+    auto engine = db::makeEngine();
+    std::unique_ptr<db::Database> database = engine->openDatabase(databasePath_, st);
+    if (database) {
+        qint64 shownPermille = -1;
+        st = exports::exportToFile(
+            *database, options_, target_,
+            [&](std::int64_t done, std::int64_t total) {
+                // A signal per thousandth at most: the interface thread only repaints a bar.
+                const qint64 permille = total > 0 ? done * 1000 / total : 0;
+                if (permille != shownPermille) {
+                    shownPermille = permille;
+                    emit progressed(done, total);
+                }
+                return !cancelled_;
+            },
+            databasePath_);
+        database->close();
+    }
+    if (cancelled_ && !st.ok()) st = Status::failure(exports::kCancelled, "export cancelled");
+    emit finished(st.number, QString::fromStdString(st.description));
+}
+
+}  // namespace krv
