@@ -378,9 +378,9 @@ Status openTestReport(const std::string& path, std::int64_t& length) {
 
 void parseReportFile(const std::string& path, AnalysisReport& report) { parseFile(path, report); }
 
-void parseReportText(std::string_view bytes, AnalysisReport& report) {
+bool parseReportText(std::string_view bytes, AnalysisReport& report) {
     MemorySource source(bytes);
-    BodyParser(source, report).run();
+    return BodyParser(source, report).run().idSeen;
 }
 
 JobOutcome readKrvFile(WindowState& state, Dialogs& dialogs) {

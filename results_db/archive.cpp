@@ -168,6 +168,10 @@ int ensureIsotopeColumns(db::Database& database, WindowState& state, ErrorTrap& 
     return running;
 }
 
+Status createResultsTable(db::Database& database) {
+    return database.createTable(kTableName, fixedFields(), kIndexName, kRecordNumberField);
+}
+
 namespace {
 
 // The reset after its question. The append's silent reset runs with replace false: it
@@ -193,7 +197,7 @@ JobOutcome resetDatabase(WindowState& state, Dialogs& dialogs, db::Engine& engin
     // never finds a database without its table.
     Status built = Status::success();
     trap.record(engine.createDatabase(path, [&](db::Database& fresh) {
-        built = fresh.createTable(kTableName, fixedFields(), kIndexName, kRecordNumberField);
+        built = createResultsTable(fresh);
         return built;
     }));
     if (trap.failed() && built.ok()) {
@@ -226,6 +230,39 @@ JobOutcome createDb(WindowState& state, Dialogs& dialogs, db::Engine& engine) {
     return resetDatabase(state, dialogs, engine, true);
 }
 
+Status appendRecord(db::Database& database, WindowState& state, ErrorTrap& trap,
+                    char decimalSeparator) {
+    const int running = ensureIsotopeColumns(database, state, trap, decimalSeparator);
+
+    std::vector<db::FieldInfo> columns;
+    trap.record(database.fields(kTableName, columns));
+    columns.resize(std::min(columns.size(), static_cast<std::size_t>(std::max(running, 0))));
+    PendingRecord record(std::move(columns), trap);
+
+    std::int64_t count = 0;
+    if (trap.record(database.recordCount(kTableName, count)).ok())
+        record.set(kRecordNumberField, static_cast<double>(count + 1));
+
+    const AnalysisReport& r = state.report;
+    record.set("ID Text", fixedValue(r.idText));
+    record.set("File Name", fixedValue(r.fileName));
+    record.set("Date & time", fixedValue(r.dateAndTime));
+    record.set("Sample Date", fixedValue(r.sampleDate));
+    record.set("Counting Time", formatGeneral(r.countingTime, decimalSeparator));
+    record.set("DT %", formatGeneral(r.deadTimePct, decimalSeparator));
+
+    for (int i = 1; i <= isotopeCountOf(r); ++i) {
+        for (int j = 1; j <= lineCountOf(r, i); ++j) {
+            const std::string name = isotopeColumnName(state, i, j, decimalSeparator);
+            const float v =
+                lineValue(r.lines[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)],
+                          state.appendMode);
+            record.setIfPresent(name, formatGeneral(v, decimalSeparator));
+        }
+    }
+    return trap.record(database.insertRecord(kTableName, record.values()));
+}
+
 JobOutcome appendIt(WindowState& state, Dialogs& dialogs, db::Engine& engine,
                     char decimalSeparator) {
     const std::string path = trimmedPath(state.apathText);
@@ -251,37 +288,8 @@ JobOutcome appendIt(WindowState& state, Dialogs& dialogs, db::Engine& engine,
     // Columns, record count and insert in one write transaction: two appends running at
     // once then neither add the same column twice nor take the same record number.
     const bool inTransaction = trap.record(database->beginWrite()).ok();
-    const int running = ensureIsotopeColumns(*database, state, trap, decimalSeparator);
-
-    std::vector<db::FieldInfo> columns;
-    trap.record(database->fields(kTableName, columns));
-    columns.resize(std::min(columns.size(), static_cast<std::size_t>(std::max(running, 0))));
-    PendingRecord record(std::move(columns), trap);
-
-    std::int64_t count = 0;
-    if (trap.record(database->recordCount(kTableName, count)).ok())
-        record.set(kRecordNumberField, static_cast<double>(count + 1));
-
-    const AnalysisReport& r = state.report;
-    record.set("ID Text", fixedValue(r.idText));
-    record.set("File Name", fixedValue(r.fileName));
-    record.set("Date & time", fixedValue(r.dateAndTime));
-    record.set("Sample Date", fixedValue(r.sampleDate));
-    record.set("Counting Time", formatGeneral(r.countingTime, decimalSeparator));
-    record.set("DT %", formatGeneral(r.deadTimePct, decimalSeparator));
-
-    for (int i = 1; i <= isotopeCountOf(r); ++i) {
-        for (int j = 1; j <= lineCountOf(r, i); ++j) {
-            const std::string name = isotopeColumnName(state, i, j, decimalSeparator);
-            const float v =
-                lineValue(r.lines[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)],
-                          state.appendMode);
-            record.setIfPresent(name, formatGeneral(v, decimalSeparator));
-        }
-    }
-
+    Status saved = appendRecord(*database, state, trap, decimalSeparator);
     // The commit runs even when the insert failed: columns added on the way are kept.
-    Status saved = trap.record(database->insertRecord(kTableName, record.values()));
     if (inTransaction) {
         const Status committed = trap.record(database->commit());
         if (!committed.ok()) {
@@ -289,6 +297,7 @@ JobOutcome appendIt(WindowState& state, Dialogs& dialogs, db::Engine& engine,
             if (saved.ok()) saved = committed;
         }
     }
+    std::int64_t count = 0;
     if (trap.record(database->recordCount(kTableName, count)).ok())
         state.numbRecCaption = std::to_string(count);
     database->close();

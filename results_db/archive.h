@@ -31,6 +31,16 @@ std::string isotopeColumnName(const WindowState& state, int i, int j, char decim
 int ensureIsotopeColumns(db::Database& database, WindowState& state, ErrorTrap& trap,
                          char decimalSeparator);
 
+// The empty results table with its fixed columns and index, in a new database.
+Status createResultsTable(db::Database& database);
+
+// One record for the report in memory, on a database that is open and (for speed and
+// whole records) inside the caller's write transaction: the missing isotope columns, the
+// record number, the values. Failures are recorded in `trap`; the result says whether the
+// record was stored.
+Status appendRecord(db::Database& database, WindowState& state, ErrorTrap& trap,
+                    char decimalSeparator);
+
 // "Reset Results DataBase": asks (unless BlindFlag), replaces the file with an empty table.
 JobOutcome createDb(WindowState& state, Dialogs& dialogs, db::Engine& engine);
 

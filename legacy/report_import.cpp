@@ -1,0 +1,312 @@
+#include "legacy/report_import.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "platform/platform.h"
+#include "report/parser.h"
+#include "results_db/archive.h"
+
+namespace krv::legacy {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Reports are a few kilobytes; anything far larger is something else.
+constexpr std::uintmax_t kMaxReportBytes = 16 * 1024 * 1024;
+constexpr int kLedgerPathSize = 4096;
+
+const char* const kModeWords[] = {"activity", "net", "gross", "bkg"};
+
+std::vector<db::FieldInfo> ledgerFields() {
+    using db::FieldType;
+    return {{"Hash", FieldType::Text, 64},
+            {"Size", FieldType::Text, 20},
+            {"Path", FieldType::Text, kLedgerPathSize},
+            {"Mode", FieldType::Text, 8},
+            {"Record", FieldType::Text, 20},
+            {"Imported", FieldType::Text, 30}};
+}
+
+// Cut at a character boundary so the text stays valid UTF-8.
+std::string fitPath(std::string path) {
+    if (path.size() <= static_cast<std::size_t>(kLedgerPathSize)) return path;
+    std::size_t cut = kLedgerPathSize;
+    while (cut > 0 && (static_cast<unsigned char>(path[cut]) & 0xC0) == 0x80) --cut;
+    path.resize(cut);
+    return path;
+}
+
+std::string ledgerKey(const std::string& hash, const std::string& mode) {
+    return hash + "|" + mode;
+}
+
+void walk(const fs::path& folder, std::vector<std::string>& files, std::vector<Refusal>& refused) {
+    std::error_code ec;
+    std::vector<fs::directory_entry> entries;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        entries.push_back(*it);
+    if (ec) {
+        refused.push_back(
+            {platform::fromPath(folder), "folder cannot be read: " + ec.message(), true});
+        return;
+    }
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+        return a.path().filename() < b.path().filename();
+    });
+    for (const auto& e : entries) {
+        std::error_code kind;
+        if (e.is_directory(kind)) {
+            walk(e.path(), files, refused);
+        } else if (e.is_regular_file(kind)) {
+            files.push_back(platform::fromPath(e.path()));
+        } else {
+            refused.push_back({platform::fromPath(e.path()), "not a plain file"});
+        }
+    }
+}
+
+}  // namespace
+
+std::optional<int> appendModeFromWord(const std::string& word) {
+    for (int m = 0; m < 4; ++m) {
+        if (word == kModeWords[m]) return m;
+    }
+    return std::nullopt;
+}
+
+const char* appendModeWord(int mode) { return kModeWords[std::clamp(mode, 0, 3)]; }
+
+void collectReportFiles(const std::vector<std::string>& paths, std::vector<std::string>& files,
+                        std::vector<Refusal>& refused) {
+    for (const std::string& p : paths) {
+        std::error_code ec;
+        const fs::path path = platform::toPath(p);
+        const fs::file_status st = fs::status(path, ec);
+        if (ec || !fs::exists(st)) {
+            refused.push_back({p, "not found" + (ec ? ": " + ec.message() : std::string()), true});
+        } else if (fs::is_directory(st)) {
+            walk(path, files, refused);
+        } else {
+            files.push_back(p);
+        }
+    }
+}
+
+ReportImporter::ReportImporter(db::Engine& engine, std::string destination,
+                               ReportImportOptions options)
+    : engine_(engine),
+      destination_(std::move(destination)),
+      options_(options),
+      state_(std::make_unique<WindowState>()) {
+    state_->appendMode = static_cast<std::int16_t>(options_.mode);
+    state_->blindFlag = true;
+}
+
+ReportImporter::~ReportImporter() {
+    if (database_) {
+        // An import left without finish() keeps only what was committed.
+        database_->rollback();
+        database_->close();
+    }
+}
+
+Status ReportImporter::open() {
+    Status opened;
+    database_ = engine_.openDatabase(destination_, opened);
+    std::error_code ec;
+    if (!database_ && !fs::exists(platform::toPath(destination_), ec)) {
+        // A missing store is made as the append makes it.
+        Status created = engine_.createDatabase(destination_, createResultsTable);
+        if (!created.ok()) return created;
+        database_ = engine_.openDatabase(destination_, opened);
+    }
+    if (!database_) return opened;
+    std::vector<db::FieldInfo> columns;
+    Status st = database_->fields(kTableName, columns);
+    if (!st.ok()) return st;
+    return loadLedger();
+}
+
+Status ReportImporter::loadLedger() {
+    std::vector<db::FieldInfo> columns;
+    if (!database_->fields(kLedgerTable, columns).ok()) {
+        Status st = database_->beginWrite();
+        if (st.ok()) st = database_->createTable(kLedgerTable, ledgerFields(), "", "");
+        if (st.ok()) return database_->commit();
+        database_->rollback();
+        return st;
+    }
+    std::vector<std::int64_t> ids;
+    Status st = database_->recordIds(kLedgerTable, ids);
+    if (!st.ok() || ids.empty()) return st;
+    // In slices, so a long ledger is never all in memory at once beside its keys.
+    constexpr std::size_t kSlice = 4096;
+    std::vector<std::vector<db::Value>> rows;
+    for (std::size_t i = 0; i < ids.size(); i += kSlice) {
+        const std::size_t last = std::min(ids.size(), i + kSlice) - 1;
+        st = database_->readRecords(kLedgerTable, {"Hash", "Mode"}, ids[i], ids[last], rows);
+        if (!st.ok()) return st;
+        for (const auto& row : rows) {
+            const auto* hash = row.size() == 3 ? std::get_if<std::string>(&row[1]) : nullptr;
+            const auto* mode = row.size() == 3 ? std::get_if<std::string>(&row[2]) : nullptr;
+            if (hash && mode) ledger_.insert(ledgerKey(*hash, *mode));
+        }
+    }
+    return Status::success();
+}
+
+ReportImporter::Result ReportImporter::add(const std::string& path, std::string& reason) {
+    if (!database_ || !storeFailure_.ok()) {
+        reason = "the store is not open";
+        return Result::Refused;
+    }
+    std::string bytes;
+    {
+        std::error_code ec;
+        const auto size = fs::file_size(platform::toPath(path), ec);
+        if (ec) {
+            reason = "cannot be read: " + ec.message();
+            return Result::Refused;
+        }
+        if (size > kMaxReportBytes) {
+            reason = "too large to be a report";
+            return Result::Refused;
+        }
+        std::ifstream in(platform::toPath(path), std::ios::binary);
+        bytes.resize(static_cast<std::size_t>(size));
+        if (!in || !in.read(bytes.data(), static_cast<std::streamsize>(bytes.size())) ||
+            in.peek() != std::ifstream::traits_type::eof()) {
+            reason = "cannot be read whole (it changed or vanished while it was read)";
+            return Result::Refused;
+        }
+    }
+    if (bytes.empty()) {
+        reason = "empty file";
+        return Result::Refused;
+    }
+    const std::string hash =
+        QCryptographicHash::hash(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())),
+                                 QCryptographicHash::Sha256)
+            .toHex()
+            .toStdString();
+    const std::string mode = appendModeWord(options_.mode);
+    const std::string key = ledgerKey(hash, mode);
+    if (!options_.again && ledger_.count(key)) return Result::Skipped;
+
+    // A fresh model each time, as each unattended run starts with one.
+    state_->report = AnalysisReport{};
+    state_->report.beginRead();
+    if (!parseReportText(bytes, state_->report)) {
+        reason = "not a results report (no \"ID:\" line)";
+        return Result::Refused;
+    }
+
+    if (!inBatch_) {
+        storeFailure_ = database_->beginWrite();
+        if (!storeFailure_.ok()) {
+            reason = storeFailure_.description;
+            return Result::Refused;
+        }
+        inBatch_ = true;
+        batchCount_ = 0;
+        batchStart_ = std::chrono::steady_clock::now();
+    }
+    ErrorTrap trap;
+    const Status saved = appendRecord(*database_, *state_, trap, options_.decimalSeparator);
+    if (!saved.ok()) {
+        reason = "record not saved: " + saved.description;
+        return Result::Refused;
+    }
+    std::int64_t record = 0;
+    Status st = database_->recordCount(kTableName, record);
+    if (st.ok()) {
+        st = database_->insertRecord(
+            kLedgerTable,
+            {{"Hash", hash},
+             {"Size", std::to_string(bytes.size())},
+             {"Path", fitPath(path)},
+             {"Mode", mode},
+             {"Record", std::to_string(record)},
+             {"Imported", QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toStdString()}});
+    }
+    if (!st.ok()) {
+        // The record and its ledger row go together or not at all.
+        storeFailure_ = st;
+        database_->rollback();
+        inBatch_ = false;
+        reason = st.description;
+        return Result::Refused;
+    }
+    ledger_.insert(key);
+    ++batchCount_;
+    if (batchCount_ >= options_.batchReports ||
+        std::chrono::steady_clock::now() - batchStart_ >= options_.batchTime) {
+        storeFailure_ = commitBatch();
+    }
+    return Result::Imported;
+}
+
+Status ReportImporter::commitBatch() {
+    if (!inBatch_) return Status::success();
+    inBatch_ = false;
+    Status st = database_->commit();
+    if (st.ok()) {
+        committed_ += batchCount_;
+    } else {
+        database_->rollback();
+    }
+    batchCount_ = 0;
+    return st;
+}
+
+Status ReportImporter::finish() {
+    Status st = storeFailure_;
+    if (database_) {
+        if (st.ok()) st = commitBatch();
+        database_->rollback();
+        database_->close();
+        database_.reset();
+    }
+    return st;
+}
+
+ReportImportSummary importReports(db::Engine& engine, const std::string& destination,
+                                  const std::vector<std::string>& paths,
+                                  const ReportImportOptions& options,
+                                  const ReportProgress& progress) {
+    ReportImportSummary summary;
+    std::vector<std::string> files;
+    collectReportFiles(paths, files, summary.refused);
+    ReportImporter importer(engine, destination, options);
+    summary.failure = importer.open();
+    if (!summary.failure.ok()) return summary;
+    const auto total = static_cast<std::int64_t>(files.size());
+    std::int64_t done = 0;
+    for (const std::string& file : files) {
+        std::string reason;
+        switch (importer.add(file, reason)) {
+            case ReportImporter::Result::Imported:
+                break;
+            case ReportImporter::Result::Skipped:
+                ++summary.skipped;
+                break;
+            case ReportImporter::Result::Refused:
+                if (importer.storeFailure().ok()) summary.refused.push_back({file, reason});
+                break;
+        }
+        if (!importer.storeFailure().ok()) break;
+        ++done;
+        if (progress && !progress(done, total)) break;
+    }
+    summary.failure = importer.finish();
+    summary.imported = importer.committed();
+    return summary;
+}
+
+}  // namespace krv::legacy
