@@ -5,7 +5,7 @@
 #include <memory>
 #include <ostream>
 
-#include "krvtool/tool.h"
+#include "krvtool/mode_option.h"
 #include "legacy/report_import.h"
 #include "platform/platform.h"
 
@@ -19,9 +19,7 @@ int importReports(const QStringList& args, Io& io) {
         "Appends many reports to a results store, each as `krvarchiver NET` (or the mode's "
         "word) would, in the given order; folders are walked in name order. Reports already "
         "imported in the same mode are skipped."));
-    const QCommandLineOption mode(QStringLiteral("mode"),
-                                  QStringLiteral("activity, net, gross or bkg."),
-                                  QStringLiteral("M"));
+    const QCommandLineOption mode = appendModeOption();
     const QCommandLineOption again(QStringLiteral("again"),
                                    QStringLiteral("Import reports the store already has."));
     parser.addOption(mode);
@@ -31,10 +29,8 @@ int importReports(const QStringList& args, Io& io) {
                                  QStringLiteral("Reports, or folders of reports."));
     if (auto status = parseOptions(parser, QStringLiteral("import-reports"), args, io, 2, -1))
         return *status;
-    const auto m = legacy::appendModeFromWord(parser.value(mode).toStdString());
-    if (!m) {
-        return fail(io, "import-reports", "--mode must be activity, net, gross or bkg", kUsage);
-    }
+    const auto m = appendModeOf(parser, QStringLiteral("import-reports"), io);
+    if (!m) return kUsage;
     legacy::ReportImportOptions options;
     options.mode = *m;
     options.again = parser.isSet(again);

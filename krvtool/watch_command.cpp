@@ -3,7 +3,7 @@
 
 #include <ostream>
 
-#include "krvtool/tool.h"
+#include "krvtool/mode_option.h"
 #include "legacy/folder_watch.h"
 #include "platform/platform.h"
 
@@ -17,9 +17,7 @@ int watch(const QStringList& args, Io& io) {
         "Imports each report that appears in FOLDER once its size has stopped changing, as "
         "import-reports does. Runs until stopped; a folder that is briefly unavailable is "
         "waited for."));
-    const QCommandLineOption mode(QStringLiteral("mode"),
-                                  QStringLiteral("activity, net, gross or bkg."),
-                                  QStringLiteral("M"));
+    const QCommandLineOption mode = appendModeOption();
     const QCommandLineOption interval(QStringLiteral("interval"),
                                       QStringLiteral("Seconds between looks (default 2)."),
                                       QStringLiteral("S"), QStringLiteral("2"));
@@ -28,8 +26,8 @@ int watch(const QStringList& args, Io& io) {
     parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("The folder."));
     parser.addPositionalArgument(QStringLiteral("DEST"), QStringLiteral("The results store."));
     if (auto status = parseOptions(parser, QStringLiteral("watch"), args, io, 2, 2)) return *status;
-    const auto m = legacy::appendModeFromWord(parser.value(mode).toStdString());
-    if (!m) return fail(io, "watch", "--mode must be activity, net, gross or bkg", kUsage);
+    const auto m = appendModeOf(parser, QStringLiteral("watch"), io);
+    if (!m) return kUsage;
     bool secondsOk = false;
     const double seconds = parser.value(interval).toDouble(&secondsOk);
     if (!secondsOk || !(seconds >= 0.05 && seconds <= 3600))

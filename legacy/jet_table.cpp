@@ -1,7 +1,5 @@
 #include "legacy/jet_table.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QProcess>
 #include <array>
 #include <cstring>
@@ -200,7 +198,9 @@ std::unique_ptr<JetTable> openJetTable(const std::string& path, const std::strin
     }
     QString reader = QString::fromStdString(options.readerPath);
     if (reader.isEmpty()) {
-        reader = QCoreApplication::applicationDirPath() + QStringLiteral("/krv-jet-reader");
+        // Installed beside the program that starts it.
+        reader = QString::fromStdString(
+            platform::fromPath(platform::programFolder() / platform::toPath("krv-jet-reader")));
 #ifdef _WIN32
         reader += QStringLiteral(".exe");
 #endif

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <system_error>
 
 #include "platform/platform.h"
@@ -345,14 +346,23 @@ Status importLegacyTable(JetTable& source, db::Engine& engine, const std::string
     std::error_code ec;
     if (std::filesystem::exists(platform::toPath(destination), ec)) return opened;
     // A new store appears at its path only once every record is in.
-    return engine.createDatabase(destination, [&](db::Database& fresh) {
+    std::optional<Status> filled;
+    const Status created = engine.createDatabase(destination, [&](db::Database& fresh) {
         Status st = createTable(fresh, plans, summary);
         if (st.ok()) st = fresh.beginWrite();
         if (st.ok()) st = copyRows(source, plans, fresh, summary, progress);
         if (st.ok()) st = fresh.commit();
         if (!st.ok()) fresh.rollback();
+        filled = st;
         return st;
     });
+    // The store still appears when filling it failed; it is ours alone (the creation takes
+    // only a free path), so it goes again.
+    if (filled && !filled->ok() && created.number == filled->number &&
+        created.description == filled->description) {
+        std::filesystem::remove(platform::toPath(destination), ec);
+    }
+    return created;
 }
 
 }  // namespace krv::legacy
