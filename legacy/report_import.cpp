@@ -3,8 +3,10 @@
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <system_error>
 
 #include "platform/platform.h"
@@ -40,6 +42,131 @@ std::string fitPath(std::string path) {
     while (cut > 0 && (static_cast<unsigned char>(path[cut]) & 0xC0) == 0x80) --cut;
     path.resize(cut);
     return path;
+}
+
+// The store seen through one write transaction: while the transaction holds the file no
+// other program can add a column or a record, so the column list and the record count
+// are asked once per batch instead of several times per report.
+class BatchView : public db::Database {
+  public:
+    explicit BatchView(db::Database& inner) : inner_(inner) {}
+
+    Status createTable(const std::string& table, const std::vector<db::FieldInfo>& fields,
+                       const std::string& indexName, const std::string& indexField) override {
+        forget();
+        return inner_.createTable(table, fields, indexName, indexField);
+    }
+    Status fields(const std::string& table, std::vector<db::FieldInfo>& out) override {
+        auto it = fields_.find(table);
+        if (it == fields_.end()) {
+            Status st = inner_.fields(table, out);
+            if (st.ok() && holding_) fields_.emplace(table, out);
+            return st;
+        }
+        out = it->second;
+        return Status::success();
+    }
+    Status appendField(const std::string& table, const db::FieldInfo& field) override {
+        Status st = inner_.appendField(table, field);
+        auto it = fields_.find(table);
+        if (st.ok() && it != fields_.end()) {
+            it->second.push_back(field);
+        } else {
+            fields_.erase(table);
+        }
+        return st;
+    }
+    Status beginWrite() override {
+        forget();
+        Status st = inner_.beginWrite();
+        holding_ = st.ok();
+        return st;
+    }
+    Status commit() override {
+        forget();
+        return inner_.commit();
+    }
+    void rollback() override {
+        forget();
+        inner_.rollback();
+    }
+    Status recordCount(const std::string& table, std::int64_t& count) override {
+        auto it = counts_.find(table);
+        if (it != counts_.end()) {
+            count = it->second;
+            return Status::success();
+        }
+        Status st = inner_.recordCount(table, count);
+        if (st.ok() && holding_) counts_.emplace(table, count);
+        return st;
+    }
+    Status insertRecord(const std::string& table,
+                        const std::vector<std::pair<std::string, db::Value>>& values) override {
+        Status st = inner_.insertRecord(table, values);
+        auto it = counts_.find(table);
+        if (st.ok() && it != counts_.end()) {
+            ++it->second;
+        } else {
+            counts_.erase(table);
+        }
+        return st;
+    }
+    Status recordIds(const std::string& table, std::vector<std::int64_t>& ids) override {
+        return inner_.recordIds(table, ids);
+    }
+    Status readRecords(const std::string& table, const std::vector<std::string>& columns,
+                       std::int64_t first, std::int64_t last,
+                       std::vector<std::vector<db::Value>>& rows) override {
+        return inner_.readRecords(table, columns, first, last, rows);
+    }
+    Status updateValue(const std::string& table, std::int64_t id, const db::FieldInfo& field,
+                       const db::Value& value) override {
+        return inner_.updateValue(table, id, field, value);
+    }
+    Status deleteRecord(const std::string& table, std::int64_t id) override {
+        counts_.erase(table);
+        return inner_.deleteRecord(table, id);
+    }
+    void close() override {
+        forget();
+        inner_.close();
+    }
+
+  private:
+    void forget() {
+        holding_ = false;
+        fields_.clear();
+        counts_.clear();
+    }
+
+    db::Database& inner_;
+    bool holding_ = false;
+    std::map<std::string, std::vector<db::FieldInfo>> fields_;
+    std::map<std::string, std::int64_t> counts_;
+};
+
+// The whole file in one go; false (with the reason) for a file that cannot be read or is
+// far too large to be a report.
+bool readWhole(const std::string& path, std::string& bytes, std::string& reason) {
+    errno = 0;
+    std::ifstream in(platform::toPath(path), std::ios::binary);
+    if (!in) {
+        reason = std::string("cannot be read: ") +
+                 (errno ? std::generic_category().message(errno) : "open failed");
+        return false;
+    }
+    bytes.clear();
+    char chunk[16 * 1024];
+    for (;;) {
+        const std::streamsize n = in.rdbuf()->sgetn(chunk, sizeof chunk);
+        if (n <= 0) break;
+        if (bytes.size() + static_cast<std::size_t>(n) > kMaxReportBytes) {
+            reason = "too large to be a report";
+            return false;
+        }
+        bytes.append(chunk, static_cast<std::size_t>(n));
+    }
+    return true;
 }
 
 std::string ledgerKey(const std::string& hash, const std::string& mode) {
@@ -103,7 +230,8 @@ ReportImporter::ReportImporter(db::Engine& engine, std::string destination,
     : engine_(engine),
       destination_(std::move(destination)),
       options_(options),
-      state_(std::make_unique<WindowState>()) {
+      state_(std::make_unique<WindowState>()),
+      fresh_(std::make_unique<AnalysisReport>()) {
     state_->appendMode = static_cast<std::int16_t>(options_.mode);
     state_->blindFlag = true;
 }
@@ -118,15 +246,16 @@ ReportImporter::~ReportImporter() {
 
 Status ReportImporter::open() {
     Status opened;
-    database_ = engine_.openDatabase(destination_, opened);
+    store_ = engine_.openDatabase(destination_, opened);
     std::error_code ec;
-    if (!database_ && !fs::exists(platform::toPath(destination_), ec)) {
+    if (!store_ && !fs::exists(platform::toPath(destination_), ec)) {
         // A missing store is made as the append makes it.
         Status created = engine_.createDatabase(destination_, createResultsTable);
         if (!created.ok()) return created;
-        database_ = engine_.openDatabase(destination_, opened);
+        store_ = engine_.openDatabase(destination_, opened);
     }
-    if (!database_) return opened;
+    if (!store_) return opened;
+    database_ = std::make_unique<BatchView>(*store_);
     std::vector<db::FieldInfo> columns;
     Status st = database_->fields(kTableName, columns);
     if (!st.ok()) return st;
@@ -167,32 +296,14 @@ ReportImporter::Result ReportImporter::add(const std::string& path, std::string&
         return Result::Refused;
     }
     std::string bytes;
-    {
-        std::error_code ec;
-        const auto size = fs::file_size(platform::toPath(path), ec);
-        if (ec) {
-            reason = "cannot be read: " + ec.message();
-            return Result::Refused;
-        }
-        if (size > kMaxReportBytes) {
-            reason = "too large to be a report";
-            return Result::Refused;
-        }
-        std::ifstream in(platform::toPath(path), std::ios::binary);
-        bytes.resize(static_cast<std::size_t>(size));
-        if (!in || !in.read(bytes.data(), static_cast<std::streamsize>(bytes.size())) ||
-            in.peek() != std::ifstream::traits_type::eof()) {
-            reason = "cannot be read whole (it changed or vanished while it was read)";
-            return Result::Refused;
-        }
-    }
+    if (!readWhole(path, bytes, reason)) return Result::Refused;
     if (bytes.empty()) {
         reason = "empty file";
         return Result::Refused;
     }
     const std::string hash =
         QCryptographicHash::hash(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())),
-                                 QCryptographicHash::Sha256)
+                                 QCryptographicHash::Sha1)
             .toHex()
             .toStdString();
     const std::string mode = appendModeWord(options_.mode);
@@ -200,7 +311,7 @@ ReportImporter::Result ReportImporter::add(const std::string& path, std::string&
     if (!options_.again && ledger_.count(key)) return Result::Skipped;
 
     // A fresh model each time, as each unattended run starts with one.
-    state_->report = AnalysisReport{};
+    state_->report = *fresh_;
     state_->report.beginRead();
     if (!parseReportText(bytes, state_->report)) {
         reason = "not a results report (no \"ID:\" line)";
@@ -226,14 +337,12 @@ ReportImporter::Result ReportImporter::add(const std::string& path, std::string&
     std::int64_t record = 0;
     Status st = database_->recordCount(kTableName, record);
     if (st.ok()) {
-        st = database_->insertRecord(
-            kLedgerTable,
-            {{"Hash", hash},
-             {"Size", std::to_string(bytes.size())},
-             {"Path", fitPath(path)},
-             {"Mode", mode},
-             {"Record", std::to_string(record)},
-             {"Imported", QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toStdString()}});
+        st = database_->insertRecord(kLedgerTable, {{"Hash", hash},
+                                                    {"Size", std::to_string(bytes.size())},
+                                                    {"Path", fitPath(path)},
+                                                    {"Mode", mode},
+                                                    {"Record", std::to_string(record)},
+                                                    {"Imported", nowText()}});
     }
     if (!st.ok()) {
         // The record and its ledger row go together or not at all.
@@ -250,6 +359,15 @@ ReportImporter::Result ReportImporter::add(const std::string& path, std::string&
         storeFailure_ = commitBatch();
     }
     return Result::Imported;
+}
+
+const std::string& ReportImporter::nowText() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - nowTaken_ >= std::chrono::milliseconds(500) || nowText_.empty()) {
+        nowTaken_ = now;
+        nowText_ = QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toStdString();
+    }
+    return nowText_;
 }
 
 Status ReportImporter::commitBatch() {
@@ -272,6 +390,7 @@ Status ReportImporter::finish() {
         database_->rollback();
         database_->close();
         database_.reset();
+        store_.reset();
     }
     return st;
 }
