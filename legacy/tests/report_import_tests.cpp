@@ -149,7 +149,7 @@ TEST(ReportImport, AReportThatVanishesIsRefusedAndTheBatchGoesOn) {
 TEST(ReportImport, AKilledRunLeavesWholeRecordsAndARerunCompletesIt) {
     TestFolder tmp;
     fs::create_directories(tmp / "in");
-    const int reports = 3000;
+    const int reports = 6000;
     for (int i = 0; i < reports; ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "r%05d.txt", i);
@@ -162,10 +162,24 @@ TEST(ReportImport, AKilledRunLeavesWholeRecordsAndARerunCompletesIt) {
     p.start(KRV_TOOL, {"import-reports", "--mode", "net", QString::fromStdString(dest),
                        QString::fromStdString(tmp.file("in"))});
     ASSERT_TRUE(p.waitForStarted());
-    // Killed a moment after the store appeared: some batches are in, one is under way.
-    for (int waited = 0; waited < 600 && !fs::exists(dest); ++waited)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    // Killed as soon as the first batch is committed, while the next one is under way.
+    const auto ledgerRows = [&] {
+        sqlite3* db = nullptr;
+        sqlite3_int64 n = 0;
+        if (sqlite3_open_v2(dest.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+            sqlite3_busy_timeout(db, 1000);
+            sqlite3_stmt* s = nullptr;
+            if (sqlite3_prepare_v2(db, "SELECT count(*) FROM ImportedReports", -1, &s, nullptr) ==
+                    SQLITE_OK &&
+                sqlite3_step(s) == SQLITE_ROW)
+                n = sqlite3_column_int64(s, 0);
+            sqlite3_finalize(s);
+        }
+        sqlite3_close(db);
+        return n;
+    };
+    for (int waited = 0; waited < 6000 && (!fs::exists(dest) || ledgerRows() == 0); ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     p.kill();
     p.waitForFinished();
     {
@@ -177,6 +191,7 @@ TEST(ReportImport, AKilledRunLeavesWholeRecordsAndARerunCompletesIt) {
                        "s.\"idxRec#\" = CAST(l.\"Record\" AS INTEGER) AND trim(s.\"ID Text\") "
                        "= 'R' || CAST(l.\"Record\" - 1 AS TEXT)"),
             records);
+        EXPECT_NE(records, std::to_string(reports));  // the kill came in the middle
         RecordProperty("records when killed", records.value_or("?"));
     }
     QProcess rerun;
