@@ -11,6 +11,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "app/import_menu.h"
 #include "platform/platform.h"
 #include "report/parser.h"
 #include "results_db/archive.h"
@@ -152,6 +153,10 @@ ParseIt::ParseIt(WindowState& state, const SettingsFiles& files, db::Engine& eng
     root->addWidget(frameKpath);
     root->addLayout(idRow);
     root->addLayout(actions);
+    addImportMenu(this, dialogs_, [this]() -> WindowState& {
+        pullPaths();
+        return state_;
+    });
     resize(620, minimumSizeHint().height());
 
     rpath_->setText(q(state_.rpathText));

@@ -37,16 +37,7 @@ int importLegacy(const QStringList& args, Io& io) {
     progress.finish();
     if (!status.ok()) return fail(io, old, status.description + "; nothing was imported");
 
-    io.out << "Imported table " << summary.table << " of " << old << " into " << dest << ": "
-           << summary.columns << " columns, " << summary.records << " records\n";
-    if (!summary.otherKind.empty()) {
-        io.out << "Columns carried in the nearest kind the store has:\n";
-        for (const auto& line : summary.otherKind) io.out << "  " << line << "\n";
-    }
-    if (!summary.notCarried.empty()) {
-        io.out << "Not carried over:\n";
-        for (const auto& line : summary.notCarried) io.out << "  " << line << "\n";
-    }
+    io.out << legacy::summaryText(summary, old, dest);
     return kDone;
 }
 

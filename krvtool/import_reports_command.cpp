@@ -50,12 +50,7 @@ int importReports(const QStringList& args, Io& io) {
         });
     if (counted) counted->finish();
 
-    io.out << "Imported " << s.imported << " reports into " << dest << "\n";
-    io.out << "Skipped " << s.skipped << " already imported in mode "
-           << legacy::appendModeWord(options.mode)
-           << (s.skipped ? " (--again imports them anyway)" : "") << "\n";
-    io.out << "Refused " << s.refused.size() << (s.refused.empty() ? "\n" : ":\n");
-    for (const auto& r : s.refused) io.out << "  " << r.path << ": " << r.reason << "\n";
+    io.out << legacy::summaryText(s, dest, options, "--again imports them anyway");
     const bool walkFailed = std::any_of(s.refused.begin(), s.refused.end(),
                                         [](const legacy::Refusal& r) { return r.walkFailed; });
     if (walkFailed && s.failure.ok()) {

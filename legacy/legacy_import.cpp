@@ -229,6 +229,22 @@ Status fillExisting(db::Database& database, JetTable& source, const std::vector<
 
 }  // namespace
 
+std::string summaryText(const LegacySummary& summary, const std::string& old,
+                        const std::string& destination) {
+    std::string text = "Imported table " + summary.table + " of " + old + " into " + destination +
+                       ": " + std::to_string(summary.columns) + " columns, " +
+                       std::to_string(summary.records) + " records\n";
+    if (!summary.otherKind.empty()) {
+        text += "Columns carried in the nearest kind the store has:\n";
+        for (const auto& line : summary.otherKind) text += "  " + line + "\n";
+    }
+    if (!summary.notCarried.empty()) {
+        text += "Not carried over:\n";
+        for (const auto& line : summary.notCarried) text += "  " + line + "\n";
+    }
+    return text;
+}
+
 ColumnPlan planColumn(const JetColumn& column) {
     const KindInfo k = kindInfo(column.kind, column.size);
     ColumnPlan plan;

@@ -40,6 +40,10 @@ struct LegacySummary {
     std::vector<std::string> notCarried;  // what could not be carried over
 };
 
+// What a person reads after the import: counts, then kinds changed and anything lost.
+std::string summaryText(const LegacySummary& summary, const std::string& old,
+                        const std::string& destination);
+
 // False from the progress callback cancels; nothing is then left in the store.
 using LegacyProgress = std::function<bool(std::int64_t recordsDone)>;
 

@@ -428,4 +428,19 @@ ReportImportSummary importReports(db::Engine& engine, const std::string& destina
     return summary;
 }
 
+std::string summaryText(const ReportImportSummary& s, const std::string& destination,
+                        const ReportImportOptions& options, const std::string& againHint,
+                        std::size_t listed) {
+    std::string text =
+        "Imported " + std::to_string(s.imported) + " reports into " + destination + "\nSkipped " +
+        std::to_string(s.skipped) + " already imported in mode " + appendModeWord(options.mode) +
+        (s.skipped && !options.again && !againHint.empty() ? " (" + againHint + ")" : "") +
+        "\nRefused " + std::to_string(s.refused.size()) + (s.refused.empty() ? "\n" : ":\n");
+    for (std::size_t i = 0; i < s.refused.size() && i < listed; ++i)
+        text += "  " + s.refused[i].path + ": " + s.refused[i].reason + "\n";
+    if (s.refused.size() > listed)
+        text += "  and " + std::to_string(s.refused.size() - listed) + " more\n";
+    return text;
+}
+
 }  // namespace krv::legacy

@@ -6,6 +6,7 @@
 // records and a ledger that agrees with them.
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -94,6 +95,12 @@ struct ReportImportSummary {
     std::vector<Refusal> refused;
     Status failure;  // the store failed or could not be opened: the job stopped
 };
+
+// Imported, skipped and refused, one line each, then each refusal (at most `listed` of
+// them, and how many more). `againHint` names the option that imports skipped reports.
+std::string summaryText(const ReportImportSummary& summary, const std::string& destination,
+                        const ReportImportOptions& options, const std::string& againHint = "",
+                        std::size_t listed = SIZE_MAX);
 
 // False from the callback stops after the report just done.
 using ReportProgress = std::function<bool(std::int64_t done, std::int64_t total)>;
