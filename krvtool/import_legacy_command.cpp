@@ -16,6 +16,12 @@ int importLegacy(const QStringList& args, Io& io) {
     parser.setApplicationDescription(
         QStringLiteral("Copies the table SamData of an old Jet (Access) results file into a "
                        "new or empty results store. The old file is only read."));
+    const QCommandLineOption table(
+        QStringLiteral("table"),
+        QStringLiteral("The old table to copy, when the old program kept its results under "
+                       "another name (default SamData); it becomes SamData in DEST."),
+        QStringLiteral("NAME"), QString::fromLatin1(kTableName));
+    parser.addOption(table);
     parser.addPositionalArgument(QStringLiteral("OLD.MDB"), QStringLiteral("The old file."));
     parser.addPositionalArgument(QStringLiteral("DEST"),
                                  QStringLiteral("The new or empty results store."));
@@ -25,12 +31,12 @@ int importLegacy(const QStringList& args, Io& io) {
     const std::string dest = parser.positionalArguments().at(1).toStdString();
 
     Status status;
-    auto table = legacy::openJetTable(old, kTableName, {}, status);
-    if (!table) return fail(io, old, status.description);
+    auto source = legacy::openJetTable(old, parser.value(table).toStdString(), {}, status);
+    if (!source) return fail(io, old, status.description);
     Progress progress(io, "records", 0);
     legacy::LegacySummary summary;
     auto engine = db::makeEngine();
-    status = legacy::importLegacyTable(*table, *engine, dest, summary, [&](std::int64_t done) {
+    status = legacy::importLegacyTable(*source, *engine, dest, summary, [&](std::int64_t done) {
         progress.step(done);
         return true;
     });

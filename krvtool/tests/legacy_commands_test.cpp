@@ -72,6 +72,33 @@ TEST(ImportLegacyCommand, RefusalsNameTheFileAndLeaveNothing) {
         << noTable.err.str();
     EXPECT_FALSE(std::filesystem::exists(dest));
     EXPECT_EQ(ToolRun({"import-legacy", q(dest)}).status, kUsage);
+
+    // A table under another name, end to end; the old file stays as it was.
+    const std::string old = tmp.file("copy.mdb");
+    std::filesystem::copy_file(KRV_FIXTURES "/testV1997.mdb", old);
+    const std::string before = testing::readFile(old);
+    ToolRun copied({"import-legacy", "--table", "Table1", q(old), q(dest)});
+    EXPECT_EQ(copied.status, kDone) << copied.err.str();
+    EXPECT_EQ(copied.out.str(),
+              "Imported table SamData of " + old + " into " + dest +
+                  ": 9 columns, 2 records\n"
+                  "Columns carried in the nearest kind the store has:\n"
+                  "  \"C\" (Byte) as 16-bit number\n"
+                  "  \"E\" (Long Integer) as text of 11\n"
+                  "  \"F\" (Double) as text of 24\n"
+                  "  \"G\" (Date/Time) as text of 23\n"
+                  "  \"H\" (Currency) as text of 21\n"
+                  "  \"I\" (Boolean) as 16-bit number\n"
+                  "Not carried over:\n"
+                  "  index \"idxSeq\": the old table has no 16-bit \"idxRec#\" column to make "
+                  "it on\n");
+    EXPECT_EQ(testing::readFile(old), before);
+    ToolRun again({"import-legacy", "--table", "Table1", q(old), q(dest)});
+    EXPECT_EQ(again.status, kFailed);
+    EXPECT_NE(again.err.str().find("already holds 2 records; the old table goes only into a new "
+                                   "or empty store; nothing was imported"),
+              std::string::npos)
+        << again.err.str();
 }
 
 }  // namespace
