@@ -50,6 +50,24 @@ void writeArchive(const fs::path& folder) {
     writeFile(folder / "f.txt", report("F", {}));
 }
 
+// Rows of a table while another process writes the store: waits out its commits, and
+// counts a store or table not there yet as empty.
+sqlite3_int64 rowsIn(const std::string& path, const std::string& table) {
+    sqlite3* db = nullptr;
+    sqlite3_int64 n = 0;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_busy_timeout(db, 1000);
+        sqlite3_stmt* s = nullptr;
+        const std::string sql = "SELECT count(*) FROM \"" + table + "\"";
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr) == SQLITE_OK &&
+            sqlite3_step(s) == SQLITE_ROW)
+            n = sqlite3_column_int64(s, 0);
+        sqlite3_finalize(s);
+    }
+    sqlite3_close(db);
+    return n;
+}
+
 const std::vector<std::string> kReportOrder = {"a1.txt", "a2.txt", "b-sub/c.txt", "f.txt"};
 
 ReportImportOptions optionsFor(int mode) {
@@ -163,22 +181,8 @@ TEST(ReportImport, AKilledRunLeavesWholeRecordsAndARerunCompletesIt) {
                        QString::fromStdString(tmp.file("in"))});
     ASSERT_TRUE(p.waitForStarted());
     // Killed as soon as the first batch is committed, while the next one is under way.
-    const auto ledgerRows = [&] {
-        sqlite3* db = nullptr;
-        sqlite3_int64 n = 0;
-        if (sqlite3_open_v2(dest.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-            sqlite3_busy_timeout(db, 1000);
-            sqlite3_stmt* s = nullptr;
-            if (sqlite3_prepare_v2(db, "SELECT count(*) FROM ImportedReports", -1, &s, nullptr) ==
-                    SQLITE_OK &&
-                sqlite3_step(s) == SQLITE_ROW)
-                n = sqlite3_column_int64(s, 0);
-            sqlite3_finalize(s);
-        }
-        sqlite3_close(db);
-        return n;
-    };
-    for (int waited = 0; waited < 6000 && (!fs::exists(dest) || ledgerRows() == 0); ++waited)
+    for (int waited = 0;
+         waited < 6000 && (!fs::exists(dest) || rowsIn(dest, "ImportedReports") == 0); ++waited)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     p.kill();
     p.waitForFinished();
@@ -242,6 +246,27 @@ TEST(FolderWatch, ImportsAReportOnceItStopsGrowingAndWaitsForAVanishedFolder) {
                   "folder available again: " + tmp.file("in"),
                   "refused " + tmp.file("in/junk.bin") + ": not a results report (no \"ID:\" line)",
                   "imported " + tmp.file("in/w2.txt")}));
+}
+
+// The command runs until stopped and commits each report as it comes.
+TEST(FolderWatch, TheCommandImportsWhatArrivesUntilItIsStopped) {
+    TestFolder tmp;
+    fs::create_directories(tmp / "in");
+    const std::string dest = tmp.file("r.db");
+    QProcess p;
+    p.start(KRV_TOOL, {"watch", "--mode", "gross", "--interval", "0.1",
+                       QString::fromStdString(tmp.file("in")), QString::fromStdString(dest)});
+    ASSERT_TRUE(p.waitForStarted());
+    writeFile(tmp / "in" / "x.txt",
+              report("X", block("CS-137", {row("661.66", "12,874", "11,902", "4.567E+01")})));
+    for (int waited = 0; waited < 500 && rowsIn(dest, "SamData") == 0; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(p.state(), QProcess::Running);
+    p.kill();
+    p.waitForFinished();
+    EXPECT_EQ(RawDb(dest).scalar("SELECT \"CS-137@GROSS1\" FROM SamData"), "12874");
+    EXPECT_NE(p.readAllStandardOutput().toStdString().find("imported " + tmp.file("in/x.txt")),
+              std::string::npos);
 }
 
 }  // namespace
