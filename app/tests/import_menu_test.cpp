@@ -135,6 +135,15 @@ TEST_F(ImportMenuTest, ALegacyFileThatIsNotJetIsRefusedAndNothingIsMade) {
                                          ": not a Jet (Access) database, or it cannot be read; "
                                          "nothing was imported.");
     EXPECT_FALSE(std::filesystem::exists(chooser->dest));
+
+    // A real Jet file, read by the reader process started from the job's thread.
+    chooser->old = KRV_FIXTURES "/testV1997.mdb";
+    choose(QStringLiteral("Import legacy database…"));
+    ASSERT_EQ(dialogs.shown.size(), 2u);
+    EXPECT_EQ(dialogs.shown[1].text, chooser->old +
+                                         ": the old database has no table SamData; nothing was "
+                                         "imported.");
+    EXPECT_FALSE(std::filesystem::exists(chooser->dest));
 }
 
 }  // namespace
