@@ -11,8 +11,9 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "audit/audit.h"
+#include "app/import_menu.h"
 #include "app/trend_dialog.h"
+#include "audit/audit.h"
 #include "platform/platform.h"
 #include "report/parser.h"
 #include "results_db/archive.h"
@@ -157,6 +158,10 @@ ParseIt::ParseIt(WindowState& state, const SettingsFiles& files, db::Engine& eng
     addTrendChartMenu(this, root, [this] {
         pullPaths();
         openTrendChart(this, state_.apathText, engine_, dialogs_);
+    });
+    addImportMenu(this, dialogs_, [this]() -> WindowState& {
+        pullPaths();
+        return state_;
     });
     resize(620, minimumSizeHint().height());
 

@@ -4,6 +4,10 @@
 
 namespace krv::tool {
 
+Subcommand importLegacyCommand();
+Subcommand importReportsCommand();
+Subcommand watchCommand();
+
 // One line per subcommand; each subcommand's code lives in its own file.
 
 Subcommand auditCommand();    // audit_command.cpp
@@ -11,10 +15,8 @@ Subcommand copySubcommand();  // copy_command.cpp
 
 const std::vector<Subcommand>& subcommands() {
     static const std::vector<Subcommand> list = {
-        exportSubcommand(),
-        copySubcommand(),
-        auditCommand(),
-        qcSubcommand(),
+        exportSubcommand(),    copySubcommand(),       auditCommand(), qcSubcommand(),
+        importLegacyCommand(), importReportsCommand(), watchCommand(),
     };
     return list;
 }

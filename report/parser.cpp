@@ -425,10 +425,10 @@ Status openTestReport(const std::string& path, std::int64_t& length) {
 
 void parseReportFile(const std::string& path, AnalysisReport& report) { parseFile(path, report); }
 
-void parseReportText(std::string_view bytes, AnalysisReport& report) {
+bool parseReportText(std::string_view bytes, AnalysisReport& report) {
     MemorySource source(bytes);
     DecodingSource decoded(source);
-    BodyParser(decoded, report).run();
+    return BodyParser(decoded, report).run().idSeen;
 }
 
 JobOutcome readKrvFile(WindowState& state, Dialogs& dialogs) {

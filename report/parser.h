@@ -22,8 +22,9 @@ Status openTestReport(const std::string& path, std::int64_t& length);
 // over key lines and the isotope blocks. Nothing after the open is reported.
 void parseReportFile(const std::string& path, AnalysisReport& report);
 
-// Same, over text already in memory (tests, fuzzing).
-void parseReportText(std::string_view bytes, AnalysisReport& report);
+// Same, over text already in memory (tests, fuzzing, bulk import). Returns whether the
+// text held an "ID:" key line, the mark of a results report.
+bool parseReportText(std::string_view bytes, AnalysisReport& report);
 
 // The whole "Read Krv Results Text file" handler over the window state: trims the report
 // path, starts the read, runs the open test (message unless BlindFlag), clears the

@@ -223,6 +223,10 @@ int ensureIsotopeColumns(db::Database& database, WindowState& state, ErrorTrap& 
     return running;
 }
 
+Status createResultsTable(db::Database& database) {
+    return database.createTable(kTableName, fixedFields(), kIndexName, kRecordNumberField);
+}
+
 namespace {
 
 // How many records the database about to be replaced holds; -1 when it is none of ours.
@@ -255,7 +259,7 @@ JobOutcome resetDatabase(WindowState& state, Dialogs& dialogs, db::Engine& engin
     // The table is built before the database appears at its path, so a job starting
     // meanwhile never finds a database without its table.
     const auto build = [&](db::Database& fresh) {
-        Status built = fresh.createTable(kTableName, fixedFields(), kIndexName, kRecordNumberField);
+        Status built = createResultsTable(fresh);
         if (built.ok() && startTrail) built = startTrail(fresh, removedRecords);
         return built;
     };
@@ -358,6 +362,55 @@ JobOutcome createDb(WindowState& state, Dialogs& dialogs, db::Engine& engine,
     return resetDatabase(state, dialogs, engine, true, startTrail);
 }
 
+RecordAppend appendRecord(db::Database& database, WindowState& state, ErrorTrap& trap,
+                          char decimalSeparator) {
+    RecordAppend out;
+    MissingList missing;
+    const int running =
+        ensureIsotopeColumns(database, state, trap, decimalSeparator, &missing.list());
+    if (trap.failed() && !isRefusal(trap.last())) out.fault = trap.last();
+
+    std::vector<db::FieldInfo> columns;
+    if (out.fault.ok()) out.fault = trap.record(database.fields(kTableName, columns));
+    columns.resize(std::min(columns.size(), static_cast<std::size_t>(std::max(running, 0))));
+    PendingRecord record(std::move(columns), trap, missing);
+
+    std::int64_t count = 0;
+    if (out.fault.ok()) out.fault = trap.record(database.recordCount(kTableName, count));
+    if (out.fault.ok()) {
+        record.set(kRecordNumberField, static_cast<double>(count + 1));
+        const AnalysisReport& r = state.report;
+        record.set("ID Text", fixedValue(r.idText));
+        record.set("File Name", fixedValue(r.fileName));
+        record.set("Date & time", fixedValue(r.dateAndTime));
+        record.set("Sample Date", fixedValue(r.sampleDate));
+        record.set("Counting Time", formatGeneral(r.countingTime, decimalSeparator));
+        record.set("DT %", formatGeneral(r.deadTimePct, decimalSeparator));
+
+        for (int i = 1; i <= isotopeCountOf(r); ++i) {
+            for (int j = 1; j <= lineCountOf(r, i); ++j) {
+                const std::string name = isotopeColumnName(state, i, j, decimalSeparator);
+                const float v =
+                    lineValue(r.lines[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)],
+                              state.appendMode);
+                if (!record.setIfPresent(name, formatGeneral(v, decimalSeparator)))
+                    missing.add(name, "the column could not be added to SamData");
+            }
+        }
+    }
+
+    out.saved = out.fault;
+    if (out.saved.ok()) {
+        out.saved = trap.record(database.insertRecord(kTableName, record.values()));
+        // A refused insert still keeps the columns added on the way; a failing store
+        // keeps nothing.
+        if (!out.saved.ok() && !isRefusal(out.saved)) out.fault = out.saved;
+    }
+    out.values = record.values();
+    out.missing = std::move(missing.list());
+    return out;
+}
+
 JobOutcome appendIt(WindowState& state, Dialogs& dialogs, db::Engine& engine,
                     char decimalSeparator) {
     const std::string path = trimmedPath(state.apathText);
@@ -386,50 +439,13 @@ JobOutcome appendIt(WindowState& state, Dialogs& dialogs, db::Engine& engine,
     // once then neither add the same column twice nor take the same record number. A step
     // the store itself fails (I/O, a full disk, a lost lock) ends the append with nothing
     // of it stored; a name or value the store refuses only leaves that value out.
-    MissingList missing;
     Status fault = trap.record(database->beginWrite());
-    int running = 0;
+    RecordAppend appended;
     if (fault.ok()) {
-        running = ensureIsotopeColumns(*database, state, trap, decimalSeparator, &missing.list());
-        if (trap.failed() && !isRefusal(trap.last())) fault = trap.last();
+        appended = appendRecord(*database, state, trap, decimalSeparator);
+        fault = appended.fault;
     }
-
-    std::vector<db::FieldInfo> columns;
-    if (fault.ok()) fault = trap.record(database->fields(kTableName, columns));
-    columns.resize(std::min(columns.size(), static_cast<std::size_t>(std::max(running, 0))));
-    PendingRecord record(std::move(columns), trap, missing);
-
-    std::int64_t count = 0;
-    if (fault.ok()) fault = trap.record(database->recordCount(kTableName, count));
-    if (fault.ok()) {
-        record.set(kRecordNumberField, static_cast<double>(count + 1));
-        const AnalysisReport& r = state.report;
-        record.set("ID Text", fixedValue(r.idText));
-        record.set("File Name", fixedValue(r.fileName));
-        record.set("Date & time", fixedValue(r.dateAndTime));
-        record.set("Sample Date", fixedValue(r.sampleDate));
-        record.set("Counting Time", formatGeneral(r.countingTime, decimalSeparator));
-        record.set("DT %", formatGeneral(r.deadTimePct, decimalSeparator));
-
-        for (int i = 1; i <= isotopeCountOf(r); ++i) {
-            for (int j = 1; j <= lineCountOf(r, i); ++j) {
-                const std::string name = isotopeColumnName(state, i, j, decimalSeparator);
-                const float v =
-                    lineValue(r.lines[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)],
-                              state.appendMode);
-                if (!record.setIfPresent(name, formatGeneral(v, decimalSeparator)))
-                    missing.add(name, "the column could not be added to SamData");
-            }
-        }
-    }
-
-    Status saved = fault;
-    if (saved.ok()) {
-        saved = trap.record(database->insertRecord(kTableName, record.values()));
-        // A refused insert still keeps the columns added on the way; a failing store
-        // keeps nothing.
-        if (!saved.ok() && !isRefusal(saved)) fault = saved;
-    }
+    Status saved = fault.ok() ? appended.saved : fault;
     bool stored = false;
     if (!fault.ok()) {
         database->rollback();
@@ -442,7 +458,7 @@ JobOutcome appendIt(WindowState& state, Dialogs& dialogs, db::Engine& engine,
             // The commit may have reached the disk before it failed; a job that retried
             // after a wrong "not saved" would store the record twice.
             bool found = false;
-            const Status looked = findSavedRecord(engine, path, record.values(), found);
+            const Status looked = findSavedRecord(engine, path, appended.values, found);
             stored = saved.ok() && found;
             if (!found) {
                 saved = committed;
@@ -452,14 +468,15 @@ JobOutcome appendIt(WindowState& state, Dialogs& dialogs, db::Engine& engine,
             }
         }
     }
+    std::int64_t count = 0;
     if (!database) database = engine.openDatabase(path, opened);
     if (database && database->recordCount(kTableName, count).ok())
         state.numbRecCaption = std::to_string(count);
     if (database) database->close();
     state.appendItRed = true;
     if (!stored) return JobOutcome::failed("record not saved: " + saved.description);
-    return missing.list().empty() ? JobOutcome::done()
-                                  : JobOutcome::savedWithout(std::move(missing.list()));
+    return appended.missing.empty() ? JobOutcome::done()
+                                    : JobOutcome::savedWithout(std::move(appended.missing));
 }
 
 }  // namespace krv

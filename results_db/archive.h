@@ -43,6 +43,23 @@ int ensureIsotopeColumns(db::Database& database, WindowState& state, ErrorTrap& 
 // failure leaves the reset reported as failed.
 using StartTrail = std::function<Status(db::Database& fresh, std::int64_t removedRecords)>;
 
+// The empty results table with its fixed columns and index, in a new database.
+Status createResultsTable(db::Database& database);
+
+// What appending one record came to.
+struct RecordAppend {
+    Status fault;  // the store itself failed (I/O, full disk, lost lock): keep nothing
+    Status saved;  // the insert; a refusal here still keeps the columns added
+    std::vector<MissingValue> missing;                      // values left out, with why
+    std::vector<std::pair<std::string, db::Value>> values;  // what the record was given
+};
+
+// One record for the report in memory, on a database that is open and inside the
+// caller's write transaction: the missing isotope columns, the record number, the values.
+// The caller commits, or rolls back after a fault.
+RecordAppend appendRecord(db::Database& database, WindowState& state, ErrorTrap& trap,
+                          char decimalSeparator);
+
 // "Reset Results DataBase": asks (unless BlindFlag), replaces the file with an empty table.
 JobOutcome createDb(WindowState& state, Dialogs& dialogs, db::Engine& engine,
                     const StartTrail& startTrail = {});

@@ -26,6 +26,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <random>
 #include <system_error>
 #include <utility>
@@ -290,13 +291,26 @@ class SqliteDatabase : public Database {
             }
             sql += " (" + names + ") VALUES (" + params + ")";
         }
-        Statement s(db_, sql);
-        if (s.prepareResult() != SQLITE_OK) return prepareFailure(s.prepareResult(), table);
-        for (std::size_t i = 0; i < cells.size(); ++i) {
-            const int rc = s.bind(static_cast<int>(i + 1), *cells[i].second);
-            if (rc != SQLITE_OK) return failure(rc);
+        // A bulk import inserts thousands of rows of one shape: each table's last insert
+        // statement is kept for the next row instead of being compiled again. It is reset
+        // after each use, so it holds no lock between calls.
+        auto& [keptSql, kept] = lastInsert_[table];
+        if (!kept || keptSql != sql) {
+            kept.reset();
+            keptSql.clear();
+            auto fresh = std::make_unique<Statement>(db_, sql);
+            if (fresh->prepareResult() != SQLITE_OK)
+                return prepareFailure(fresh->prepareResult(), table);
+            kept = std::move(fresh);
+            keptSql = sql;
         }
-        const int rc = sqlite3_step(s.get());
+        Statement& s = *kept;
+        int rc = SQLITE_OK;
+        for (std::size_t i = 0; rc == SQLITE_OK && i < cells.size(); ++i)
+            rc = s.bind(static_cast<int>(i + 1), *cells[i].second);
+        if (rc == SQLITE_OK) rc = sqlite3_step(s.get());
+        sqlite3_reset(s.get());
+        sqlite3_clear_bindings(s.get());
         return rc == SQLITE_DONE ? Status::success() : failure(rc);
     }
 
@@ -390,6 +404,7 @@ class SqliteDatabase : public Database {
 
     void close() override {
         if (!db_) return;
+        lastInsert_.clear();
         rollback();
         sqlite3_close_v2(db_);
         db_ = nullptr;
@@ -565,6 +580,7 @@ class SqliteDatabase : public Database {
     std::string path_;
     bool writing_ = false;          // inside a transaction begun by beginWrite
     std::string checkedCounterOf_;  // the table whose counter this transaction found sound
+    std::map<std::string, std::pair<std::string, std::unique_ptr<Statement>>> lastInsert_;
 };
 
 // One statement, result ignored beyond success; used before a Database object exists.

@@ -1,0 +1,448 @@
+#include "legacy/report_import.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <system_error>
+
+#include "platform/platform.h"
+#include "report/parser.h"
+#include "results_db/archive.h"
+
+namespace krv::legacy {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Reports are a few kilobytes; anything far larger is something else.
+constexpr std::uintmax_t kMaxReportBytes = 16 * 1024 * 1024;
+constexpr int kLedgerPathSize = 4096;
+
+const char* const kModeWords[] = {"activity", "net", "gross", "bkg"};
+
+std::vector<db::FieldInfo> ledgerFields() {
+    using db::FieldType;
+    return {{"Hash", FieldType::Text, 64},
+            {"Size", FieldType::Text, 20},
+            {"Path", FieldType::Text, kLedgerPathSize},
+            {"Mode", FieldType::Text, 8},
+            {"Record", FieldType::Text, 20},
+            {"Imported", FieldType::Text, 30}};
+}
+
+// Cut at a character boundary so the text stays valid UTF-8.
+std::string fitPath(std::string path) {
+    if (path.size() <= static_cast<std::size_t>(kLedgerPathSize)) return path;
+    std::size_t cut = kLedgerPathSize;
+    while (cut > 0 && (static_cast<unsigned char>(path[cut]) & 0xC0) == 0x80) --cut;
+    path.resize(cut);
+    return path;
+}
+
+// The store seen through one write transaction: while the transaction holds the file no
+// other program can add a column or a record, so the column list and the record count
+// are asked once per batch instead of several times per report.
+class BatchView : public db::Database {
+  public:
+    explicit BatchView(db::Database& inner) : inner_(inner) {}
+
+    Status createTable(const std::string& table, const std::vector<db::FieldInfo>& fields,
+                       const std::string& indexName, const std::string& indexField) override {
+        forget();
+        return inner_.createTable(table, fields, indexName, indexField);
+    }
+    Status fields(const std::string& table, std::vector<db::FieldInfo>& out) override {
+        auto it = fields_.find(table);
+        if (it == fields_.end()) {
+            Status st = inner_.fields(table, out);
+            if (st.ok() && holding_) fields_.emplace(table, out);
+            return st;
+        }
+        out = it->second;
+        return Status::success();
+    }
+    Status appendField(const std::string& table, const db::FieldInfo& field) override {
+        Status st = inner_.appendField(table, field);
+        auto it = fields_.find(table);
+        if (st.ok() && it != fields_.end()) {
+            it->second.push_back(field);
+        } else {
+            fields_.erase(table);
+        }
+        return st;
+    }
+    Status beginWrite() override {
+        forget();
+        Status st = inner_.beginWrite();
+        holding_ = st.ok();
+        return st;
+    }
+    Status commit() override {
+        forget();
+        return inner_.commit();
+    }
+    void rollback() override {
+        forget();
+        inner_.rollback();
+    }
+    Status recordCount(const std::string& table, std::int64_t& count) override {
+        auto it = counts_.find(table);
+        if (it != counts_.end()) {
+            count = it->second;
+            return Status::success();
+        }
+        Status st = inner_.recordCount(table, count);
+        if (st.ok() && holding_) counts_.emplace(table, count);
+        return st;
+    }
+    Status insertRecord(const std::string& table,
+                        const std::vector<std::pair<std::string, db::Value>>& values) override {
+        Status st = inner_.insertRecord(table, values);
+        auto it = counts_.find(table);
+        if (st.ok() && it != counts_.end()) {
+            ++it->second;
+        } else {
+            counts_.erase(table);
+        }
+        return st;
+    }
+    Status recordIds(const std::string& table, std::vector<std::int64_t>& ids) override {
+        return inner_.recordIds(table, ids);
+    }
+    Status readRecords(const std::string& table, const std::vector<std::string>& columns,
+                       std::int64_t first, std::int64_t last,
+                       std::vector<std::vector<db::Value>>& rows) override {
+        return inner_.readRecords(table, columns, first, last, rows);
+    }
+    Status updateValue(const std::string& table, std::int64_t id, const db::FieldInfo& field,
+                       const db::Value& value) override {
+        return inner_.updateValue(table, id, field, value);
+    }
+    Status deleteRecord(const std::string& table, std::int64_t id) override {
+        counts_.erase(table);
+        return inner_.deleteRecord(table, id);
+    }
+    void close() override {
+        forget();
+        inner_.close();
+    }
+
+  private:
+    void forget() {
+        holding_ = false;
+        fields_.clear();
+        counts_.clear();
+    }
+
+    db::Database& inner_;
+    bool holding_ = false;
+    std::map<std::string, std::vector<db::FieldInfo>> fields_;
+    std::map<std::string, std::int64_t> counts_;
+};
+
+// The whole file in one go; false (with the reason) for a file that cannot be read or is
+// far too large to be a report.
+bool readWhole(const std::string& path, std::string& bytes, std::string& reason) {
+    errno = 0;
+    std::ifstream in(platform::toPath(path), std::ios::binary);
+    if (!in) {
+        reason = std::string("cannot be read: ") +
+                 (errno ? std::generic_category().message(errno) : "open failed");
+        return false;
+    }
+    bytes.clear();
+    char chunk[16 * 1024];
+    for (;;) {
+        const std::streamsize n = in.rdbuf()->sgetn(chunk, sizeof chunk);
+        if (n <= 0) break;
+        if (bytes.size() + static_cast<std::size_t>(n) > kMaxReportBytes) {
+            reason = "too large to be a report";
+            return false;
+        }
+        bytes.append(chunk, static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+std::string ledgerKey(const std::string& hash, const std::string& mode) {
+    return hash + "|" + mode;
+}
+
+void walk(const fs::path& folder, std::vector<std::string>& files, std::vector<Refusal>& refused) {
+    std::error_code ec;
+    std::vector<fs::directory_entry> entries;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        entries.push_back(*it);
+    if (ec) {
+        refused.push_back(
+            {platform::fromPath(folder), "folder cannot be read: " + ec.message(), true});
+        return;
+    }
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+        return a.path().filename() < b.path().filename();
+    });
+    for (const auto& e : entries) {
+        std::error_code kind;
+        if (e.is_directory(kind)) {
+            walk(e.path(), files, refused);
+        } else if (e.is_regular_file(kind)) {
+            files.push_back(platform::fromPath(e.path()));
+        } else {
+            refused.push_back({platform::fromPath(e.path()), "not a plain file"});
+        }
+    }
+}
+
+}  // namespace
+
+std::optional<int> appendModeFromWord(const std::string& word) {
+    for (int m = 0; m < 4; ++m) {
+        if (word == kModeWords[m]) return m;
+    }
+    return std::nullopt;
+}
+
+const char* appendModeWord(int mode) { return kModeWords[std::clamp(mode, 0, 3)]; }
+
+void collectReportFiles(const std::vector<std::string>& paths, std::vector<std::string>& files,
+                        std::vector<Refusal>& refused) {
+    for (const std::string& p : paths) {
+        std::error_code ec;
+        const fs::path path = platform::toPath(p);
+        const fs::file_status st = fs::status(path, ec);
+        if (ec || !fs::exists(st)) {
+            refused.push_back({p, "not found" + (ec ? ": " + ec.message() : std::string()), true});
+        } else if (fs::is_directory(st)) {
+            walk(path, files, refused);
+        } else {
+            files.push_back(p);
+        }
+    }
+}
+
+ReportImporter::ReportImporter(db::Engine& engine, std::string destination,
+                               ReportImportOptions options)
+    : engine_(engine),
+      destination_(std::move(destination)),
+      options_(options),
+      state_(std::make_unique<WindowState>()),
+      fresh_(std::make_unique<AnalysisReport>()) {
+    state_->appendMode = static_cast<std::int16_t>(options_.mode);
+    state_->blindFlag = true;
+}
+
+ReportImporter::~ReportImporter() {
+    if (database_) {
+        // An import left without finish() keeps only what was committed.
+        database_->rollback();
+        database_->close();
+    }
+}
+
+Status ReportImporter::open() {
+    Status opened;
+    store_ = engine_.openDatabase(destination_, opened);
+    std::error_code ec;
+    if (!store_ && !fs::exists(platform::toPath(destination_), ec)) {
+        // A missing store is made as the append makes it.
+        Status created = engine_.createDatabase(destination_, createResultsTable);
+        if (!created.ok()) return created;
+        store_ = engine_.openDatabase(destination_, opened);
+    }
+    if (!store_) return opened;
+    database_ = std::make_unique<BatchView>(*store_);
+    std::vector<db::FieldInfo> columns;
+    Status st = database_->fields(kTableName, columns);
+    if (!st.ok()) return st;
+    return loadLedger();
+}
+
+Status ReportImporter::loadLedger() {
+    std::vector<db::FieldInfo> columns;
+    if (!database_->fields(kLedgerTable, columns).ok()) {
+        Status st = database_->beginWrite();
+        if (st.ok()) st = database_->createTable(kLedgerTable, ledgerFields(), "", "");
+        if (st.ok()) return database_->commit();
+        database_->rollback();
+        return st;
+    }
+    std::vector<std::int64_t> ids;
+    Status st = database_->recordIds(kLedgerTable, ids);
+    if (!st.ok() || ids.empty()) return st;
+    // In slices, so a long ledger is never all in memory at once beside its keys.
+    constexpr std::size_t kSlice = 4096;
+    std::vector<std::vector<db::Value>> rows;
+    for (std::size_t i = 0; i < ids.size(); i += kSlice) {
+        const std::size_t last = std::min(ids.size(), i + kSlice) - 1;
+        st = database_->readRecords(kLedgerTable, {"Hash", "Mode"}, ids[i], ids[last], rows);
+        if (!st.ok()) return st;
+        for (const auto& row : rows) {
+            const auto* hash = row.size() == 3 ? std::get_if<std::string>(&row[1]) : nullptr;
+            const auto* mode = row.size() == 3 ? std::get_if<std::string>(&row[2]) : nullptr;
+            if (hash && mode) ledger_.insert(ledgerKey(*hash, *mode));
+        }
+    }
+    return Status::success();
+}
+
+ReportImporter::Result ReportImporter::add(const std::string& path, std::string& reason) {
+    if (!database_ || !storeFailure_.ok()) {
+        reason = "the store is not open";
+        return Result::Refused;
+    }
+    std::string bytes;
+    if (!readWhole(path, bytes, reason)) return Result::Refused;
+    if (bytes.empty()) {
+        reason = "empty file";
+        return Result::Refused;
+    }
+    const std::string hash =
+        QCryptographicHash::hash(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())),
+                                 QCryptographicHash::Sha1)
+            .toHex()
+            .toStdString();
+    const std::string mode = appendModeWord(options_.mode);
+    const std::string key = ledgerKey(hash, mode);
+    if (!options_.again && ledger_.count(key)) return Result::Skipped;
+
+    // A fresh model each time, as each unattended run starts with one.
+    state_->report = *fresh_;
+    state_->report.beginRead();
+    if (!parseReportText(bytes, state_->report)) {
+        reason = "not a results report (no \"ID:\" line)";
+        return Result::Refused;
+    }
+
+    if (!inBatch_) {
+        storeFailure_ = database_->beginWrite();
+        if (!storeFailure_.ok()) {
+            reason = storeFailure_.description;
+            return Result::Refused;
+        }
+        inBatch_ = true;
+        batchCount_ = 0;
+        batchStart_ = std::chrono::steady_clock::now();
+    }
+    ErrorTrap trap;
+    const RecordAppend appended =
+        appendRecord(*database_, *state_, trap, options_.decimalSeparator);
+    if (appended.fault.ok() && !appended.saved.ok()) {
+        reason = "record not saved: " + appended.saved.description;
+        return Result::Refused;
+    }
+    std::int64_t record = 0;
+    Status st = appended.fault;
+    if (st.ok()) st = database_->recordCount(kTableName, record);
+    if (st.ok()) {
+        st = database_->insertRecord(kLedgerTable, {{"Hash", hash},
+                                                    {"Size", std::to_string(bytes.size())},
+                                                    {"Path", fitPath(path)},
+                                                    {"Mode", mode},
+                                                    {"Record", std::to_string(record)},
+                                                    {"Imported", nowText()}});
+    }
+    if (!st.ok()) {
+        // The record and its ledger row go together or not at all.
+        storeFailure_ = st;
+        database_->rollback();
+        inBatch_ = false;
+        reason = st.description;
+        return Result::Refused;
+    }
+    ledger_.insert(key);
+    ++batchCount_;
+    if (batchCount_ >= options_.batchReports ||
+        std::chrono::steady_clock::now() - batchStart_ >= options_.batchTime) {
+        storeFailure_ = commitBatch();
+    }
+    return Result::Imported;
+}
+
+const std::string& ReportImporter::nowText() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - nowTaken_ >= std::chrono::milliseconds(500) || nowText_.empty()) {
+        nowTaken_ = now;
+        nowText_ = QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toStdString();
+    }
+    return nowText_;
+}
+
+Status ReportImporter::commitBatch() {
+    if (!inBatch_) return Status::success();
+    inBatch_ = false;
+    Status st = database_->commit();
+    if (st.ok()) {
+        committed_ += batchCount_;
+    } else {
+        database_->rollback();
+    }
+    batchCount_ = 0;
+    return st;
+}
+
+Status ReportImporter::finish() {
+    Status st = storeFailure_;
+    if (database_) {
+        if (st.ok()) st = commitBatch();
+        database_->rollback();
+        database_->close();
+        database_.reset();
+        store_.reset();
+    }
+    return st;
+}
+
+ReportImportSummary importReports(db::Engine& engine, const std::string& destination,
+                                  const std::vector<std::string>& paths,
+                                  const ReportImportOptions& options,
+                                  const ReportProgress& progress) {
+    ReportImportSummary summary;
+    std::vector<std::string> files;
+    collectReportFiles(paths, files, summary.refused);
+    ReportImporter importer(engine, destination, options);
+    summary.failure = importer.open();
+    if (!summary.failure.ok()) return summary;
+    const auto total = static_cast<std::int64_t>(files.size());
+    std::int64_t done = 0;
+    for (const std::string& file : files) {
+        std::string reason;
+        switch (importer.add(file, reason)) {
+            case ReportImporter::Result::Imported:
+                break;
+            case ReportImporter::Result::Skipped:
+                ++summary.skipped;
+                break;
+            case ReportImporter::Result::Refused:
+                if (importer.storeFailure().ok()) summary.refused.push_back({file, reason});
+                break;
+        }
+        if (!importer.storeFailure().ok()) break;
+        ++done;
+        if (progress && !progress(done, total)) break;
+    }
+    summary.failure = importer.finish();
+    summary.imported = importer.committed();
+    return summary;
+}
+
+std::string summaryText(const ReportImportSummary& s, const std::string& destination,
+                        const ReportImportOptions& options, const std::string& againHint,
+                        std::size_t listed) {
+    std::string text =
+        "Imported " + std::to_string(s.imported) + " reports into " + destination + "\nSkipped " +
+        std::to_string(s.skipped) + " already imported in mode " + appendModeWord(options.mode) +
+        (s.skipped && !options.again && !againHint.empty() ? " (" + againHint + ")" : "") +
+        "\nRefused " + std::to_string(s.refused.size()) + (s.refused.empty() ? "\n" : ":\n");
+    for (std::size_t i = 0; i < s.refused.size() && i < listed; ++i)
+        text += "  " + s.refused[i].path + ": " + s.refused[i].reason + "\n";
+    if (s.refused.size() > listed)
+        text += "  and " + std::to_string(s.refused.size() - listed) + " more\n";
+    return text;
+}
+
+}  // namespace krv::legacy

@@ -1,0 +1,114 @@
+#pragma once
+
+// Many archived reports into a results store, each exactly as the unattended append
+// would store it, with a ledger of what was imported so a rerun skips it. Reports are
+// committed in batches together with their ledger rows: an interrupted run leaves whole
+// records and a ledger that agrees with them.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/status.h"
+#include "report/analysis_report.h"
+#include "results_db/store.h"
+
+namespace krv::legacy {
+
+inline constexpr const char* kLedgerTable = "ImportedReports";
+
+// "activity", "net", "gross", "bkg" to the append mode 0..3.
+std::optional<int> appendModeFromWord(const std::string& word);
+const char* appendModeWord(int mode);
+
+struct Refusal {
+    std::string path;
+    std::string reason;
+    bool walkFailed = false;  // a named file or a folder that could not be read at all
+};
+
+// The report files named by `paths`, in order: a file as it is, a folder walked (with its
+// subfolders) in name order. What cannot be walked is refused.
+void collectReportFiles(const std::vector<std::string>& paths, std::vector<std::string>& files,
+                        std::vector<Refusal>& refused);
+
+struct ReportImportOptions {
+    int mode = 0;
+    bool again = false;  // import reports the ledger already has
+    char decimalSeparator = '.';
+    int batchReports = 2000;
+    std::chrono::milliseconds batchTime{3000};
+};
+
+class ReportImporter {
+  public:
+    enum class Result { Imported, Skipped, Refused };
+
+    ReportImporter(db::Engine& engine, std::string destination, ReportImportOptions options);
+    ~ReportImporter();
+
+    // Opens the store (making it, as the append does, when nothing is there) and reads the
+    // ledger. Fails for a store that cannot be opened or is not a results database.
+    Status open();
+    // Reads and stores one report. A file that cannot be read or is not a report is
+    // refused with a reason; a failing store stops the job (`storeFailure`).
+    Result add(const std::string& path, std::string& reason);
+    // Commits what is pending and closes the store.
+    Status finish();
+
+    const Status& storeFailure() const { return storeFailure_; }
+    // Reports whose records and ledger rows are committed.
+    std::int64_t committed() const { return committed_; }
+
+  private:
+    Status commitBatch();
+    Status loadLedger();
+    // The ledger's import time, to the second, worked out at most twice a second.
+    const std::string& nowText();
+
+    db::Engine& engine_;
+    std::string destination_;
+    ReportImportOptions options_;
+    std::unique_ptr<db::Database> store_;
+    std::unique_ptr<db::Database> database_;  // the store, as one batch sees it
+    std::unique_ptr<WindowState> state_;
+    std::unique_ptr<const AnalysisReport> fresh_;  // a model no read has touched
+    std::unordered_set<std::string> ledger_;       // hash + mode
+    bool inBatch_ = false;
+    int batchCount_ = 0;
+    std::chrono::steady_clock::time_point batchStart_;
+    Status storeFailure_;
+    std::int64_t committed_ = 0;
+    std::string nowText_;
+    std::chrono::steady_clock::time_point nowTaken_;
+};
+
+struct ReportImportSummary {
+    std::int64_t imported = 0;  // committed
+    std::int64_t skipped = 0;   // already in the ledger in this mode
+    std::vector<Refusal> refused;
+    Status failure;  // the store failed or could not be opened: the job stopped
+};
+
+// Imported, skipped and refused, one line each, then each refusal (at most `listed` of
+// them, and how many more). `againHint` names the option that imports skipped reports.
+std::string summaryText(const ReportImportSummary& summary, const std::string& destination,
+                        const ReportImportOptions& options, const std::string& againHint = "",
+                        std::size_t listed = SIZE_MAX);
+
+// False from the callback stops after the report just done.
+using ReportProgress = std::function<bool(std::int64_t done, std::int64_t total)>;
+
+// The whole job: collects the files, opens the store, imports them in order, commits.
+ReportImportSummary importReports(db::Engine& engine, const std::string& destination,
+                                  const std::vector<std::string>& paths,
+                                  const ReportImportOptions& options,
+                                  const ReportProgress& progress = {});
+
+}  // namespace krv::legacy
