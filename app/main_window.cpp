@@ -200,7 +200,8 @@ void ParseIt::readKrvFileClicked() {
 
 void ParseIt::appendItClicked() {
     pullPaths();
-    appendIt(state_, dialogs_, engine_, platform::systemDecimalSeparator());
+    appendIt(state_, dialogs_, engine_, platform::systemDecimalSeparator(),
+             audit::noteMissingValues);
     showState();
 }
 

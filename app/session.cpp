@@ -41,8 +41,8 @@ JobOutcome runCommandJob(const CommandJob& job, WindowState& state, Dialogs& dia
             // The append runs even when the read failed, as it does from the window; a
             // record saved from a report that was not read lacks every value it carries.
             const JobOutcome read = readKrvFile(state, dialogs);
-            JobOutcome append =
-                appendIt(state, dialogs, engine, platform::systemDecimalSeparator());
+            JobOutcome append = appendIt(state, dialogs, engine, platform::systemDecimalSeparator(),
+                                         audit::noteMissingValues);
             if (append.ok && !read.ok)
                 append.missing.insert(append.missing.begin(), {"report", read.reason});
             return append;

@@ -263,7 +263,7 @@ Status noteMissingValues(db::Database& database, std::int64_t recordNumber,
         e.time = time;
         e.operation = kMissingValues;
         e.recordNumber = std::to_string(recordNumber);
-        e.column = m.column;
+        e.column = m.what;
         e.note = m.reason;
         const Status st = write(database, std::move(e));
         if (!st.ok()) return st;

@@ -62,10 +62,6 @@ Status startTrailWithReset(db::Database& fresh, std::int64_t removedRecords);
 
 // For a record saved with values missing: which values, and why. Written inside the
 // append's own transaction, after the record.
-struct MissingValue {
-    std::string column;
-    std::string reason;
-};
 Status noteMissingValues(db::Database& database, std::int64_t recordNumber,
                          const std::vector<MissingValue>& missing);
 

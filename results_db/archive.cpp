@@ -378,6 +378,7 @@ RecordAppend appendRecord(db::Database& database, WindowState& state, ErrorTrap&
     std::int64_t count = 0;
     if (out.fault.ok()) out.fault = trap.record(database.recordCount(kTableName, count));
     if (out.fault.ok()) {
+        out.recordNumber = count + 1;
         record.set(kRecordNumberField, static_cast<double>(count + 1));
         const AnalysisReport& r = state.report;
         record.set("ID Text", fixedValue(r.idText));
@@ -411,8 +412,8 @@ RecordAppend appendRecord(db::Database& database, WindowState& state, ErrorTrap&
     return out;
 }
 
-JobOutcome appendIt(WindowState& state, Dialogs& dialogs, db::Engine& engine,
-                    char decimalSeparator) {
+JobOutcome appendIt(WindowState& state, Dialogs& dialogs, db::Engine& engine, char decimalSeparator,
+                    const NoteMissing& noteMissing) {
     const std::string path = trimmedPath(state.apathText);
     JobOutcome created = JobOutcome::done();
     if (engine.locate(path) != platform::Lookup::Found) {
@@ -444,6 +445,8 @@ JobOutcome appendIt(WindowState& state, Dialogs& dialogs, db::Engine& engine,
     if (fault.ok()) {
         appended = appendRecord(*database, state, trap, decimalSeparator);
         fault = appended.fault;
+        if (fault.ok() && appended.saved.ok() && !appended.missing.empty() && noteMissing)
+            fault = trap.record(noteMissing(*database, appended.recordNumber, appended.missing));
     }
     Status saved = fault.ok() ? appended.saved : fault;
     bool stored = false;

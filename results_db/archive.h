@@ -52,6 +52,7 @@ struct RecordAppend {
     Status saved;  // the insert; a refusal here still keeps the columns added
     std::vector<MissingValue> missing;                      // values left out, with why
     std::vector<std::pair<std::string, db::Value>> values;  // what the record was given
+    std::int64_t recordNumber = 0;                          // records before it, plus one
 };
 
 // One record for the report in memory, on a database that is open and inside the
@@ -65,7 +66,12 @@ JobOutcome createDb(WindowState& state, Dialogs& dialogs, db::Engine& engine,
                     const StartTrail& startTrail = {});
 
 // "Append Results Database": one record for the report in memory.
-JobOutcome appendIt(WindowState& state, Dialogs& dialogs, db::Engine& engine,
-                    char decimalSeparator);
+// Notes, inside the append's transaction, which values a saved record lacks; when it
+// fails the append stores nothing.
+using NoteMissing = std::function<Status(db::Database& database, std::int64_t recordNumber,
+                                         const std::vector<MissingValue>& missing)>;
+
+JobOutcome appendIt(WindowState& state, Dialogs& dialogs, db::Engine& engine, char decimalSeparator,
+                    const NoteMissing& noteMissing = {});
 
 }  // namespace krv

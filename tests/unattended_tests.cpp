@@ -94,6 +94,17 @@ TEST_F(Unattended, ValuesTheRecordLacksAreListedOneLineEachWithStatus3) {
               "krvarchiver: not stored: ID Text: SamData has no column of that name\n"
               "krvarchiver: not stored: DT %: SamData has no column of that name\n");
     EXPECT_EQ(value("SELECT count(*) || ' ' || max(\"CO-60@NET1\") FROM SamData"), "2 1100");
+    // The trail says which values record 2 lacks; a trail that cannot be written keeps
+    // the whole append out.
+    EXPECT_EQ(value("SELECT group_concat(RecordNumber || ' ' || ColumnName || ': ' || Note, '; ')"
+                    " FROM KrvAudit WHERE Operation = 'missing values'"),
+              "2 ID Text: SamData has no column of that name; "
+              "2 DT %: SamData has no column of that name");
+    RawDb(job.database)
+        .query(
+            "CREATE TRIGGER refuse BEFORE INSERT ON KrvAudit BEGIN SELECT RAISE(ABORT, 'no'); END");
+    EXPECT_EQ(job.run({"NET"}).exitCode, 1);
+    EXPECT_EQ(value("SELECT count(*) FROM SamData"), "2");
 
     // A reset that cannot happen names what is in the way.
     std::filesystem::create_directory(job / "folder.mdb");
