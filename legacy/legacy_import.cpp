@@ -8,6 +8,7 @@
 #include <optional>
 #include <system_error>
 
+#include "audit/audit.h"
 #include "platform/platform.h"
 #include "results_db/archive.h"
 
@@ -180,6 +181,15 @@ bool sameField(const db::FieldInfo& a, const db::FieldInfo& b) {
            (a.type != db::FieldType::Text || a.size == b.size);
 }
 
+// The trail's entry for the import, written in the import's own transaction.
+Status noteImport(db::Database& database, const LegacySummary& summary) {
+    audit::Entry e;
+    e.operation = audit::kImport;
+    e.note =
+        std::to_string(summary.records) + " records from the old results table " + summary.table;
+    return audit::write(database, std::move(e));
+}
+
 Status createTable(db::Database& database, const std::vector<ColumnPlan>& plans,
                    LegacySummary& summary) {
     const auto fields = fieldsOf(plans);
@@ -222,6 +232,7 @@ Status fillExisting(db::Database& database, JetTable& source, const std::vector<
         st = createTable(database, plans, summary);
     }
     if (st.ok()) st = copyRows(source, plans, database, summary, progress);
+    if (st.ok()) st = noteImport(database, summary);
     if (st.ok()) st = database.commit();
     if (!st.ok()) database.rollback();
     return st;
@@ -367,6 +378,7 @@ Status importLegacyTable(JetTable& source, db::Engine& engine, const std::string
         Status st = createTable(fresh, plans, summary);
         if (st.ok()) st = fresh.beginWrite();
         if (st.ok()) st = copyRows(source, plans, fresh, summary, progress);
+        if (st.ok()) st = noteImport(fresh, summary);
         if (st.ok()) st = fresh.commit();
         if (!st.ok()) fresh.rollback();
         filled = st;

@@ -9,6 +9,7 @@
 #include <map>
 #include <system_error>
 
+#include "audit/audit.h"
 #include "platform/platform.h"
 #include "report/parser.h"
 #include "results_db/archive.h"
@@ -375,7 +376,16 @@ const std::string& ReportImporter::nowText() {
 Status ReportImporter::commitBatch() {
     if (!inBatch_) return Status::success();
     inBatch_ = false;
-    Status st = database_->commit();
+    // Appends are not logged one by one; the batch says how many reports came in.
+    Status st = Status::success();
+    if (batchCount_ > 0) {
+        audit::Entry e;
+        e.operation = audit::kImport;
+        e.note =
+            std::to_string(batchCount_) + " reports in " + appendModeWord(options_.mode) + " mode";
+        st = audit::write(*database_, std::move(e));
+    }
+    if (st.ok()) st = database_->commit();
     if (st.ok()) {
         committed_ += batchCount_;
     } else {

@@ -168,6 +168,8 @@ TEST_F(LegacyImport, SamDataKeepsColumnsKindsValuesOrderNullsAndIndex) {
     EXPECT_EQ(raw.scalar("SELECT sql FROM sqlite_master WHERE name = 'idxSeq'"),
               C("CREATE INDEX \"idxSeq\" ON \"SamData\" (\"idxRec#\")"));
 
+    EXPECT_EQ(raw.scalar("SELECT Operation || ': ' || Note FROM KrvAudit"),
+              C("import: 3 records from the old results table SamData"));
     EXPECT_EQ(summary.columns, 12);
     EXPECT_EQ(summary.records, 3);
     EXPECT_EQ(summary.otherKind,

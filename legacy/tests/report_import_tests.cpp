@@ -132,6 +132,10 @@ TEST(ReportImport, LedgerSkipsWhatWasImportedInTheSameModeUnlessAgain) {
     EXPECT_EQ(count(), "6");
     EXPECT_EQ(RawDb(dest).scalar("SELECT group_concat(\"Record\") FROM ImportedReports"),
               "1,2,3,4,5,6");
+    // Each batch leaves one entry in the trail, none for a run that imported nothing.
+    EXPECT_EQ(RawDb(dest).scalar("SELECT group_concat(Note, '; ') FROM KrvAudit"
+                                 " WHERE Operation = 'import'"),
+              "4 reports in net mode; 1 reports in gross mode; 1 reports in net mode");
 
     // Missing paths are refused as such; a store that is not a results database is left alone.
     auto missing =
