@@ -434,7 +434,9 @@ class PgDatabase : public Database {
         // Names find their column as the legacy engine found it, whatever the case; the
         // same column named twice keeps its last value.
         std::vector<std::pair<std::string, Value>> cells;
-        for (const auto& [name, value] : values) {
+        for (const auto& entry : values) {
+            const std::string& name = entry.first;
+            const Value& value = entry.second;
             auto column = std::find_if(columns.begin(), columns.end(), [&](const FieldInfo& f) {
                 return sameFieldName(f.name, name);
             });
