@@ -4,6 +4,7 @@
 #include <charconv>
 #include <filesystem>
 #include <memory>
+#include <random>
 #include <system_error>
 #include <unordered_set>
 #include <utility>
@@ -229,6 +230,11 @@ Status createResultsTable(db::Database& database) {
 
 namespace {
 
+std::string stagingSuffix() {
+    std::random_device rd;
+    return std::to_string(rd()) + std::to_string(rd() % 1000);
+}
+
 // How many records the database about to be replaced holds; -1 when it is none of ours.
 std::int64_t recordsIn(db::Engine& engine, const std::string& where) {
     if (engine.locate(where) != platform::Lookup::Found) return 0;
@@ -255,6 +261,9 @@ JobOutcome resetDatabase(WindowState& state, Dialogs& dialogs, db::Engine& engin
     if (!server) ec = platform::resolveLinks(platform::toPath(path), target);
     const std::string where = server ? path : platform::fromPath(target);
     bool deleted = false;
+    const fs::path staged = replace && !server && !path.empty()
+                                ? fs::path(target).concat(".new-reset-" + stagingSuffix())
+                                : fs::path();
     const std::int64_t removedRecords = startTrail ? recordsIn(engine, where) : -1;
     // The table is built before the database appears at its path, so a job starting
     // meanwhile never finds a database without its table.
@@ -282,23 +291,59 @@ JobOutcome resetDatabase(WindowState& state, Dialogs& dialogs, db::Engine& engin
         } else if (!platform::isNormalFile(target)) {
             trap.record(Status::failure(err::kPermissionDenied,
                                         "'" + path + "' is a hidden or system file; it was kept"));
+        } else if (!trap.record(engine.createDatabase(platform::fromPath(staged), build)).ok()) {
+            // The new database is made whole beside the old one first: a reset that cannot
+            // finish (a full disk, its trail entry refused) leaves the old records alone.
         } else if (!fs::remove(target, ec)) {
             trap.record(Status::failure(
                 err::kPermissionDenied,
                 "Could not delete the old database: " + (ec ? ec.message() : "it vanished")));
         } else {
             deleted = true;
-            // The old database's journal goes with it; one left behind (this removal
-            // failing) is set aside by the creation, never played into the new file.
-            fs::remove(platform::toPath(platform::fromPath(target) + "-journal"), ec);
+            // The old database's journal goes with it; played into the new file it would
+            // damage it, so the new one is not put in place while the journal is there.
+            const fs::path journal = platform::toPath(platform::fromPath(target) + "-journal");
+            fs::remove(journal, ec);
+            if (fs::exists(fs::symlink_status(journal, ec)))
+                trap.record(Status::failure(err::kPermissionDenied,
+                                            "the old database was deleted, but its journal '" +
+                                                platform::fromPath(journal) +
+                                                "' could not be removed"));
         }
     }
+    // The staged database goes wherever the reset ends; the named one is what counts.
+    struct StagedFile {
+        fs::path path;
+        ~StagedFile() {
+            std::error_code failed;
+            // Once more after a failure: a passing fault must not leave a stray file.
+            if (!path.empty() && !fs::remove(path, failed) && failed) fs::remove(path, failed);
+        }
+    } stagedCleanup{staged};
     if (trap.failed()) {
         if (!state.blindFlag) dialogs.message("Could not create database", kAppTitle);
         return JobOutcome::failed("Could not create database: " + trap.last().description);
     }
     if (!replacedWhole) {
-        const Status created = trap.record(engine.createDatabase(where, build));
+        Status created;
+        if (deleted) {
+            bool moved = false;
+            ec = platform::placeNoReplace(staged, target, moved);
+            if (!ec) {
+                // Not durable is not done: a power cut could bring the old name back empty.
+                ec = platform::syncFolder(target.has_parent_path() ? target.parent_path()
+                                                                   : fs::path("."));
+                std::error_code ignored;
+                if (ec) fs::remove(target, ignored);
+            }
+            if (ec == std::errc::file_exists)
+                created = Status::failure(err::kDatabaseExists, "Database already exists.");
+            else if (ec)
+                created = Status::failure(err::kPathFileAccess, ec.message());
+            trap.record(created);
+        } else {
+            created = trap.record(engine.createDatabase(where, build));
+        }
         if (!created.ok()) {
             if (!state.blindFlag) dialogs.message("Could not create database", kAppTitle);
             std::string why = created.description;

@@ -520,6 +520,33 @@ TEST_F(FileArchive, AnAppendWhoseFileWasReplacedMeanwhileSaysSo) {
         << st.description;
 }
 
+// The new file is made whole beside the old one before the old one goes: a reset whose
+// new file cannot be finished (here its first trail entry) changes nothing at all.
+TEST_F(FileArchive, AResetThatCannotFinishLeavesTheOldDatabaseAsItWas) {
+    cobaltAndCaesium(state.report);
+    ASSERT_TRUE(append().whole());
+    const std::string before = testing::readFile(path);
+    state.blindFlag = true;
+    const auto refuse = [](db::Database&, std::int64_t) {
+        return Status::failure(err::kEngine, "the trail could not be written");
+    };
+    const JobOutcome refused = createDb(state, dialogs, *engine, refuse);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_NE(refused.reason.find("the trail could not be written"), std::string::npos);
+    EXPECT_EQ(testing::readFile(path), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(tmp.path()),
+                            std::filesystem::directory_iterator()),
+              1);
+
+    std::int64_t removed = -2;
+    ASSERT_TRUE(createDb(state, dialogs, *engine, [&](db::Database&, std::int64_t n) {
+                    removed = n;
+                    return Status::success();
+                }).ok);
+    EXPECT_EQ(removed, 1);
+    EXPECT_EQ(raw().scalar("SELECT count(*) FROM SamData"), "0");
+}
+
 TEST_F(FileArchive, AJournalWithoutItsDatabaseIsSetAsideNeverPlayedIntoANewOne) {
     cobaltAndCaesium(state.report);
     for (int k = 0; k < 3; ++k) ASSERT_TRUE(append().whole());
