@@ -7,6 +7,7 @@
 #include "audit/audit.h"
 #include "platform/platform.h"
 #include "results_db/archive.h"
+#include "tests/support/pg_server.h"
 #include "tests/support/raw_db.h"
 #include "tests/support/recording_dialogs.h"
 #include "tests/support/test_folder.h"
@@ -146,6 +147,45 @@ TEST_F(AuditTrail, EntriesReadBackInOrderAndSinceATime) {
     EXPECT_TRUE(std::holds_alternative<std::monostate>(entries[1].oldValue));
     ASSERT_TRUE(audit::readEntries(*database, "", entries).ok());
     EXPECT_EQ(entries.size(), 3u);
+}
+
+// The trail is written through the store's own interface, so a server keeps it the same way.
+TEST(ServerAuditTrail, EditsDeletionsResetsAndMissingValuesLeaveTheirEntries) {
+    testing::PgServer& server = testing::sharedPgServer();
+    ASSERT_TRUE(server.running()) << server.error();
+    WindowState state;
+    state.apathText = server.newDatabase();
+    state.blindFlag = true;
+    testing::RecordingDialogs dialogs;
+    auto engine = db::makeEngine();
+    ASSERT_TRUE(createDb(state, dialogs, *engine, audit::startTrailWithReset).ok);
+    state.report.beginRead();
+    state.report.idText.assign("CHECK SOURCE");
+    state.report.countingTime = 123456789;  // longer than its column: saved without it
+    ASSERT_TRUE(appendIt(state, dialogs, *engine, '.', audit::noteMissingValues).ok);
+    state.report.countingTime = 300;
+    ASSERT_TRUE(appendIt(state, dialogs, *engine, '.', audit::noteMissingValues).whole());
+
+    Status st;
+    auto database = engine->openDatabase(state.apathText, st);
+    ASSERT_TRUE(database) << st.description;
+    std::int64_t first = 0, last = 0;
+    ASSERT_TRUE(database->identityRange(kTableName, first, last).ok());
+    db::FieldInfo dt{"DT %", db::FieldType::Text, 10};
+    ASSERT_TRUE(audit::editValue(*database, kTableName, first, dt, std::string("2.5")).ok());
+    ASSERT_TRUE(audit::deleteRecord(*database, kTableName, last).ok());
+    std::vector<audit::Entry> entries;
+    ASSERT_TRUE(audit::readEntries(*database, "", entries).ok());
+    std::string trail;
+    for (const auto& e : entries)
+        trail += e.operation + " " + e.recordNumber + " " + e.column + ";";
+    EXPECT_EQ(trail, "reset  ;missing values 1 Counting Time;edit 1 DT %;delete 2 ;");
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(std::get<std::string>(entries[2].newValue), "2.5");
+    EXPECT_NE(std::get<std::string>(entries[3].oldValue).find("CHECK SOURCE"), std::string::npos);
+    std::int64_t count = 0;
+    ASSERT_TRUE(database->recordCount(kTableName, count).ok());
+    EXPECT_EQ(count, 1);
 }
 
 }  // namespace
