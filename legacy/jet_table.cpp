@@ -198,12 +198,19 @@ std::unique_ptr<JetTable> openJetTable(const std::string& path, const std::strin
     }
     QString reader = QString::fromStdString(options.readerPath);
     if (reader.isEmpty()) {
-        // Installed beside the program that starts it.
-        reader = QString::fromStdString(
-            platform::fromPath(platform::programFolder() / platform::toPath("krv-jet-reader")));
+        // Beside the program that starts it in a build or a copied folder; in the private
+        // program folder of an installed one.
 #ifdef _WIN32
-        reader += QStringLiteral(".exe");
+        const char* name = "krv-jet-reader.exe";
+#else
+        const char* name = "krv-jet-reader";
 #endif
+        const auto folder = platform::programFolder();
+        std::filesystem::path found = folder / platform::toPath(name);
+        std::error_code ec;
+        if (!std::filesystem::exists(found, ec))
+            found = folder / platform::toPath(KRV_READER_FROM_BIN) / platform::toPath(name);
+        reader = QString::fromStdString(platform::fromPath(found));
     }
     auto source = std::make_unique<ChildJetTable>(options.idleTimeoutMs);
     status = source->start(reader, path, table);

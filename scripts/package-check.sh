@@ -28,7 +28,7 @@ deb=${debs[0]}
 
 step "contents of $(basename "$deb")"
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
-for f in usr/bin/krvarchiver usr/bin/krvtool \
+for f in usr/bin/krvarchiver usr/bin/krvtool usr/libexec/krvarchiver/krv-jet-reader \
     usr/share/applications/$app_id.desktop \
     usr/share/icons/hicolor/scalable/apps/$app_id.svg \
     usr/share/metainfo/$app_id.metainfo.xml \
@@ -113,6 +113,12 @@ expect_status 0 net as_user "$home" /usr/bin/krvarchiver NET
     fail "NET did not append the sample report"
 expect_status 0 export as_user "$home" /usr/bin/krvtool export "$db" --format csv
 grep -q 'SOIL CORE B-17' "$tmp/export.out" || fail "krvtool export did not write the record"
+cp "$root/legacy/tests/fixtures/testV1997.mdb" "$home/old.mdb"
+chown nobody "$home/old.mdb"
+expect_status 0 import-legacy as_user "$home" /usr/bin/krvtool import-legacy "$home/old.mdb" \
+    "$home/imported.db" --table Table1
+[ "$(sqlite3 "$home/imported.db" "SELECT count(*) > 0 FROM SamData")" = 1 ] ||
+    fail "krvtool import-legacy brought no records"
 
 step "bad settings folders: said on stderr, nothing written"
 # nobody's own home does not exist and cannot be made: a read-only home.
