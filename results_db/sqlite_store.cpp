@@ -28,6 +28,7 @@
 #include <functional>
 #include <map>
 #include <random>
+#include <set>
 #include <system_error>
 #include <utility>
 
@@ -217,7 +218,7 @@ class SqliteDatabase : public Database {
     Status beginWrite() override {
         Status st = exec("BEGIN IMMEDIATE");
         writing_ = st.ok();
-        checkedCounterOf_.clear();
+        checkedCounters_.clear();
         return st;
     }
 
@@ -416,9 +417,9 @@ class SqliteDatabase : public Database {
     // statements costs a look at the schema already in memory.
     Status repairRecordCounter(const std::string& table) {
         // Within one write transaction no other program can have touched them since.
-        if (writing_ && checkedCounterOf_ == table) return Status::success();
+        if (writing_ && checkedCounters_.count(table)) return Status::success();
         Status st = checkOrRebuildCounter(table);
-        if (st.ok() && writing_) checkedCounterOf_ = table;
+        if (st.ok() && writing_) checkedCounters_.insert(table);
         return st;
     }
 
@@ -578,8 +579,8 @@ class SqliteDatabase : public Database {
 
     sqlite3* db_;
     std::string path_;
-    bool writing_ = false;          // inside a transaction begun by beginWrite
-    std::string checkedCounterOf_;  // the table whose counter this transaction found sound
+    bool writing_ = false;                   // inside a transaction begun by beginWrite
+    std::set<std::string> checkedCounters_;  // tables whose counter this transaction found sound
     std::map<std::string, std::pair<std::string, std::unique_ptr<Statement>>> lastInsert_;
 };
 
