@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/job_exit.h"
 #include "app/main_window.h"
 #include "app/qt_dialogs.h"
 #include "app/session.h"
@@ -34,19 +35,14 @@ int main(int argc, char** argv) {
     const krv::CommandJob job = krv::parseCommandWords(commandLine);
     if (job.kind != krv::CommandJob::None) {
         krv::JobDialogs dialogs(argc, argv);
-        const krv::JobOutcome outcome = krv::runCommandJob(job, state, dialogs, *engine);
-        if (!outcome.ok) {
-            std::fprintf(stderr, "krvarchiver: %s\n", outcome.reason.c_str());
-            return 1;
-        }
-        return 0;
+        return krv::finishJob(krv::runCommandJob(job, state, dialogs, *engine));
     }
 
     if (!krv::platform::displayAvailable() && !std::getenv("QT_QPA_PLATFORM")) {
         std::fprintf(stderr,
                      "krvarchiver: no display to show the window on; for unattended work give "
                      "a command word: APPEND, NET, GROSS, BKG or RESET\n");
-        return 2;
+        return krv::kUsageExitStatus;
     }
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QMessageBox>
-#include <cstdio>
 
 #include "platform/platform.h"
 
@@ -22,16 +21,6 @@ bool QtDialogs::askYesNo(const std::string& text, const std::string& title) {
                     parent_);
     box.setDefaultButton(QMessageBox::Yes);
     return box.exec() == QMessageBox::Yes;
-}
-
-void StderrDialogs::message(const std::string& text, const std::string& title) {
-    std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
-}
-
-bool StderrDialogs::askYesNo(const std::string& text, const std::string& title) {
-    std::fprintf(stderr, "%s: %s (answered No: nobody can answer here)\n",
-                 title.empty() ? kAppTitle : title.c_str(), text.c_str());
-    return false;
 }
 
 JobDialogs::JobDialogs(int& argc, char** argv) : argc_(argc), argv_(argv) {}

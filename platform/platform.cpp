@@ -4,10 +4,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <system_error>
+#include <vector>
 
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
+// after windows.h, which it builds on
+#include <shellapi.h>
 #else
 #include <unistd.h>
 #endif
@@ -23,6 +26,24 @@ fs::path toPath(const std::string& utf8) {
 std::string fromPath(const fs::path& p) {
     const std::u8string s = p.u8string();
     return std::string(s.begin(), s.end());
+}
+
+std::string argumentText(int argc, char** argv) {
+    std::vector<std::string> args;
+#ifdef _WIN32
+    (void)argc;
+    (void)argv;
+    int n = 0;
+    if (wchar_t** wargv = CommandLineToArgvW(GetCommandLineW(), &n)) {
+        for (int i = 1; i < n; ++i) args.push_back(fromPath(fs::path(wargv[i])));
+        LocalFree(wargv);
+    }
+#else
+    args.assign(argv + 1, argv + argc);
+#endif
+    std::string text;
+    for (std::size_t i = 0; i < args.size(); ++i) text += (i > 0 ? " " : "") + args[i];
+    return text;
 }
 
 fs::path programFolder() {
@@ -61,6 +82,23 @@ bool isNormalFile(const fs::path& p) {
 #else
     const std::string name = p.filename().string();
     return name.empty() || name[0] != '.';
+#endif
+}
+
+bool heldByAnotherProgram(const fs::path& p) {
+#ifdef _WIN32
+    const HANDLE h = CreateFileW(p.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+        return false;
+    }
+    const DWORD error = GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+#else
+    (void)p;
+    return false;
 #endif
 }
 
@@ -107,7 +145,7 @@ Lookup findNormalFile(const std::string& pattern) {
     std::error_code ec;
     const fs::path path = toPath(pattern);
     std::string namePattern =
-        endsWithSeparator(pattern) ? std::string("*") : path.filename().string();
+        endsWithSeparator(pattern) ? std::string("*") : fromPath(path.filename());
     const fs::path folder = endsWithSeparator(pattern) ? path : path.parent_path();
 
     // On Linux "*" and "?" are ordinary file-name characters: a file of exactly that

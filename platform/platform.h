@@ -12,6 +12,11 @@ namespace krv::platform {
 std::filesystem::path toPath(const std::string& utf8);
 std::string fromPath(const std::filesystem::path& p);
 
+// The program's argument text as UTF-8: the arguments joined by single blanks. On
+// Windows they are taken from the wide command line, so no character outside the ANSI
+// code page is lost or best-fitted into another one.
+std::string argumentText(int argc, char** argv);
+
 // Folder of the running executable (the settings files live there).
 std::filesystem::path programFolder();
 
@@ -21,6 +26,10 @@ bool displayAvailable();
 // A plain file as a directory search for "normal" files sees it: no folder, not hidden,
 // not a system file. Read-only and archived files count.
 bool isNormalFile(const std::filesystem::path& p);
+
+// Whether another program holds the file open so that it cannot be opened for reading and
+// writing (Windows' sharing violation). Linux has no such locks; there it is never true.
+bool heldByAnotherProgram(const std::filesystem::path& p);
 
 enum class Lookup { Found, NotFound, Failed };
 

@@ -58,6 +58,10 @@ Status notAValidPath(const std::string& path) {
                                "file resides.");
 }
 
+Status lockedByAnotherUser() {
+    return Status::failure(err::kLocked, "Couldn't update; currently locked by another user.");
+}
+
 Status tableNotFound(const std::string& table) {
     return Status::failure(err::kTableNotFound, "Cannot find the input table or query '" + table +
                                                     "'. Make sure it exists and that its name "
@@ -413,8 +417,7 @@ class SqliteDatabase : public Database {
         switch (rc & 0xFF) {
             case SQLITE_BUSY:
             case SQLITE_LOCKED:
-                return Status::failure(err::kLocked,
-                                       "Couldn't update; currently locked by another user.");
+                return lockedByAnotherUser();
             case SQLITE_FULL:
                 return Status::failure(err::kDiskFull, "Disk full");
             case SQLITE_READONLY:
@@ -558,6 +561,11 @@ class SqliteEngine : public Engine {
                     : Status::failure(kCouldNotFindFile, "Could not find file '" + path + "'.");
             return nullptr;
         }
+        // A file another program holds cannot even be read: it is locked, not foreign.
+        if (fs::is_regular_file(fst) && platform::heldByAnotherProgram(p)) {
+            status = lockedByAnotherUser();
+            return nullptr;
+        }
         if (!fs::is_regular_file(fst) || !headerIsOurs(p)) {
             status = notADatabase(path);
             return nullptr;
@@ -579,10 +587,8 @@ class SqliteEngine : public Engine {
             !queryInt(db, "PRAGMA user_version", version) || version > kFormatVersion ||
             !queryInt(db, "SELECT count(*) FROM sqlite_schema", objects)) {
             const int code = sqlite3_errcode(db) & 0xFF;
-            status = code == SQLITE_BUSY || code == SQLITE_LOCKED
-                         ? Status::failure(err::kLocked,
-                                           "Couldn't update; currently locked by another user.")
-                         : notADatabase(path);
+            status = code == SQLITE_BUSY || code == SQLITE_LOCKED ? lockedByAnotherUser()
+                                                                  : notADatabase(path);
             sqlite3_close_v2(db);
             return nullptr;
         }
