@@ -22,9 +22,11 @@ if(KRV_BUILD_TESTS)
     set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
     add_subdirectory("${KRV_GTEST_SOURCE_DIR}" googletest EXCLUDE_FROM_ALL SYSTEM)
 
-    # ctest runs every test program through Wine, in a prefix of this build's own.
-    find_program(KRV_WINE NAMES wine64 wine REQUIRED)
-    set(KRV_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")
-    set(CMAKE_CROSSCOMPILING_EMULATOR
-        env WINEDEBUG=-all WINEARCH=win64 "WINEPREFIX=${KRV_WINEPREFIX}" ${KRV_WINE})
+    if(CMAKE_CROSSCOMPILING)
+        # ctest runs every test program through Wine, in a prefix of this build's own.
+        find_program(KRV_WINE NAMES wine64 wine REQUIRED)
+        set(KRV_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")
+        set(CMAKE_CROSSCOMPILING_EMULATOR
+            env WINEDEBUG=-all WINEARCH=win64 "WINEPREFIX=${KRV_WINEPREFIX}" ${KRV_WINE})
+    endif()
 endif()
