@@ -24,8 +24,7 @@ class QtLauncher : public krv::ProgramLauncher {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string commandLine;
-    for (int i = 1; i < argc; ++i) commandLine += (i > 1 ? " " : "") + std::string(argv[i]);
+    const std::string commandLine = krv::platform::argumentText(argc, argv);
 
     krv::WindowState state;
     const krv::SettingsFiles files = krv::SettingsFiles::in(krv::platform::programFolder());
