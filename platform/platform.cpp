@@ -12,6 +12,7 @@
 // after windows.h, which it builds on
 #include <shellapi.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -82,6 +83,21 @@ bool isNormalFile(const fs::path& p) {
 #else
     const std::string name = p.filename().string();
     return name.empty() || name[0] != '.';
+#endif
+}
+
+bool createNewFile(const fs::path& p) {
+#ifdef _WIN32
+    const HANDLE h = CreateFileW(p.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(h);
+    return true;
+#else
+    const int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    close(fd);
+    return true;
 #endif
 }
 

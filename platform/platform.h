@@ -27,6 +27,11 @@ bool displayAvailable();
 // not a system file. Read-only and archived files count.
 bool isNormalFile(const std::filesystem::path& p);
 
+// Creates an empty file where nothing is yet; false when anything exists at the path or
+// the file cannot be made. Never replaces. (Windows' msvcrt.dll, which the MinGW build
+// links, refuses fopen's "x" mode, so this cannot be left to the C library.)
+bool createNewFile(const std::filesystem::path& p);
+
 // Whether another program holds the file open so that it cannot be opened for reading and
 // writing (Windows' sharing violation). Linux has no such locks; there it is never true.
 bool heldByAnotherProgram(const std::filesystem::path& p);

@@ -508,13 +508,7 @@ class SqliteEngine : public Engine {
         const fs::path building =
             platform::toPath(path + ".new-" + std::to_string(rd()) + std::to_string(rd()));
         const std::string buildingName = platform::fromPath(building);
-#ifdef _WIN32
-        std::FILE* f = _wfopen(building.c_str(), L"wbx");
-#else
-        std::FILE* f = std::fopen(building.c_str(), "wbx");
-#endif
-        if (!f) return notAValidPath(path);
-        std::fclose(f);
+        if (!platform::createNewFile(building)) return notAValidPath(path);
 
         sqlite3* db = nullptr;
         int rc = sqlite3_open_v2(buildingName.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
