@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/job_exit.h"
 #include "app/main_window.h"
 #include "app/qt_dialogs.h"
 #include "app/session.h"
@@ -21,18 +22,10 @@ class QtLauncher : public krv::ProgramLauncher {
     }
 };
 
-// A job script reads standard error line by line; a name may hold a line break.
-std::string oneLine(std::string text) {
-    for (char& c : text)
-        if (c == '\n' || c == '\r') c = ' ';
-    return text;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string commandLine;
-    for (int i = 1; i < argc; ++i) commandLine += (i > 1 ? " " : "") + std::string(argv[i]);
+    const std::string commandLine = krv::platform::argumentText(argc, argv);
 
     krv::WindowState state;
     const krv::SettingsLocation settings = krv::locateSettings(krv::platform::programFolder());
@@ -46,24 +39,14 @@ int main(int argc, char** argv) {
         if (!settings.problem.empty())
             std::fprintf(stderr, "krvarchiver: %s\n", settings.problem.c_str());
         krv::JobDialogs dialogs(argc, argv);
-        const krv::JobOutcome outcome = krv::runCommandJob(job, state, dialogs, *engine);
-        // Exit status: 0 saved whole, 1 nothing saved, 3 saved with values missing (one
-        // line each on standard error), 2 a usage error.
-        if (!outcome.ok) {
-            std::fprintf(stderr, "krvarchiver: %s\n", oneLine(outcome.reason).c_str());
-            return 1;
-        }
-        for (const krv::MissingValue& m : outcome.missing)
-            std::fprintf(stderr, "krvarchiver: not stored: %s: %s\n", oneLine(m.what).c_str(),
-                         oneLine(m.reason).c_str());
-        return outcome.missing.empty() ? 0 : 3;
+        return krv::finishJob(krv::runCommandJob(job, state, dialogs, *engine));
     }
 
     if (!krv::platform::displayAvailable() && !std::getenv("QT_QPA_PLATFORM")) {
         std::fprintf(stderr,
                      "krvarchiver: no display to show the window on; for unattended work give "
                      "a command word: APPEND, NET, GROSS, BKG or RESET\n");
-        return 2;
+        return krv::kUsageExitStatus;
     }
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QMessageBox>
-#include <cstdio>
 
 #include "platform/platform.h"
 
@@ -36,16 +35,6 @@ void QtDialogs::message(const std::string& text, const std::string& title) {
 bool QtDialogs::askYesNo(const std::string& text, const std::string& title) {
     return showBox(text, title, QMessageBox::Yes | QMessageBox::No, owner(fallback_)) ==
            QMessageBox::Yes;
-}
-
-void StderrDialogs::message(const std::string& text, const std::string& title) {
-    std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
-}
-
-bool StderrDialogs::askYesNo(const std::string& text, const std::string& title) {
-    std::fprintf(stderr, "%s: %s (answered No: nobody can answer here)\n",
-                 title.empty() ? kAppTitle : title.c_str(), text.c_str());
-    return false;
 }
 
 JobDialogs::JobDialogs(int& argc, char** argv) : argc_(argc), argv_(argv) {}

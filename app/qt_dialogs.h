@@ -25,14 +25,6 @@ class QtDialogs : public Dialogs {
     QWidget* fallback_;
 };
 
-// Where nobody can answer: the message goes to standard error and counts as confirmed
-// with OK; a question counts as answered No, so nothing is destroyed unattended.
-class StderrDialogs : public Dialogs {
-  public:
-    void message(const std::string& text, const std::string& title) override;
-    bool askYesNo(const std::string& text, const std::string& title) override;
-};
-
 // For unattended jobs: loading the window system costs more than the whole job, so it
 // is started only when a message really has to be shown, and only if there is a display.
 class JobDialogs : public Dialogs {

@@ -18,4 +18,12 @@ class Dialogs {
     virtual bool askYesNo(const std::string& text, const std::string& title) = 0;
 };
 
+// Where nobody can answer: the message goes to standard error and counts as confirmed
+// with OK; a question counts as answered No, so nothing is destroyed unattended.
+class StderrDialogs : public Dialogs {
+  public:
+    void message(const std::string& text, const std::string& title) override;
+    bool askYesNo(const std::string& text, const std::string& title) override;
+};
+
 }  // namespace krv

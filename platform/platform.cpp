@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <system_error>
+#include <vector>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -12,6 +13,8 @@
 #include <process.h>
 #include <shlobj.h>
 #include <windows.h>
+// after windows.h, which it builds on
+#include <shellapi.h>
 #else
 #include <fcntl.h>
 #include <pwd.h>
@@ -34,6 +37,24 @@ fs::path toPath(const std::string& utf8) {
 std::string fromPath(const fs::path& p) {
     const std::u8string s = p.u8string();
     return std::string(s.begin(), s.end());
+}
+
+std::string argumentText(int argc, char** argv) {
+    std::vector<std::string> args;
+#ifdef _WIN32
+    (void)argc;
+    (void)argv;
+    int n = 0;
+    if (wchar_t** wargv = CommandLineToArgvW(GetCommandLineW(), &n)) {
+        for (int i = 1; i < n; ++i) args.push_back(fromPath(fs::path(wargv[i])));
+        LocalFree(wargv);
+    }
+#else
+    args.assign(argv + 1, argv + argc);
+#endif
+    std::string text;
+    for (std::size_t i = 0; i < args.size(); ++i) text += (i > 0 ? " " : "") + args[i];
+    return text;
 }
 
 fs::path programFolder() {
@@ -113,6 +134,38 @@ bool isNormalFile(const fs::path& p) {
 #endif
 }
 
+bool createNewFile(const fs::path& p) {
+#ifdef _WIN32
+    const HANDLE h = CreateFileW(p.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(h);
+    return true;
+#else
+    const int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    close(fd);
+    return true;
+#endif
+}
+
+bool heldByAnotherProgram(const fs::path& p) {
+#ifdef _WIN32
+    const HANDLE h = CreateFileW(p.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+        return false;
+    }
+    const DWORD error = GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+#else
+    (void)p;
+    return false;
+#endif
+}
+
 // Iterative, so a long pattern of stars cannot blow the stack.
 bool wildcardMatch(std::string_view pattern, std::string_view name) {
     std::size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
@@ -155,7 +208,7 @@ Lookup findNormalFile(const std::string& pattern) {
     std::error_code ec;
     const fs::path path = toPath(pattern);
     std::string namePattern =
-        endsWithSeparator(pattern) ? std::string("*") : path.filename().string();
+        endsWithSeparator(pattern) ? std::string("*") : fromPath(path.filename());
     const fs::path folder = endsWithSeparator(pattern) ? path : path.parent_path();
 
     // On Linux "*" and "?" are ordinary file-name characters: a file of exactly that

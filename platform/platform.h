@@ -15,6 +15,11 @@ namespace krv::platform {
 std::filesystem::path toPath(const std::string& utf8);
 std::string fromPath(const std::filesystem::path& p);
 
+// The program's argument text as UTF-8: the arguments joined by single blanks. On
+// Windows they are taken from the wide command line, so no character outside the ANSI
+// code page is lost or best-fitted into another one.
+std::string argumentText(int argc, char** argv);
+
 // Folder of the running executable (the settings files live there).
 std::filesystem::path programFolder();
 
@@ -41,6 +46,15 @@ bool isNormalFile(const std::filesystem::path& p);
 
 // Classic wildcard match: * any run of characters, ? one character, the rest exact.
 bool wildcardMatch(std::string_view pattern, std::string_view name);
+
+// Creates an empty file where nothing is yet; false when anything exists at the path or
+// the file cannot be made. Never replaces. (Windows' msvcrt.dll, which the MinGW build
+// links, refuses fopen's "x" mode, so this cannot be left to the C library.)
+bool createNewFile(const std::filesystem::path& p);
+
+// Whether another program holds the file open so that it cannot be opened for reading and
+// writing (Windows' sharing violation). Linux has no such locks; there it is never true.
+bool heldByAnotherProgram(const std::filesystem::path& p);
 
 enum class Lookup { Found, NotFound, Failed };
 

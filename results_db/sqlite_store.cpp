@@ -68,6 +68,10 @@ Status notAValidPath(const std::string& path) {
                                "file resides.");
 }
 
+Status lockedByAnotherUser() {
+    return Status::failure(err::kLocked, "Couldn't update; currently locked by another user.");
+}
+
 Status tableNotFound(const std::string& table) {
     return Status::failure(err::kTableNotFound, "Cannot find the input table or query '" + table +
                                                     "'. Make sure it exists and that its name "
@@ -560,8 +564,7 @@ class SqliteDatabase : public Database {
         switch (rc & 0xFF) {
             case SQLITE_BUSY:
             case SQLITE_LOCKED:
-                return Status::failure(err::kLocked,
-                                       "Couldn't update; currently locked by another user.");
+                return lockedByAnotherUser();
             case SQLITE_FULL:
                 return Status::failure(err::kDiskFull, "Disk full");
             case SQLITE_READONLY:
@@ -697,16 +700,7 @@ Status setAsideOrphanedJournal(const fs::path& target) {
 Status build(const fs::path& building, const std::function<Status(Database&)>& initialise) {
     const std::string buildingName = platform::fromPath(building);
     errno = 0;
-#ifdef _WIN32
-    std::FILE* f = _wfopen(building.c_str(), L"wbx");
-#else
-    std::FILE* f = std::fopen(building.c_str(), "wbx");
-#endif
-    if (!f)
-        return fileFailure("Could not create the database",
-                           std::error_code(errno ? errno : EIO, std::generic_category()));
-    const bool closed = std::fclose(f) == 0;
-    if (!closed)
+    if (!platform::createNewFile(building))
         return fileFailure("Could not create the database",
                            std::error_code(errno ? errno : EIO, std::generic_category()));
 
@@ -802,6 +796,11 @@ class SqliteEngine : public Engine {
             }
             return nullptr;
         }
+        // A file another program holds cannot even be read: it is locked, not foreign.
+        if (fs::is_regular_file(fst) && platform::heldByAnotherProgram(p)) {
+            status = lockedByAnotherUser();
+            return nullptr;
+        }
         if (!fs::is_regular_file(fst)) {
             status = notAFile(path, fst);
             return nullptr;
@@ -834,8 +833,7 @@ class SqliteEngine : public Engine {
             !queryInt(db, "SELECT count(*) FROM sqlite_schema", objects)) {
             const int code = sqlite3_errcode(db) & 0xFF;
             if (code == SQLITE_BUSY || code == SQLITE_LOCKED) {
-                status = Status::failure(err::kLocked,
-                                         "Couldn't update; currently locked by another user.");
+                status = lockedByAnotherUser();
             } else if (code == SQLITE_IOERR || code == SQLITE_FULL || code == SQLITE_CANTOPEN) {
                 status = Status::failure(err::kPathFileAccess,
                                          "Could not read '" + path + "': " + sqlite3_errmsg(db));

@@ -10,7 +10,7 @@ packages=(cmake g++ clang libclang-rt-14-dev qt6-base-dev libgl-dev libsqlite3-d
           # readers the tests check our outputs with, and the fault-injection sweep
           python3 python3-openpyxl strace
           # the Windows build of the unattended jobs, and its tests
-          g++-mingw-w64-x86-64-posix googletest wine64
+          g++-mingw-w64-x86-64-posix googletest wine64 xdotool
           # the Debian package and its checks
           dpkg-dev fakeroot file lintian desktop-file-utils appstream man-db xdg-utils)
 missing=()

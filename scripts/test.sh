@@ -8,6 +8,9 @@ jobs=$(nproc)
 
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$root/build" -j"$jobs"
+# The Windows build of the unattended jobs, its tests under Wine and its jobs compared
+# with the Linux build just made: a failure here fails the whole test command.
+KRV_JOBS=$jobs KRV_LINUX_EXE="$root/build/bin/krvarchiver" "$root/scripts/windows-build.sh" --test
 if [ "${KRV_FAST:-0}" = 1 ]; then
     ctest --test-dir "$root/build" --output-on-failure -j"$jobs" -LE slow
     exit 0
