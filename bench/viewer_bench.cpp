@@ -18,7 +18,8 @@
 #include <map>
 #include <string>
 
-#include "bench/bench_support.h"
+#include "bench/offscreen_main.h"
+#include "bench/wide_table.h"
 #include "platform/platform.h"
 #include "results_db/archive.h"
 #include "viewer/form_view_r.h"
@@ -27,91 +28,17 @@
 
 namespace {
 
-constexpr int kColumns = 250;
-
-using krv::bench::check;
 using krv::bench::SilentDialogs;
-
-// A table built by an earlier run is used again when it holds what this run would build.
-bool alreadyBuilt(const std::filesystem::path& path, int records) {
-    if (!std::filesystem::exists(path)) return false;
-    sqlite3* db = nullptr;
-    bool same = false;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt* s = nullptr;
-        const char* sql =
-            "SELECT (SELECT records FROM KrvRecordCount WHERE tableName = 'SamData'),"
-            " (SELECT count(*) FROM pragma_table_info('SamData'))";
-        if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) == SQLITE_OK &&
-            sqlite3_step(s) == SQLITE_ROW)
-            same = sqlite3_column_int(s, 0) == records && sqlite3_column_int(s, 1) == kColumns;
-        sqlite3_finalize(s);
-    }
-    sqlite3_close(db);
-    return same;
-}
-
-// A results database made the program's own way, widened and filled with plain SQL.
-std::string buildTable(int records) {
-    const auto path = std::filesystem::temp_directory_path() /
-                      ("krv_viewer_bench_" + std::to_string(records) + ".db");
-    if (alreadyBuilt(path, records)) return path.string();
-    std::filesystem::remove(path);
-    const auto started = std::chrono::steady_clock::now();
-
-    krv::WindowState state;
-    SilentDialogs dialogs;
-    state.apathText = path.string();
-    state.blindFlag = true;
-    auto engine = krv::db::makeSqliteEngine();
-    if (!krv::createDb(state, dialogs, *engine).ok) std::exit(1);
-
-    sqlite3* db = nullptr;
-    check(sqlite3_open(path.c_str(), &db), db, "open");
-    check(sqlite3_exec(db, "PRAGMA synchronous=OFF; BEGIN", nullptr, nullptr, nullptr), db,
-          "begin");
-    const int fixed = static_cast<int>(krv::fixedFields().size());
-    std::string insert = "INSERT INTO SamData VALUES (?";
-    for (int c = fixed; c < kColumns; ++c) {
-        const std::string sql =
-            "ALTER TABLE SamData ADD COLUMN \"I" + std::to_string(c) + "@LINE1\" VARCHAR(10)";
-        check(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), db, "alter");
-    }
-    for (int c = 1; c < kColumns; ++c) insert += ",?";
-    insert += ")";
-    sqlite3_stmt* s = nullptr;
-    check(sqlite3_prepare_v2(db, insert.c_str(), -1, &s, nullptr), db, "prepare");
-    for (int r = 1; r <= records; ++r) {
-        sqlite3_bind_int(s, 1, r % 32768);
-        sqlite3_bind_text(s, 2, "S0421.CNF         ", -1, SQLITE_STATIC);
-        const std::string id = "SOIL CORE B-" + std::to_string(r) + std::string(50, ' ');
-        sqlite3_bind_text(s, 3, id.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(s, 4, "5/14/02  09:31:05             ", -1, SQLITE_STATIC);
-        sqlite3_bind_text(s, 5, "Measurement Date        ", -1, SQLITE_STATIC);
-        sqlite3_bind_text(s, 6, "3600", -1, SQLITE_STATIC);
-        sqlite3_bind_text(s, 7, "3.2", -1, SQLITE_STATIC);
-        for (int c = fixed; c < kColumns; ++c) {
-            const std::string v = std::to_string((r * 31 + c) % 100000 / 100.0).substr(0, 7);
-            sqlite3_bind_text(s, c + 1, v.c_str(), -1, SQLITE_TRANSIENT);
-        }
-        check(sqlite3_step(s), db, "insert");
-        sqlite3_reset(s);
-    }
-    sqlite3_finalize(s);
-    check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), db, "commit");
-    sqlite3_close(db);
-
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::printf("table: %d records x %d columns, %.0f MB, built in %.1f s\n", records, kColumns,
-                static_cast<double>(std::filesystem::file_size(path)) / 1e6, seconds);
-    return path.string();
-}
 
 const std::string& tablePath(int records) {
     static std::map<int, std::string> paths;
     auto it = paths.find(records);
-    if (it == paths.end()) it = paths.emplace(records, buildTable(records)).first;
+    if (it == paths.end()) {
+        krv::bench::WideTable table;
+        table.records = records;
+        const std::string name = "krv_viewer_bench_" + std::to_string(records) + ".db";
+        it = paths.emplace(records, table.build(name, true)).first;
+    }
     return it->second;
 }
 
@@ -221,13 +148,4 @@ BENCHMARK(BM_FullScrollInPageSteps)->Arg(100000)->Unit(benchmark::kMillisecond)-
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    QApplication::setStyle("Fusion");
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return krv::bench::runOffscreen(argc, argv); }

@@ -11,22 +11,10 @@
 #include <functional>
 #include <string>
 
+#include "bench/bench_support.h"
 #include "results_db/archive.h"
 
 namespace krv::bench {
-
-class SilentDialogs : public Dialogs {
-  public:
-    void message(const std::string&, const std::string&) override {}
-    bool askYesNo(const std::string&, const std::string&) override { return false; }
-};
-
-inline void check(int rc, sqlite3* db, const char* what) {
-    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
-        std::fprintf(stderr, "%s: %s\n", what, sqlite3_errmsg(db));
-        std::exit(1);
-    }
-}
 
 struct WideTable {
     int records = 100000;
@@ -47,9 +35,31 @@ struct WideTable {
         return std::to_string((r * 31 + c) % 100000 / 100.0).substr(0, 7);
     };
 
-    // Builds the table in the temp folder under `fileName`; returns its path.
-    std::string build(const std::string& fileName) const {
+    // Whether the file holds a table of this size already (made by an earlier run).
+    bool builtAt(const std::filesystem::path& path) const {
+        if (!std::filesystem::exists(path)) return false;
+        sqlite3* db = nullptr;
+        bool same = false;
+        if (sqlite3_open_v2(path.string().c_str(), &db, SQLITE_OPEN_READONLY, nullptr) ==
+            SQLITE_OK) {
+            sqlite3_stmt* s = nullptr;
+            const char* sql =
+                "SELECT (SELECT records FROM KrvRecordCount WHERE tableName = 'SamData'),"
+                " (SELECT count(*) FROM pragma_table_info('SamData'))";
+            if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) == SQLITE_OK &&
+                sqlite3_step(s) == SQLITE_ROW)
+                same = sqlite3_column_int(s, 0) == records && sqlite3_column_int(s, 1) == columns;
+            sqlite3_finalize(s);
+        }
+        sqlite3_close(db);
+        return same;
+    }
+
+    // Builds the table in the temp folder under `fileName`; returns its path. With `reuse`,
+    // a table an earlier run left there at the same size is taken as it is.
+    std::string build(const std::string& fileName, bool reuse = false) const {
         const auto path = std::filesystem::temp_directory_path() / fileName;
+        if (reuse && builtAt(path)) return path.string();
         std::filesystem::remove(path);
         const auto started = std::chrono::steady_clock::now();
         WindowState state;

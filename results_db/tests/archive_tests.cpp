@@ -538,6 +538,11 @@ TEST_F(FileArchive, AnAppendWhoseFileWasReplacedMeanwhileSaysSo) {
     auto during = engine->openDatabase(path, st);
     ASSERT_TRUE(during);
     state.blindFlag = true;
+#ifdef _WIN32
+    // Windows refuses to delete a file another connection holds: the reset waits its turn.
+    EXPECT_FALSE(reset().ok);
+    return;
+#endif
     ASSERT_TRUE(reset().ok);  // a reset between this run's open and its write
     st = during->beginWrite();
     if (st.ok()) st = during->insertRecord(kTableName, {{"idxRec#", 9.0}});
@@ -594,9 +599,11 @@ TEST_F(FileArchive, AJournalWithoutItsDatabaseIsSetAsideNeverPlayedIntoANewOne) 
     testing::writeFile(path + "-journal", journal);
 
     ASSERT_TRUE(append().whole());
-    RawDb raw(path);
-    EXPECT_EQ(raw.scalar("PRAGMA integrity_check"), "ok");
-    EXPECT_EQ(raw.scalar("SELECT count(*) FROM SamData"), "1");
+    {
+        RawDb raw(path);
+        EXPECT_EQ(raw.scalar("PRAGMA integrity_check"), "ok");
+        EXPECT_EQ(raw.scalar("SELECT count(*) FROM SamData"), "1");
+    }
     EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
     std::vector<std::string> aside;
     for (const auto& entry : std::filesystem::directory_iterator(tmp.path()))

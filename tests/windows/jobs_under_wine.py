@@ -121,14 +121,18 @@ class WindowsJobs(unittest.TestCase):
 
     def test_first_start_takes_the_windows_default_paths_and_creates_empty_settings(self):
         program = self.windows_program()
-        self.assertEqual(
-            program.run("net"),
-            (1, "KrvArchiver: Invalid path or file name [ "
-                "C:\\Program Files\\TVX\\Korvane\\Temp\\RESULTS.TXT ] <Path not found>\n"
-                "KrvArchiver: Invalid path or file name [ C:\\Program Files\\TVX\\Korvane\\RESULTS.MDB ]"
-                " <Could not find file 'C:\\Program Files\\TVX\\Korvane\\RESULTS.MDB'.>\n"
-                "krvarchiver: Invalid path or file name [ "
-                "C:\\Program Files\\TVX\\Korvane\\Temp\\RESULTS.TXT ] <Path not found>\n"))
+        status, err = program.run("net")
+        self.assertEqual(status, 1)
+        lines = err.splitlines()
+        self.assertEqual(lines[:2], [
+            "KrvArchiver: Invalid path or file name [ "
+            "C:\\Program Files\\TVX\\Korvane\\Temp\\RESULTS.TXT ] <Path not found>",
+            "KrvArchiver: Invalid path or file name [ C:\\Program Files\\TVX\\Korvane\\RESULTS.MDB ]"
+            " <Could not find file 'C:\\Program Files\\TVX\\Korvane\\RESULTS.MDB'.>"])
+        # Nothing was saved: one line with the reason, naming the database.
+        self.assertEqual(len(lines), 3, err)
+        self.assertTrue(lines[2].startswith("krvarchiver: Invalid path or file name [ "
+                                            "C:\\Program Files\\TVX\\Korvane\\RESULTS.MDB ]"), err)
         self.assertEqual((program.folder / SETTINGS).read_bytes(), b"")
         self.assertEqual((program.folder / WIDTHS).read_bytes(), b"")
 
@@ -168,9 +172,11 @@ class WindowsJobs(unittest.TestCase):
             with self.subTest(report=path):
                 (program.folder / SETTINGS).write_bytes(settings_record(good_db, path))
                 status, err = program.run("NET")
-                self.assertEqual(status, 1)
+                # The append still runs after a failed read: a record saved without the
+                # report's values (status 3); what was stored before stays.
+                self.assertEqual(status, 3)
                 self.assertIn("KrvArchiver: " + shown(path, why) + "\n", err)
-                # The append still runs after a failed read; what was stored stays.
+                self.assertIn("krvarchiver: not stored: report: " + shown(path, why) + "\n", err)
                 self.assertTrue(sqlite(db, "SELECT * FROM SamData ORDER BY rowid")
                                 .startswith(stored))
         self.assertEqual(sorted(p.name for p in data.iterdir()), ["RESULTS.MDB", "RESULTS.TXT"])
@@ -186,7 +192,7 @@ class WindowsJobs(unittest.TestCase):
                     status, err = program.run("NET")
                 finally:
                     holder.communicate(timeout=60)
-                self.assertEqual(status, 1)
+                self.assertEqual(status, 1 if held == db else 3)
                 self.assertIn(shown(path, why), err)
                 if held == db:
                     self.assertEqual(db.read_bytes(), before)
