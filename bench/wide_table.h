@@ -30,6 +30,7 @@ struct WideTable {
     std::function<std::string(int r)> dateText = [](int) {
         return std::string("5/14/02  09:31:05             ");
     };
+    std::string sampleDate = "Measurement Date        ";
     // The text of column c in record r; an empty text leaves the cell null.
     std::function<std::string(int r, int c)> cell = [](int r, int c) {
         return std::to_string((r * 31 + c) % 100000 / 100.0).substr(0, 7);
@@ -60,6 +61,11 @@ struct WideTable {
     std::string build(const std::string& fileName, bool reuse = false) const {
         const auto path = std::filesystem::temp_directory_path() / fileName;
         if (reuse && builtAt(path)) return path.string();
+        return buildAt(path);
+    }
+
+    // Builds the table at `path`, replacing what is there; returns the path.
+    std::string buildAt(const std::filesystem::path& path) const {
         std::filesystem::remove(path);
         const auto started = std::chrono::steady_clock::now();
         WindowState state;
@@ -90,7 +96,7 @@ struct WideTable {
             const std::string id = idText(r), date = dateText(r);
             sqlite3_bind_text(s, 3, id.c_str(), -1, SQLITE_TRANSIENT);
             sqlite3_bind_text(s, 4, date.c_str(), -1, SQLITE_TRANSIENT);
-            sqlite3_bind_text(s, 5, "Measurement Date        ", -1, SQLITE_STATIC);
+            sqlite3_bind_text(s, 5, sampleDate.c_str(), -1, SQLITE_STATIC);
             sqlite3_bind_text(s, 6, "3600", -1, SQLITE_STATIC);
             sqlite3_bind_text(s, 7, "3.2", -1, SQLITE_STATIC);
             for (int c = fixed; c < columns; ++c) {
