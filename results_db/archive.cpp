@@ -6,7 +6,6 @@
 #include <memory>
 #include <random>
 #include <system_error>
-#include <unordered_set>
 #include <utility>
 
 #include "platform/platform.h"
@@ -49,8 +48,6 @@ int lineCountOf(const AnalysisReport& r, int i) {
     return std::clamp<int>(r.lineCount[static_cast<std::size_t>(i)], 0, kMaxLinesPerIsotope);
 }
 
-// The values of the record being built, by column name, as assignments to a pending
-// record behave: a later assignment replaces an earlier one, a refused one changes nothing.
 // Every value the saved record will lack, once per column, with the first reason.
 class MissingList {
   public:
@@ -73,13 +70,49 @@ class MissingList {
 
 const char* const kNoSuchColumn = "SamData has no column of that name";
 
+// Finds a table's columns by name, looking first just past the last one found: a
+// record's values and a report's lines come in the table's own column order, so a lookup
+// is one comparison, where a search of every column made a 250-column append quadratic.
+// Names in a table are unique, so where the search starts never changes what it finds.
+class ColumnFinder {
+  public:
+    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
+    explicit ColumnFinder(const std::vector<db::FieldInfo>& columns) : columns_(columns) {}
+
+    std::size_t find(const std::string& name) {
+        const std::size_t n = columns_.size();
+        for (std::size_t c = next_; c < n; ++c)
+            if (columns_[c].name == name) return found(c);
+        for (std::size_t c = 0; c < std::min(next_, n); ++c)
+            if (columns_[c].name == name) return found(c);
+        return npos;
+    }
+
+  private:
+    std::size_t found(std::size_t c) {
+        next_ = c + 1;
+        return c;
+    }
+
+    const std::vector<db::FieldInfo>& columns_;
+    std::size_t next_ = 0;
+};
+
 // The values of the record being built, by column name, as assignments to a pending
 // record behave: a later assignment replaces an earlier one, a refused one changes nothing
 // and is noted as missing.
 class PendingRecord {
   public:
     PendingRecord(std::vector<db::FieldInfo> columns, ErrorTrap& trap, MissingList& missing)
-        : columns_(std::move(columns)), trap_(trap), missing_(missing) {}
+        : columns_(std::move(columns)),
+          finder_(columns_),
+          trap_(trap),
+          missing_(missing),
+          valueAt_(columns_.size(), kNoValue) {}
+    // The finder refers to columns_, which a copy or move would leave behind.
+    PendingRecord(const PendingRecord&) = delete;
+    PendingRecord& operator=(const PendingRecord&) = delete;
 
     void set(const std::string& name, const db::Value& value) {
         if (!setIfPresent(name, value)) {
@@ -90,22 +123,18 @@ class PendingRecord {
 
     // A line whose column could not be added has nowhere to go; the caller notes why.
     bool setIfPresent(const std::string& name, const db::Value& value) {
-        auto field = std::find_if(columns_.begin(), columns_.end(),
-                                  [&](const db::FieldInfo& f) { return f.name == name; });
-        if (field == columns_.end()) return false;
+        const std::size_t column = finder_.find(name);
+        if (column == ColumnFinder::npos) return false;
         db::Value stored;
-        const Status converted = trap_.record(db::convertForField(*field, value, stored));
+        const Status converted = trap_.record(db::convertForField(columns_[column], value, stored));
         if (!converted.ok()) {
-            auto earlier = std::find_if(values_.begin(), values_.end(),
-                                        [&](const auto& v) { return v.first == name; });
-            if (earlier == values_.end()) missing_.add(name, converted.description);
+            if (valueAt_[column] == kNoValue) missing_.add(name, converted.description);
             return true;
         }
-        auto cell = std::find_if(values_.begin(), values_.end(),
-                                 [&](const auto& v) { return v.first == name; });
-        if (cell != values_.end()) {
-            cell->second = std::move(stored);
+        if (valueAt_[column] != kNoValue) {
+            values_[valueAt_[column]].second = std::move(stored);
         } else {
+            valueAt_[column] = values_.size();
             values_.emplace_back(name, std::move(stored));
         }
         missing_.filled(name);
@@ -115,9 +144,13 @@ class PendingRecord {
     const std::vector<std::pair<std::string, db::Value>>& values() const { return values_; }
 
   private:
+    static constexpr std::size_t kNoValue = static_cast<std::size_t>(-1);
+
     std::vector<db::FieldInfo> columns_;
+    ColumnFinder finder_;
     ErrorTrap& trap_;
     MissingList& missing_;
+    std::vector<std::size_t> valueAt_;  // for each column, its place in values_
     std::vector<std::pair<std::string, db::Value>> values_;
 };
 
@@ -190,38 +223,59 @@ std::string isotopeColumnName(const WindowState& state, int i, int j, char decim
     return name;
 }
 
-int ensureIsotopeColumns(db::Database& database, WindowState& state, ErrorTrap& trap,
-                         char decimalSeparator, std::vector<MissingValue>* refused) {
-    std::vector<db::FieldInfo> columns;
-    std::unordered_set<std::string> names;
+namespace {
+
+// Adds the report's missing isotope columns. columns ends as the table's listing when
+// listed is true, so an append need not ask the store for it again.
+int addIsotopeColumns(db::Database& database, WindowState& state, ErrorTrap& trap,
+                      char decimalSeparator, std::vector<MissingValue>* refused,
+                      std::vector<db::FieldInfo>& columns, bool& listed) {
+    listed = trap.record(database.fields(kTableName, columns)).ok();
     int running = 0;
-    if (trap.record(database.fields(kTableName, columns)).ok()) {
+    if (listed) {
         state.numFieldsCaption = std::to_string(columns.size());
         running = static_cast<int>(columns.size());
-        for (const auto& c : columns) names.insert(c.name);
+    } else {
+        columns.clear();
     }
     const AnalysisReport& r = state.report;
     if (r.isotopeCount <= 0) return running;
 
+    ColumnFinder finder(columns);
+    bool addedAny = false;
     for (int i = 1; i <= isotopeCountOf(r); ++i) {
         for (int j = 1; j <= lineCountOf(r, i); ++j) {
             const std::string name = isotopeColumnName(state, i, j, decimalSeparator);
-            if (names.count(name)) continue;
+            if (finder.find(name) != ColumnFinder::npos) continue;
             const db::FieldInfo field{name, db::FieldType::Text, kIsotopeFieldSize};
             const Status added = trap.record(database.appendField(kTableName, field));
             if (added.ok()) {
-                names.insert(name);
+                columns.push_back(field);
+                addedAny = true;
                 ++running;
             } else if (!isRefusal(added)) {
+                listed = false;
                 return running;  // the store itself failed; nothing later can be trusted
             } else if (refused) {
                 refused->push_back({name, added.description});
             }
         }
     }
-    if (trap.record(database.fields(kTableName, columns)).ok())
-        state.numFieldsCaption = std::to_string(columns.size());
+    // The store's own listing after additions: it is what the caption and the record go by.
+    if (addedAny || !listed) {
+        listed = trap.record(database.fields(kTableName, columns)).ok();
+        if (listed) state.numFieldsCaption = std::to_string(columns.size());
+    }
     return running;
+}
+
+}  // namespace
+
+int ensureIsotopeColumns(db::Database& database, WindowState& state, ErrorTrap& trap,
+                         char decimalSeparator, std::vector<MissingValue>* refused) {
+    std::vector<db::FieldInfo> columns;
+    bool listed = false;
+    return addIsotopeColumns(database, state, trap, decimalSeparator, refused, columns, listed);
 }
 
 Status createResultsTable(db::Database& database) {
@@ -411,12 +465,13 @@ RecordAppend appendRecord(db::Database& database, WindowState& state, ErrorTrap&
                           char decimalSeparator) {
     RecordAppend out;
     MissingList missing;
-    const int running =
-        ensureIsotopeColumns(database, state, trap, decimalSeparator, &missing.list());
+    std::vector<db::FieldInfo> columns;
+    bool listed = false;
+    const int running = addIsotopeColumns(database, state, trap, decimalSeparator, &missing.list(),
+                                          columns, listed);
     if (trap.failed() && !isRefusal(trap.last())) out.fault = trap.last();
 
-    std::vector<db::FieldInfo> columns;
-    if (out.fault.ok()) out.fault = trap.record(database.fields(kTableName, columns));
+    if (out.fault.ok() && !listed) out.fault = trap.record(database.fields(kTableName, columns));
     columns.resize(std::min(columns.size(), static_cast<std::size_t>(std::max(running, 0))));
     PendingRecord record(std::move(columns), trap, missing);
 
