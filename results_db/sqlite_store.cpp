@@ -123,7 +123,9 @@ class Statement {
     int prepareResult() const { return rc_; }
     sqlite3_stmt* get() const { return stmt_; }
 
-    int bind(int index, const Value& v) {
+    enum class Lifetime { Copied, UntilCleared };
+
+    int bind(int index, const Value& v, Lifetime lifetime = Lifetime::Copied) {
         if (std::holds_alternative<std::monostate>(v)) return sqlite3_bind_null(stmt_, index);
         if (const auto* d = std::get_if<double>(&v)) {
             const double whole = static_cast<double>(static_cast<std::int64_t>(*d));
@@ -133,7 +135,7 @@ class Statement {
         }
         const std::string& s = std::get<std::string>(v);
         return sqlite3_bind_text(stmt_, index, s.data(), static_cast<int>(s.size()),
-                                 SQLITE_TRANSIENT);
+                                 lifetime == Lifetime::Copied ? SQLITE_TRANSIENT : SQLITE_STATIC);
     }
 
     Value column(int i) const {
@@ -272,47 +274,61 @@ class SqliteDatabase : public Database {
         if (!db_) return closed();
         Status st = repairRecordCounter(table);
         if (!st.ok()) return st;
-        // The same column named twice keeps its last value, as repeated assignments to a
-        // pending record do.
-        std::vector<std::pair<std::string, const Value*>> cells;
-        for (const auto& entry : values) {
-            const std::string& name = entry.first;
-            auto it = std::find_if(cells.begin(), cells.end(),
-                                   [&](const auto& c) { return c.first == name; });
-            if (it != cells.end()) {
-                it->second = &entry.second;
-            } else {
-                cells.emplace_back(name, &entry.second);
-            }
-        }
-        std::string sql = "INSERT INTO " + quoteIdentifier(table);
-        if (cells.empty()) {
-            sql += " DEFAULT VALUES";
-        } else {
-            std::string names, params;
-            for (std::size_t i = 0; i < cells.size(); ++i) {
-                names += (i ? ", " : "") + quoteIdentifier(cells[i].first);
-                params += (i ? ", ?" : "?");
-            }
-            sql += " (" + names + ") VALUES (" + params + ")";
-        }
         // A bulk import inserts thousands of rows of one shape: each table's last insert
-        // statement is kept for the next row instead of being compiled again. It is reset
-        // after each use, so it holds no lock between calls.
-        auto& [keptSql, kept] = lastInsert_[table];
-        if (!kept || keptSql != sql) {
-            kept.reset();
-            keptSql.clear();
+        // statement is kept, with the columns it names, for the next row instead of being
+        // compiled again. It is reset after each use, so it holds no lock between calls.
+        KeptInsert& kept = lastInsert_[table];
+        std::vector<const Value*> cells;
+        cells.reserve(values.size());
+        const bool sameShape =
+            kept.statement && kept.reusable && kept.names.size() == values.size() &&
+            std::equal(
+                values.begin(), values.end(), kept.names.begin(),
+                [](const auto& entry, const std::string& name) { return entry.first == name; });
+        if (sameShape) {
+            for (const auto& entry : values) cells.push_back(&entry.second);
+        } else {
+            // The same column named twice keeps its last value, as repeated assignments to
+            // a pending record do.
+            std::vector<std::string> names;
+            for (const auto& entry : values) {
+                auto it = std::find(names.begin(), names.end(), entry.first);
+                if (it != names.end()) {
+                    cells[static_cast<std::size_t>(it - names.begin())] = &entry.second;
+                } else {
+                    names.push_back(entry.first);
+                    cells.push_back(&entry.second);
+                }
+            }
+            std::string sql = "INSERT INTO " + quoteIdentifier(table);
+            if (names.empty()) {
+                sql += " DEFAULT VALUES";
+            } else {
+                std::string columns, params;
+                for (std::size_t i = 0; i < names.size(); ++i) {
+                    columns += (i ? ", " : "") + quoteIdentifier(names[i]);
+                    params += (i ? ", ?" : "?");
+                }
+                sql += " (" + columns + ") VALUES (" + params + ")";
+            }
+            kept.statement.reset();
+            kept.names.clear();
+            kept.reusable = false;
             auto fresh = std::make_unique<Statement>(db_, sql);
             if (fresh->prepareResult() != SQLITE_OK)
                 return prepareFailure(fresh->prepareResult(), table);
-            kept = std::move(fresh);
-            keptSql = sql;
+            kept.statement = std::move(fresh);
+            // A row that named a column twice is compiled afresh each time, so the last of
+            // its values is always the one kept.
+            kept.reusable = names.size() == values.size();
+            kept.names = std::move(names);
         }
-        Statement& s = *kept;
+        Statement& s = *kept.statement;
         int rc = SQLITE_OK;
+        // The values outlive the step and the bindings are cleared after it, so SQLite
+        // need not copy them.
         for (std::size_t i = 0; rc == SQLITE_OK && i < cells.size(); ++i)
-            rc = s.bind(static_cast<int>(i + 1), *cells[i].second);
+            rc = s.bind(static_cast<int>(i + 1), *cells[i], Statement::Lifetime::UntilCleared);
         if (rc == SQLITE_OK) rc = sqlite3_step(s.get());
         sqlite3_reset(s.get());
         sqlite3_clear_bindings(s.get());
@@ -584,7 +600,12 @@ class SqliteDatabase : public Database {
     std::string path_;
     bool writing_ = false;                   // inside a transaction begun by beginWrite
     std::set<std::string> checkedCounters_;  // tables whose counter this transaction found sound
-    std::map<std::string, std::pair<std::string, std::unique_ptr<Statement>>> lastInsert_;
+    struct KeptInsert {
+        std::unique_ptr<Statement> statement;
+        std::vector<std::string> names;
+        bool reusable = false;  // not for a row that named a column twice
+    };
+    std::map<std::string, KeptInsert> lastInsert_;
 };
 
 // One statement, result ignored beyond success; used before a Database object exists.
