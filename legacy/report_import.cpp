@@ -1,6 +1,7 @@
 #include "legacy/report_import.h"
 
-#include <QCryptographicHash>
+#include <openssl/evp.h>
+
 #include <QDateTime>
 #include <algorithm>
 #include <cerrno>
@@ -170,24 +171,42 @@ bool readWhole(const std::string& path, std::string& bytes, std::string& reason)
     return true;
 }
 
+// SHA-1 of a report's bytes, in hex as the ledger keeps it. OpenSSL's digest uses the
+// processor's SHA instructions where it has them: hashing was a quarter of a bulk import's
+// work with a plain implementation.
+std::string contentHash(const std::string& bytes) {
+    static EVP_MD* const sha1 = EVP_MD_fetch(nullptr, "SHA1", nullptr);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (!sha1 || !EVP_Digest(bytes.data(), bytes.size(), digest, &length, sha1, nullptr)) return {};
+    static const char hex[] = "0123456789abcdef";
+    std::string text(2 * length, '0');
+    for (unsigned int i = 0; i < length; ++i) {
+        text[2 * i] = hex[digest[i] >> 4];
+        text[2 * i + 1] = hex[digest[i] & 0xF];
+    }
+    return text;
+}
+
 std::string ledgerKey(const std::string& hash, const std::string& mode) {
     return hash + "|" + mode;
 }
 
 void walk(const fs::path& folder, std::vector<std::string>& files, std::vector<Refusal>& refused) {
     std::error_code ec;
-    std::vector<fs::directory_entry> entries;
+    // Each entry beside its name: comparing paths builds a filename path per comparison,
+    // which made sorting a folder of 10,000 reports a noticeable part of an import.
+    std::vector<std::pair<fs::path::string_type, fs::directory_entry>> entries;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-        entries.push_back(*it);
+        entries.emplace_back(it->path().filename().native(), *it);
     if (ec) {
         refused.push_back(
             {platform::fromPath(folder), "folder cannot be read: " + ec.message(), true});
         return;
     }
-    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
-        return a.path().filename() < b.path().filename();
-    });
-    for (const auto& e : entries) {
+    std::sort(entries.begin(), entries.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [name, e] : entries) {
         std::error_code kind;
         if (e.is_directory(kind)) {
             walk(e.path(), files, refused);
@@ -231,8 +250,7 @@ ReportImporter::ReportImporter(db::Engine& engine, std::string destination,
     : engine_(engine),
       destination_(std::move(destination)),
       options_(options),
-      state_(std::make_unique<WindowState>()),
-      fresh_(std::make_unique<AnalysisReport>()) {
+      state_(std::make_unique<WindowState>()) {
     state_->appendMode = static_cast<std::int16_t>(options_.mode);
     state_->blindFlag = true;
 }
@@ -302,18 +320,17 @@ ReportImporter::Result ReportImporter::add(const std::string& path, std::string&
         reason = "empty file";
         return Result::Refused;
     }
-    const std::string hash =
-        QCryptographicHash::hash(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())),
-                                 QCryptographicHash::Sha1)
-            .toHex()
-            .toStdString();
+    const std::string hash = contentHash(bytes);
+    if (hash.empty()) {
+        reason = "its content could not be hashed";
+        return Result::Refused;
+    }
     const std::string mode = appendModeWord(options_.mode);
     const std::string key = ledgerKey(hash, mode);
     if (!options_.again && ledger_.count(key)) return Result::Skipped;
 
     // A fresh model each time, as each unattended run starts with one.
-    state_->report = *fresh_;
-    state_->report.beginRead();
+    state_->report.beginFreshRead();
     if (!parseReportText(bytes, state_->report)) {
         reason = "not a results report (no \"ID:\" line)";
         return Result::Refused;

@@ -78,8 +78,7 @@ class ReportImporter {
     std::unique_ptr<db::Database> store_;
     std::unique_ptr<db::Database> database_;  // the store, as one batch sees it
     std::unique_ptr<WindowState> state_;
-    std::unique_ptr<const AnalysisReport> fresh_;  // a model no read has touched
-    std::unordered_set<std::string> ledger_;       // hash + mode
+    std::unordered_set<std::string> ledger_;  // hash + mode
     bool inBatch_ = false;
     int batchCount_ = 0;
     std::chrono::steady_clock::time_point batchStart_;

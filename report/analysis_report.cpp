@@ -14,6 +14,17 @@ std::array<FixedText, kMaxIsotopes + 1> AnalysisReport::makeNames() {
     return names;
 }
 
+void AnalysisReport::beginFreshRead() {
+    static const AnalysisReport untouched;
+    idText = untouched.idText;
+    fileName = untouched.fileName;
+    dateAndTime = untouched.dateAndTime;
+    sampleDate = untouched.sampleDate;
+    countingTime = untouched.countingTime;
+    deadTimePct = untouched.deadTimePct;
+    beginRead();
+}
+
 bool AnalysisReport::addIsotope(std::string_view name) {
     blockStored_ = isotopeCount < kMaxIsotopes;
     if (!blockStored_) return false;
@@ -24,7 +35,8 @@ bool AnalysisReport::addIsotope(std::string_view name) {
 }
 
 bool AnalysisReport::addLine(const IsotopeLine& line) {
-    if (!blockStored_ || isotopeCount < 1 || lineCount[isotopeCount] >= kMaxLinesPerIsotope) return false;
+    if (!blockStored_ || isotopeCount < 1 || lineCount[isotopeCount] >= kMaxLinesPerIsotope)
+        return false;
     ++lineCount[isotopeCount];
     lines[isotopeCount][lineCount[isotopeCount]] = line;
     return true;

@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(cmake g++ clang libclang-rt-14-dev qt6-base-dev libgl-dev libsqlite3-dev sqlite3
           libgtest-dev libbenchmark-dev xvfb xauth imagemagick
           # server store, exports, legacy import, quality-control charts
-          postgresql libpq-dev libxlsxwriter-dev mdbtools-dev mdbtools pkgconf qt6-charts-dev qt6-svg-dev
+          postgresql libpq-dev libssl-dev libxlsxwriter-dev mdbtools-dev mdbtools pkgconf qt6-charts-dev qt6-svg-dev
           # finding libxlsxwriter, and the export benchmark's peak-memory figures
           time
           # readers the tests check our outputs with, and the fault-injection sweep

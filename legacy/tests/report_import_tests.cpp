@@ -46,6 +46,14 @@ void writeArchive(const fs::path& folder) {
     writeFile(folder / "b-sub" / "c.txt",
               report("C", block("CO-60", {row2("1332.50", "500", "400", "2.0E+00")}, true), ""));
     writeFile(folder / "d-notes.txt", "shopping list\r\n");
+    // Only an ID: every other header field empty, and isotopes in another order than their
+    // columns.
+    writeFile(folder / "g-bare.txt", [] {
+        Lines l{"ID: G", ""};
+        append(l, block("K-40", {row("1460.82", "2,000", "1,500", "3.0E+02")}));
+        append(l, block("CS-137", {row("661.66", "9,000", "8,000", "4.0E+01")}));
+        return join(l);
+    }());
     writeFile(folder / "e-empty.txt", "");
     writeFile(folder / "f.txt", report("F", {}));
 }
@@ -68,7 +76,8 @@ sqlite3_int64 rowsIn(const std::string& path, const std::string& table) {
     return n;
 }
 
-const std::vector<std::string> kReportOrder = {"a1.txt", "a2.txt", "b-sub/c.txt", "f.txt"};
+const std::vector<std::string> kReportOrder = {"a1.txt", "a2.txt", "b-sub/c.txt", "f.txt",
+                                               "g-bare.txt"};
 
 ReportImportOptions optionsFor(int mode) {
     ReportImportOptions o;
@@ -89,7 +98,7 @@ TEST(ReportImport, SameRecordsAsTheUnattendedAppendOnePerReport) {
         const std::string bulk = job.file("bulk.db");
         const auto s = importReports(*engine, bulk, {job.file("in")}, optionsFor(mode));
         ASSERT_TRUE(s.failure.ok()) << s.failure.description;
-        EXPECT_EQ(s.imported, 4);
+        EXPECT_EQ(s.imported, 5);
         ASSERT_EQ(s.refused.size(), 2u);
         EXPECT_EQ(s.refused[0].path, job.file("in/d-notes.txt"));
         EXPECT_EQ(s.refused[0].reason, "not a results report (no \"ID:\" line)");
@@ -105,7 +114,9 @@ TEST(ReportImport, SameRecordsAsTheUnattendedAppendOnePerReport) {
                 {job.file("in/a1.txt"), word == std::string("NET") ? "net" : "activity", "1"},
                 {job.file("in/a2.txt"), word == std::string("NET") ? "net" : "activity", "2"},
                 {job.file("in/b-sub/c.txt"), word == std::string("NET") ? "net" : "activity", "3"},
-                {job.file("in/f.txt"), word == std::string("NET") ? "net" : "activity", "4"}}));
+                {job.file("in/f.txt"), word == std::string("NET") ? "net" : "activity", "4"},
+                {job.file("in/g-bare.txt"), word == std::string("NET") ? "net" : "activity",
+                 "5"}}));
     }
 }
 
@@ -115,12 +126,12 @@ TEST(ReportImport, LedgerSkipsWhatWasImportedInTheSameModeUnlessAgain) {
     auto engine = db::makeEngine();
     const std::string dest = tmp.file("r.db");
     const auto count = [&] { return RawDb(dest).scalar("SELECT count(*) FROM SamData"); };
-    EXPECT_EQ(importReports(*engine, dest, {tmp.file("in")}, optionsFor(1)).imported, 4);
+    EXPECT_EQ(importReports(*engine, dest, {tmp.file("in")}, optionsFor(1)).imported, 5);
     auto second =
         importReports(*engine, dest, {tmp.file("in/a1.txt"), tmp.file("in")}, optionsFor(1));
     EXPECT_EQ(second.imported, 0);
-    EXPECT_EQ(second.skipped, 5);  // a1 named twice counts twice
-    EXPECT_EQ(count(), "4");
+    EXPECT_EQ(second.skipped, 6);  // a1 named twice counts twice
+    EXPECT_EQ(count(), "5");
     // Another mode is another import; --again imports anyway; a copy under another name is
     // the same report.
     EXPECT_EQ(importReports(*engine, dest, {tmp.file("in/a1.txt")}, optionsFor(2)).imported, 1);
@@ -129,13 +140,13 @@ TEST(ReportImport, LedgerSkipsWhatWasImportedInTheSameModeUnlessAgain) {
     EXPECT_EQ(importReports(*engine, dest, {tmp.file("in/a1.txt")}, again).imported, 1);
     fs::copy_file(tmp / "in" / "a2.txt", tmp / "copy.txt");
     EXPECT_EQ(importReports(*engine, dest, {tmp.file("copy.txt")}, optionsFor(1)).skipped, 1);
-    EXPECT_EQ(count(), "6");
+    EXPECT_EQ(count(), "7");
     EXPECT_EQ(RawDb(dest).scalar("SELECT group_concat(\"Record\") FROM ImportedReports"),
-              "1,2,3,4,5,6");
+              "1,2,3,4,5,6,7");
     // Each batch leaves one entry in the trail, none for a run that imported nothing.
     EXPECT_EQ(RawDb(dest).scalar("SELECT group_concat(Note, '; ') FROM KrvAudit"
                                  " WHERE Operation = 'import'"),
-              "4 reports in net mode; 1 reports in gross mode; 1 reports in net mode");
+              "5 reports in net mode; 1 reports in gross mode; 1 reports in net mode");
 
     // Missing paths are refused as such; a store that is not a results database is left alone.
     auto missing =
