@@ -68,7 +68,7 @@ bool FolderWatch::poll() {
         if (!importer.storeFailure().ok()) break;
         seen_[file].done = true;
         if (result == ReportImporter::Result::Imported) {
-            log_("imported " + file);
+            log_("imported " + file + (reason.empty() ? "" : ": " + reason));
         } else if (result == ReportImporter::Result::Skipped) {
             log_("skipped " + file + ": already imported");
         } else {

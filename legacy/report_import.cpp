@@ -265,9 +265,19 @@ ReportImporter::~ReportImporter() {
 
 Status ReportImporter::open() {
     Status opened;
+    // A server database answers without holding a results table yet: the first import
+    // makes the table there, as the first append does. Another station making it at the
+    // same moment is no failure.
+    if (db::isServerPath(destination_) &&
+        engine_.locate(destination_) == platform::Lookup::NotFound) {
+        const Status created = engine_.createDatabase(destination_, createResultsTable);
+        if (!created.ok() && engine_.locate(destination_) != platform::Lookup::Found)
+            return created;
+    }
     store_ = engine_.openDatabase(destination_, opened);
     std::error_code ec;
-    if (!store_ && !fs::exists(platform::toPath(destination_), ec)) {
+    if (!store_ && !db::isServerPath(destination_) &&
+        !fs::exists(platform::toPath(destination_), ec)) {
         // A missing store is made as the append makes it.
         Status created = engine_.createDatabase(destination_, createResultsTable);
         if (!created.ok()) return created;
@@ -364,13 +374,25 @@ ReportImporter::Result ReportImporter::add(const std::string& path, std::string&
                                                     {"Record", std::to_string(record)},
                                                     {"Imported", nowText()}});
     }
+    // What the record lacks goes to the trail, as after an unattended append.
+    if (st.ok() && !appended.missing.empty())
+        st = audit::noteMissingValues(*database_, record, appended.missing);
     if (!st.ok()) {
         // The record and its ledger row go together or not at all.
         storeFailure_ = st;
         database_->rollback();
         inBatch_ = false;
+        pendingIncomplete_.clear();
         reason = st.description;
         return Result::Refused;
+    }
+    if (!appended.missing.empty()) {
+        const MissingValue& first = appended.missing.front();
+        reason =
+            "record " + std::to_string(record) + " lacks " + first.what + " (" + first.reason + ")";
+        if (appended.missing.size() > 1)
+            reason += " and " + std::to_string(appended.missing.size() - 1) + " more values";
+        pendingIncomplete_.push_back({path, reason});
     }
     ledger_.insert(key);
     ++batchCount_;
@@ -405,9 +427,11 @@ Status ReportImporter::commitBatch() {
     if (st.ok()) st = database_->commit();
     if (st.ok()) {
         committed_ += batchCount_;
+        incomplete_.insert(incomplete_.end(), pendingIncomplete_.begin(), pendingIncomplete_.end());
     } else {
         database_->rollback();
     }
+    pendingIncomplete_.clear();
     batchCount_ = 0;
     return st;
 }
@@ -454,6 +478,7 @@ ReportImportSummary importReports(db::Engine& engine, const std::string& destina
     }
     summary.failure = importer.finish();
     summary.imported = importer.committed();
+    summary.incomplete = importer.incomplete();
     return summary;
 }
 
@@ -464,11 +489,19 @@ std::string summaryText(const ReportImportSummary& s, const std::string& destina
         "Imported " + std::to_string(s.imported) + " reports into " + destination + "\nSkipped " +
         std::to_string(s.skipped) + " already imported in mode " + appendModeWord(options.mode) +
         (s.skipped && !options.again && !againHint.empty() ? " (" + againHint + ")" : "") +
+        (s.incomplete.empty()
+             ? ""
+             : "\nOf them, without some values: " + std::to_string(s.incomplete.size())) +
         "\nRefused " + std::to_string(s.refused.size()) + (s.refused.empty() ? "\n" : ":\n");
     for (std::size_t i = 0; i < s.refused.size() && i < listed; ++i)
         text += "  " + s.refused[i].path + ": " + s.refused[i].reason + "\n";
     if (s.refused.size() > listed)
         text += "  and " + std::to_string(s.refused.size() - listed) + " more\n";
+    if (!s.incomplete.empty()) text += "Imported without some values:\n";
+    for (std::size_t i = 0; i < s.incomplete.size() && i < listed; ++i)
+        text += "  " + s.incomplete[i].path + ": " + s.incomplete[i].reason + "\n";
+    if (s.incomplete.size() > listed)
+        text += "  and " + std::to_string(s.incomplete.size() - listed) + " more\n";
     return text;
 }
 

@@ -65,6 +65,8 @@ class ReportImporter {
     const Status& storeFailure() const { return storeFailure_; }
     // Reports whose records and ledger rows are committed.
     std::int64_t committed() const { return committed_; }
+    // Committed reports whose records lack values the store refused, with what they lack.
+    const std::vector<Refusal>& incomplete() const { return incomplete_; }
 
   private:
     Status commitBatch();
@@ -84,6 +86,7 @@ class ReportImporter {
     std::chrono::steady_clock::time_point batchStart_;
     Status storeFailure_;
     std::int64_t committed_ = 0;
+    std::vector<Refusal> incomplete_, pendingIncomplete_;  // committed, in the open batch
     std::string nowText_;
     std::chrono::steady_clock::time_point nowTaken_;
 };
@@ -92,7 +95,8 @@ struct ReportImportSummary {
     std::int64_t imported = 0;  // committed
     std::int64_t skipped = 0;   // already in the ledger in this mode
     std::vector<Refusal> refused;
-    Status failure;  // the store failed or could not be opened: the job stopped
+    std::vector<Refusal> incomplete;  // imported, but values were left out (and why)
+    Status failure;                   // the store failed or could not be opened: the job stopped
 };
 
 // Imported, skipped and refused, one line each, then each refusal (at most `listed` of

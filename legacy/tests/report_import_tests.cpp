@@ -12,6 +12,7 @@
 #include "platform/platform.h"
 #include "report/tests/report_builder.h"
 #include "tests/support/job_folder.h"
+#include "tests/support/pg_server.h"
 #include "tests/support/raw_db.h"
 
 namespace krv::legacy {
@@ -158,6 +159,82 @@ TEST(ReportImport, LedgerSkipsWhatWasImportedInTheSameModeUnlessAgain) {
     auto refused = importReports(*engine, tmp.file("other.db"), {tmp.file("in")}, optionsFor(1));
     EXPECT_FALSE(refused.failure.ok());
     EXPECT_EQ(readFile(tmp / "other.db"), "some other file");
+}
+
+// Many stations share one server archive: a bulk import there stores what it stores in a
+// file, and the ledger skips on the second run as it does there.
+TEST(ReportImport, OnAServerTheSameRecordsAndLedgerAsInAFile) {
+    PgServer& server = sharedPgServer();
+    ASSERT_TRUE(server.running()) << server.error();
+    TestFolder tmp;
+    writeArchive(tmp / "in");
+    auto engine = db::makeEngine();
+    const std::string file = tmp.file("r.db"), uri = server.newDatabase();
+    ASSERT_EQ(importReports(*engine, file, {tmp.file("in")}, optionsFor(1)).imported, 5);
+    const auto s = importReports(*engine, uri, {tmp.file("in")}, optionsFor(1));
+    ASSERT_TRUE(s.failure.ok()) << s.failure.description;
+    EXPECT_EQ(s.imported, 5);
+    EXPECT_EQ(s.refused.size(), 2u);
+    EXPECT_TRUE(s.incomplete.empty());
+
+    RawDb raw(file);
+    // Every column the file has, by name: the server table also has a record identity of
+    // its own that is no field.
+    const auto all = [&] {
+        std::string names;
+        for (const auto& c :
+             raw.query("SELECT name FROM pragma_table_info('SamData') ORDER BY cid"))
+            names += (names.empty() ? "\"" : ", \"") + c[0].value_or("") + "\"";
+        return "SELECT " + names + " FROM \"SamData\" ORDER BY \"idxRec#\"";
+    };
+    // A header field no line filled is all NUL characters, which server text cannot hold:
+    // the server stores it empty.
+    const auto fileRows = [&] {
+        Rows rows = raw.query(all());
+        for (auto& r : rows)
+            for (auto& c : r)
+                if (c && !c->empty() && c->find_first_not_of('\0') == std::string::npos) c.reset();
+        return rows;
+    };
+    EXPECT_EQ(PgServer::query(uri, all()), fileRows());
+    const std::string ledger =
+        "SELECT \"Hash\", \"Record\" FROM \"ImportedReports\" ORDER BY \"Record\"";
+    EXPECT_EQ(PgServer::query(uri, ledger), raw.query(ledger));
+    EXPECT_EQ(importReports(*engine, uri, {tmp.file("in")}, optionsFor(1)).skipped, 5);
+
+    // A report wanting more columns than the server's table may have: the rest are refused,
+    // its record keeps the values that found a column, and the report after it still
+    // arrives.
+    fs::create_directories(tmp / "more");
+    Lines wide;
+    for (int i = 0; i < 11; ++i) {
+        Lines rows;
+        for (int j = 0; j < 25; ++j)
+            rows.push_back(row(std::to_string(100 + 50 * j + i) + ".5", "10", "20", "3"));
+        append(wide, block("W" + std::to_string(i), rows));
+    }
+    writeFile(tmp / "more" / "1.txt", report("M1", wide));
+    writeFile(tmp / "more" / "2.txt",
+              report("M2", block("CS-137", {row("661.66", "4", "5", "6")})));
+    const auto more = importReports(*engine, uri, {tmp.file("more")}, optionsFor(1));
+    ASSERT_TRUE(more.failure.ok()) << more.failure.description;
+    EXPECT_EQ(more.imported, 2);
+    ASSERT_EQ(more.incomplete.size(), 1u);
+    EXPECT_NE(more.incomplete[0].reason.find("(Too many fields defined.) and 30 more values"),
+              std::string::npos)
+        << more.incomplete[0].reason;
+    EXPECT_NE(summaryText(more, uri, optionsFor(1)).find("\nOf them, without some values: 1\n"),
+              std::string::npos);
+    EXPECT_EQ(PgServer::query(uri,
+                              "SELECT \"ID Text\", \"W0@NET1\", \"CS-137@NET1\""
+                              " FROM \"SamData\" WHERE \"idxRec#\" > 5 ORDER BY 1"),
+              (Rows{{" M1" + std::string(69, ' '), "20", std::nullopt},
+                    {" M2" + std::string(69, ' '), std::nullopt, "5"}}));
+    EXPECT_EQ(PgServer::query(uri, "SELECT count(*) FROM \"ImportedReports\""), (Rows{{"7"}}));
+    EXPECT_EQ(PgServer::query(uri,
+                              "SELECT \"RecordNumber\", count(*) FROM \"KrvAudit\""
+                              " WHERE \"Operation\" = 'missing values' GROUP BY 1"),
+              (Rows{{"6", "31"}}));
 }
 
 TEST(ReportImport, AReportThatVanishesIsRefusedAndTheBatchGoesOn) {
