@@ -53,7 +53,10 @@ class ChildJetTable : public JetTable {
         }
     }
 
+    std::string name() const override { return table_; }
+
     Status start(const QString& reader, const std::string& path, const std::string& table) {
+        table_ = table;
         process_.setProgram(reader);
         process_.setArguments({QString::fromStdString(path), QString::fromStdString(table)});
         // The reading library's warnings about odd pages are of no use to the user.
@@ -173,6 +176,7 @@ class ChildJetTable : public JetTable {
     int idleTimeoutMs_;
     QProcess process_;
     std::vector<JetColumn> columns_;
+    std::string table_;
     QByteArray pending_;
     bool finished_ = false;
 };

@@ -344,7 +344,7 @@ Status decodeCell(const JetColumn& column, const JetCell& cell, db::Value& value
 Status importLegacyTable(JetTable& source, db::Engine& engine, const std::string& destination,
                          LegacySummary& summary, const LegacyProgress& progress) {
     summary = LegacySummary{};
-    summary.table = kTableName;
+    summary.table = source.name();
     std::vector<ColumnPlan> plans;
     std::vector<db::FieldInfo> accepted;
     for (const JetColumn& c : source.columns()) {

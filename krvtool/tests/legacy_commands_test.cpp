@@ -80,7 +80,7 @@ TEST(ImportLegacyCommand, RefusalsNameTheFileAndLeaveNothing) {
     ToolRun copied({"import-legacy", "--table", "Table1", q(old), q(dest)});
     EXPECT_EQ(copied.status, kDone) << copied.err.str();
     EXPECT_EQ(copied.out.str(),
-              "Imported table SamData of " + old + " into " + dest +
+              "Imported table Table1 of " + old + " into " + dest +
                   ": 9 columns, 2 records\n"
                   "Columns carried in the nearest kind the store has:\n"
                   "  \"C\" (Byte) as 16-bit number\n"

@@ -11,6 +11,7 @@
 
 #include "legacy/legacy_import.h"
 #include "results_db/archive.h"
+#include "tests/support/pg_server.h"
 #include "tests/support/raw_db.h"
 #include "tests/support/recording_dialogs.h"
 #include "tests/support/test_folder.h"
@@ -240,6 +241,28 @@ TEST_F(LegacyImport, DestinationMustBeNewOrEmptyAndAFailureLeavesNothing) {
             << st.description;
         EXPECT_FALSE(std::filesystem::exists(dest));
     }
+}
+
+// Stations moving to a shared archive bring the old file straight to the server: a
+// database there without a results table takes the old table whole, and an archive that
+// already holds records is refused and left as it was.
+TEST_F(LegacyImport, AServerDatabaseTakesTheOldTableAsAFileDoes) {
+    testing::PgServer& server = testing::sharedPgServer();
+    ASSERT_TRUE(server.running()) << server.error();
+    const std::string uri = server.newDatabase();
+    FakeTable table(samDataColumns(), samDataRows());
+    const Status st = import(table, uri);
+    ASSERT_TRUE(st.ok()) << st.description;
+    EXPECT_EQ(summary.records, 3);
+    EXPECT_EQ(testing::PgServer::query(uri,
+                                       "SELECT \"idxRec#\", \"File Name\", \"Checked\", "
+                                       "\"Weight\" FROM \"SamData\" ORDER BY \"KrvRecordId\""),
+              (Rows{{"1", "S0421.CNF", "-1", "0.1"},
+                    {"2", "", "0", std::nullopt},
+                    {"2", "DUP.CNF", "0", "-1e-300"}}));
+    FakeTable again(samDataColumns(), samDataRows());
+    EXPECT_NE(import(again, uri).description.find("already holds 3 records"), std::string::npos);
+    EXPECT_EQ(testing::PgServer::query(uri, "SELECT count(*) FROM \"SamData\""), (Rows{{"3"}}));
 }
 
 // mdb-export's CSV: quoted texts, bare numbers, one row a line (the fixtures hold no
