@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -171,34 +172,72 @@ bool readWhole(const std::string& path, std::string& bytes, std::string& reason)
     return true;
 }
 
-// SHA-1 of a report's bytes, in hex as the ledger keeps it. OpenSSL's digest uses the
-// processor's SHA instructions where it has them: hashing was a quarter of a bulk import's
-// work with a plain implementation.
-std::string contentHash(const std::string& bytes) {
+using Digest = std::array<unsigned char, 20>;
+
+// SHA-1 of a report's bytes. OpenSSL's digest uses the processor's SHA instructions where
+// it has them: hashing was a quarter of a bulk import's work with a plain implementation.
+bool contentDigest(const std::string& bytes, Digest& digest) {
     static EVP_MD* const sha1 = EVP_MD_fetch(nullptr, "SHA1", nullptr);
-    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned char out[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    if (!sha1 || !EVP_Digest(bytes.data(), bytes.size(), digest, &length, sha1, nullptr)) return {};
+    if (!sha1 || !EVP_Digest(bytes.data(), bytes.size(), out, &length, sha1, nullptr) ||
+        length != digest.size())
+        return false;
+    std::memcpy(digest.data(), out, digest.size());
+    return true;
+}
+
+// As the ledger keeps a digest: 40 lowercase hex digits.
+std::string hexOf(const Digest& digest) {
     static const char hex[] = "0123456789abcdef";
-    std::string text(2 * length, '0');
-    for (unsigned int i = 0; i < length; ++i) {
+    std::string text(2 * digest.size(), '0');
+    for (std::size_t i = 0; i < digest.size(); ++i) {
         text[2 * i] = hex[digest[i] >> 4];
         text[2 * i + 1] = hex[digest[i] & 0xF];
     }
     return text;
 }
 
-std::string ledgerKey(const std::string& hash, const std::string& mode) {
-    return hash + "|" + mode;
+LedgerKey keyOf(const Digest& digest, int mode) {
+    LedgerKey key{};
+    std::memcpy(key.data(), digest.data(), digest.size());
+    key[20] = static_cast<unsigned char>(mode);
+    return key;
+}
+
+// The key of a ledger row; nothing for a row no import wrote (another tool may have).
+std::optional<LedgerKey> keyOfRow(const std::string& hex, const std::string& modeWord) {
+    const std::optional<int> mode = appendModeFromWord(modeWord);
+    Digest digest{};
+    if (!mode || hex.size() != 2 * digest.size()) return std::nullopt;
+    const auto nibble = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    for (std::size_t i = 0; i < digest.size(); ++i) {
+        const int high = nibble(hex[2 * i]), low = nibble(hex[2 * i + 1]);
+        if (high < 0 || low < 0) return std::nullopt;
+        digest[i] = static_cast<unsigned char>(high << 4 | low);
+    }
+    return keyOf(digest, *mode);
 }
 
 void walk(const fs::path& folder, std::vector<std::string>& files, std::vector<Refusal>& refused) {
+    enum class Kind { Folder, File, Other };
     std::error_code ec;
-    // Each entry beside its name: comparing paths builds a filename path per comparison,
-    // which made sorting a folder of 10,000 reports a noticeable part of an import.
-    std::vector<std::pair<fs::path::string_type, fs::directory_entry>> entries;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-        entries.emplace_back(it->path().filename().native(), *it);
+    // Names and kinds only: a directory entry holds its whole path, split into components,
+    // which for a folder of 30,000 reports took more memory than the rest of the import;
+    // and comparing paths builds a filename path per comparison.
+    std::vector<std::pair<fs::path::string_type, Kind>> entries;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code unknown;
+        const Kind kind = it->is_directory(unknown)      ? Kind::Folder
+                          : it->is_regular_file(unknown) ? Kind::File
+                                                         : Kind::Other;
+        entries.emplace_back(it->path().filename().native(), kind);
+    }
     if (ec) {
         refused.push_back(
             {platform::fromPath(folder), "folder cannot be read: " + ec.message(), true});
@@ -206,14 +245,14 @@ void walk(const fs::path& folder, std::vector<std::string>& files, std::vector<R
     }
     std::sort(entries.begin(), entries.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (const auto& [name, e] : entries) {
-        std::error_code kind;
-        if (e.is_directory(kind)) {
-            walk(e.path(), files, refused);
-        } else if (e.is_regular_file(kind)) {
-            files.push_back(platform::fromPath(e.path()));
+    for (const auto& [name, kind] : entries) {
+        const fs::path path = folder / name;
+        if (kind == Kind::Folder) {
+            walk(path, files, refused);
+        } else if (kind == Kind::File) {
+            files.push_back(platform::fromPath(path));
         } else {
-            refused.push_back({platform::fromPath(e.path()), "not a plain file"});
+            refused.push_back({platform::fromPath(path), "not a plain file"});
         }
     }
 }
@@ -313,7 +352,8 @@ Status ReportImporter::loadLedger() {
         for (const auto& row : rows) {
             const auto* hash = row.size() == 3 ? std::get_if<std::string>(&row[1]) : nullptr;
             const auto* mode = row.size() == 3 ? std::get_if<std::string>(&row[2]) : nullptr;
-            if (hash && mode) ledger_.insert(ledgerKey(*hash, *mode));
+            if (!hash || !mode) continue;
+            if (const auto key = keyOfRow(*hash, *mode)) ledger_.insert(*key);
         }
     }
     return Status::success();
@@ -330,14 +370,15 @@ ReportImporter::Result ReportImporter::add(const std::string& path, std::string&
         reason = "empty file";
         return Result::Refused;
     }
-    const std::string hash = contentHash(bytes);
-    if (hash.empty()) {
+    Digest digest;
+    if (!contentDigest(bytes, digest)) {
         reason = "its content could not be hashed";
         return Result::Refused;
     }
-    const std::string mode = appendModeWord(options_.mode);
-    const std::string key = ledgerKey(hash, mode);
+    const LedgerKey key = keyOf(digest, std::clamp(options_.mode, 0, 3));
     if (!options_.again && ledger_.count(key)) return Result::Skipped;
+    const std::string hash = hexOf(digest);
+    const std::string mode = appendModeWord(options_.mode);
 
     // A fresh model each time, as each unattended run starts with one.
     state_->report.beginFreshRead();

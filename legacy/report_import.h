@@ -5,9 +5,11 @@
 // committed in batches together with their ledger rows: an interrupted run leaves whole
 // records and a ledger that agrees with them.
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -26,6 +28,19 @@ inline constexpr const char* kLedgerTable = "ImportedReports";
 // "activity", "net", "gross", "bkg" to the append mode 0..3.
 std::optional<int> appendModeFromWord(const std::string& word);
 const char* appendModeWord(int mode);
+
+// A ledger entry as an import looks it up: the SHA-1 digest of a report's bytes and the
+// mode it went in with. 21 bytes instead of a text of 40 digits and a word keep a long
+// ledger small in memory.
+using LedgerKey = std::array<unsigned char, 21>;
+struct LedgerKeyHash {
+    // Digest bytes are already evenly spread.
+    std::size_t operator()(const LedgerKey& k) const noexcept {
+        std::size_t h;
+        std::memcpy(&h, k.data(), sizeof h);
+        return h ^ k[20];
+    }
+};
 
 struct Refusal {
     std::string path;
@@ -80,7 +95,7 @@ class ReportImporter {
     std::unique_ptr<db::Database> store_;
     std::unique_ptr<db::Database> database_;  // the store, as one batch sees it
     std::unique_ptr<WindowState> state_;
-    std::unordered_set<std::string> ledger_;  // hash + mode
+    std::unordered_set<LedgerKey, LedgerKeyHash> ledger_;
     bool inBatch_ = false;
     int batchCount_ = 0;
     std::chrono::steady_clock::time_point batchStart_;
