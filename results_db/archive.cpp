@@ -223,14 +223,12 @@ std::string isotopeColumnName(const WindowState& state, int i, int j, char decim
     return name;
 }
 
-namespace {
-
-// Adds the report's missing isotope columns. columns ends as the table's listing when
-// listed is true, so an append need not ask the store for it again.
-int addIsotopeColumns(db::Database& database, WindowState& state, ErrorTrap& trap,
-                      char decimalSeparator, std::vector<MissingValue>* refused,
-                      std::vector<db::FieldInfo>& columns, bool& listed) {
-    listed = trap.record(database.fields(kTableName, columns)).ok();
+int ensureIsotopeColumns(db::Database& database, WindowState& state, ErrorTrap& trap,
+                         char decimalSeparator, std::vector<MissingValue>* refused,
+                         std::vector<db::FieldInfo>* listing) {
+    std::vector<db::FieldInfo> own;
+    std::vector<db::FieldInfo>& columns = listing ? *listing : own;
+    bool listed = trap.record(database.fields(kTableName, columns)).ok();
     int running = 0;
     if (listed) {
         state.numFieldsCaption = std::to_string(columns.size());
@@ -254,7 +252,7 @@ int addIsotopeColumns(db::Database& database, WindowState& state, ErrorTrap& tra
                 addedAny = true;
                 ++running;
             } else if (!isRefusal(added)) {
-                listed = false;
+                columns.clear();
                 return running;  // the store itself failed; nothing later can be trusted
             } else if (refused) {
                 refused->push_back({name, added.description});
@@ -264,18 +262,13 @@ int addIsotopeColumns(db::Database& database, WindowState& state, ErrorTrap& tra
     // The store's own listing after additions: it is what the caption and the record go by.
     if (addedAny || !listed) {
         listed = trap.record(database.fields(kTableName, columns)).ok();
-        if (listed) state.numFieldsCaption = std::to_string(columns.size());
+        if (listed) {
+            state.numFieldsCaption = std::to_string(columns.size());
+        } else {
+            columns.clear();
+        }
     }
     return running;
-}
-
-}  // namespace
-
-int ensureIsotopeColumns(db::Database& database, WindowState& state, ErrorTrap& trap,
-                         char decimalSeparator, std::vector<MissingValue>* refused) {
-    std::vector<db::FieldInfo> columns;
-    bool listed = false;
-    return addIsotopeColumns(database, state, trap, decimalSeparator, refused, columns, listed);
 }
 
 Status createResultsTable(db::Database& database) {
@@ -466,12 +459,12 @@ RecordAppend appendRecord(db::Database& database, WindowState& state, ErrorTrap&
     RecordAppend out;
     MissingList missing;
     std::vector<db::FieldInfo> columns;
-    bool listed = false;
-    const int running = addIsotopeColumns(database, state, trap, decimalSeparator, &missing.list(),
-                                          columns, listed);
+    const int running =
+        ensureIsotopeColumns(database, state, trap, decimalSeparator, &missing.list(), &columns);
     if (trap.failed() && !isRefusal(trap.last())) out.fault = trap.last();
 
-    if (out.fault.ok() && !listed) out.fault = trap.record(database.fields(kTableName, columns));
+    if (out.fault.ok() && columns.empty())
+        out.fault = trap.record(database.fields(kTableName, columns));
     columns.resize(std::min(columns.size(), static_cast<std::size_t>(std::max(running, 0))));
     PendingRecord record(std::move(columns), trap, missing);
 

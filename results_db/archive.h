@@ -35,8 +35,11 @@ bool isRefusal(const Status& s);
 // Adds the columns the report needs at the end of the table; shows the column count on
 // the window; returns the running column count. Columns the store refuses are listed in
 // `refused` with the reason; the pass stops at the first failure that is not a refusal.
+// `listing`, when given, receives the table's columns as the pass leaves them (empty when
+// the store could not list them), so the append need not ask for them again.
 int ensureIsotopeColumns(db::Database& database, WindowState& state, ErrorTrap& trap,
-                         char decimalSeparator, std::vector<MissingValue>* refused = nullptr);
+                         char decimalSeparator, std::vector<MissingValue>* refused = nullptr,
+                         std::vector<db::FieldInfo>* listing = nullptr);
 
 // Writes the first entries of a database made by a reset, given how many records the
 // replaced file held (negative when it could not be read as a results database). A
