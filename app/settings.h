@@ -1,5 +1,5 @@
 #pragma once
 
-// The settings files live in settings/; this name stays for the callers not yet moved.
+// The settings files, for callers that include them through app/.
 #include "settings/settings_files.h"
 #include "settings/settings_folder.h"

@@ -292,7 +292,7 @@ void TrendChartPanel::layOutAt(QSize size) {
 QImage TrendChartPanel::renderImage(QSize size) {
     layOutAt(size);
     // grab(), not render() into an image: with a device pixel ratio above 1 render()
-    // drew a zoomed quarter of the chart.
+    // draws a zoomed quarter of the chart.
     return grab().toImage();
 }
 

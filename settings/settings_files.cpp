@@ -131,8 +131,8 @@ void saveSettings(const SettingsFiles& files, const WindowState& state) {
     const std::string record = encodeSavedPaths(std::string(text::trim(state.apathText)),
                                                 std::string(text::trim(state.rpathText)));
     // Each step may fail (read-only folder, file in use); what succeeded stays on disk.
-    // Deleting first mirrors how the record file was always rewritten; a folder of that
-    // name is somebody else's and is never removed.
+    // The record file is deleted, then written anew; a folder of that name is somebody
+    // else's and is never removed.
     std::error_code ec;
     if (!fs::is_directory(files.settingsFile, ec)) fs::remove(files.settingsFile, ec);
     {
