@@ -164,8 +164,8 @@ bool TrendDialog::loadColumns() {
     }
     const QString current = column_->currentText();
     column_->clear();
-    const std::size_t fixed = fixedFields().size();
-    for (std::size_t i = fixed; i < fields.size(); ++i) column_->addItem(q(fields[i].name));
+    for (const db::FieldInfo& f : fields)
+        if (!isFixedField(f.name)) column_->addItem(q(f.name));
     if (!current.isEmpty()) column_->setCurrentText(current);
     return true;
 }
