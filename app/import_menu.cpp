@@ -6,7 +6,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressDialog>
-#include <QThread>
 #include <chrono>
 
 #include "legacy/legacy_import.h"
@@ -59,14 +58,8 @@ ImportMenu::ImportMenu(QWidget* window, Dialogs& dialogs, std::function<WindowSt
       current_(std::move(current)),
       chooser_(std::make_unique<QtFileChooser>()) {}
 
-ImportMenu::~ImportMenu() {
-    // A window closed during a job waits for the report under way.
-    if (thread_) {
-        cancelled_ = true;
-        thread_->wait();
-        delete thread_;
-    }
-}
+// A window closed during a job waits for the report under way.
+ImportMenu::~ImportMenu() { job_.stop(); }
 
 void ImportMenu::importLegacy() {
     if (busy()) return;
@@ -108,7 +101,6 @@ void ImportMenu::importReports() {
 }
 
 void ImportMenu::start(const QString& label, std::function<std::string(const Progress&)> job) {
-    cancelled_ = false;
     for (QAction* a : actions_) a->setEnabled(false);
     progress_ = new QProgressDialog(label, QStringLiteral("Cancel"), 0, 0, window_);
     progress_->setWindowTitle(QString::fromLatin1(kAppTitle));
@@ -117,7 +109,7 @@ void ImportMenu::start(const QString& label, std::function<std::string(const Pro
     progress_->setAutoClose(false);
     progress_->setMinimumDuration(0);
     connect(progress_, &QProgressDialog::canceled, this, [this] {
-        cancelled_ = true;
+        job_.cancel();
         if (progress_) {
             progress_->setLabelText(QStringLiteral("Stopping after the current report…"));
             progress_->show();  // stays up until the job has stopped
@@ -126,7 +118,7 @@ void ImportMenu::start(const QString& label, std::function<std::string(const Pro
     progress_->show();
 
     QPointer<QProgressDialog> dialog = progress_;
-    thread_ = QThread::create([this, job = std::move(job), dialog] {
+    job_.start([this, job = std::move(job), dialog](const std::atomic<bool>& cancelled) {
         auto shown = std::chrono::steady_clock::now() - std::chrono::seconds(1);
         const Progress progress = [&](std::int64_t done, std::int64_t total) {
             const auto now = std::chrono::steady_clock::now();
@@ -141,19 +133,16 @@ void ImportMenu::start(const QString& label, std::function<std::string(const Pro
                     },
                     Qt::QueuedConnection);
             }
-            return !cancelled_.load();
+            return !cancelled.load();
         };
         const std::string summary = job(progress);
         QMetaObject::invokeMethod(
             this, [this, summary] { finish(summary); }, Qt::QueuedConnection);
     });
-    thread_->start();
 }
 
 void ImportMenu::finish(const std::string& summary) {
-    thread_->wait();
-    delete thread_;
-    thread_ = nullptr;
+    job_.wait();
     if (progress_) progress_->deleteLater();
     for (QAction* a : actions_) a->setEnabled(true);
     dialogs_.message(summary, kAppTitle);

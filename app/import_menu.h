@@ -15,10 +15,10 @@
 
 #include "platform/dialogs.h"
 #include "report/analysis_report.h"
+#include "viewer/background_job.h"
 
 class QAction;
 class QMenu;
-class QThread;
 class QWidget;
 
 namespace krv {
@@ -44,7 +44,7 @@ class ImportMenu : public QObject {
     void addActionsTo(QMenu* menu);
     void importLegacy();
     void importReports();
-    bool busy() const { return thread_ != nullptr; }
+    bool busy() const { return job_.running(); }
     QProgressDialog* progressDialog() const { return progress_; }
 
   signals:
@@ -61,8 +61,7 @@ class ImportMenu : public QObject {
     std::unique_ptr<ImportFileChooser> chooser_;
     std::vector<QAction*> actions_;
     QPointer<QProgressDialog> progress_;
-    QThread* thread_ = nullptr;
-    std::atomic<bool> cancelled_{false};
+    BackgroundJob job_;
 };
 
 // Adds the Import menu to the window's menu bar, which is made when the window has none.

@@ -8,8 +8,8 @@
 #include "app/main_window.h"
 #include "app/qt_dialogs.h"
 #include "app/session.h"
-#include "app/settings_folder.h"
 #include "platform/platform.h"
+#include "settings/settings_folder.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include "platform/platform.h"
 #include "report/parser.h"
 #include "results_db/archive.h"
-#include "viewer/form_view_r.h"
 #include "viewer/results_viewer.h"
+#include "viewer/results_window.h"
 
 namespace krv {
 
@@ -70,34 +70,9 @@ ParseIt::ParseIt(WindowState& state, const SettingsFiles& files, db::Engine& eng
     setObjectName(QStringLiteral("ParseIt"));
     setWindowTitle(QStringLiteral("KDP Korvane Archiver 020514"));
 
-    auto* frame1 = named(new QGroupBox(QStringLiteral("Select Append Mode")), "Frame1");
-    auto* modes = new QVBoxLayout(frame1);
-    const char* captions[4] = {"APPEND ACTIVITY", "NET COUNTS", "GROSS COUNTS", "BKG COUNTS"};
-    for (int i = 0; i < 4; ++i) {
-        const QString name = QStringLiteral("Option1(%1)").arg(i + 1);
-        option1_[i] = new QRadioButton(QString::fromLatin1(captions[i]));
-        option1_[i]->setObjectName(name);
-        modes->addWidget(option1_[i]);
-        connect(option1_[i], &QRadioButton::clicked, this, &ParseIt::option1Clicked);
-    }
-    option1_[0]->setChecked(true);
-
-    auto* stats = named(new QGroupBox(QStringLiteral("Stats")), "Stats");
-    auto* statsGrid = new QGridLayout(stats);
-    const char* recTip = "Number of records in the Results database";
-    const char* fieldTip = "Number of fields in the Results database";
-    const char* isoTip = "Number of isotopes found in the analysis report";
-    numbRec_ = label("NumbRec", "null", recTip);
-    numFields_ = label("NumFields", "null", fieldTip);
-    numbIso_ = label("NumbIso", "null", isoTip);
-    statsGrid->addWidget(label("Label5", "Number of Records:", recTip), 0, 0, Qt::AlignRight);
-    statsGrid->addWidget(numbRec_, 0, 1);
-    statsGrid->addWidget(label("Label2", "Number of Fields:", fieldTip), 1, 0, Qt::AlignRight);
-    statsGrid->addWidget(numFields_, 1, 1);
-    statsGrid->addWidget(label("Label1", "Number of  Isotopes:", isoTip), 2, 0, Qt::AlignRight);
-    statsGrid->addWidget(numbIso_, 2, 1);
-    statsGrid->setColumnStretch(1, 1);
-
+    auto* top = new QHBoxLayout;
+    top->addWidget(buildModes());
+    top->addWidget(buildStats(), 1);
     auto* frameReport =
         named(new QGroupBox(QStringLiteral("Path and file name for Krv Results Text File Report")),
               "FrameReport");
@@ -116,6 +91,62 @@ ParseIt::ParseIt(WindowState& state, const SettingsFiles& files, db::Engine& eng
     idRow->addWidget(label("Label4", "ID:"));
     idRow->addWidget(currentFile_, 1);
 
+    auto* root = new QVBoxLayout(this);
+    root->addLayout(top);
+    root->addWidget(frameReport);
+    root->addWidget(frameKpath);
+    root->addLayout(idRow);
+    root->addLayout(buildActions());
+    addTrendChartMenu(this, root, [this] {
+        pullPaths();
+        openTrendChart(this, state_.apathText, engine_, dialogs_);
+    });
+    addImportMenu(this, dialogs_, [this]() -> WindowState& {
+        pullPaths();
+        return state_;
+    });
+    resize(620, minimumSizeHint().height());
+
+    rpath_->setText(q(state_.rpathText));
+    apath_->setText(q(state_.apathText));
+    showState();
+}
+
+QGroupBox* ParseIt::buildModes() {
+    auto* frame1 = named(new QGroupBox(QStringLiteral("Select Append Mode")), "Frame1");
+    auto* modes = new QVBoxLayout(frame1);
+    const char* captions[4] = {"APPEND ACTIVITY", "NET COUNTS", "GROSS COUNTS", "BKG COUNTS"};
+    for (int i = 0; i < 4; ++i) {
+        const QString name = QStringLiteral("Option1(%1)").arg(i + 1);
+        option1_[i] = new QRadioButton(QString::fromLatin1(captions[i]));
+        option1_[i]->setObjectName(name);
+        modes->addWidget(option1_[i]);
+        connect(option1_[i], &QRadioButton::clicked, this, &ParseIt::option1Clicked);
+    }
+    option1_[0]->setChecked(true);
+    return frame1;
+}
+
+QGroupBox* ParseIt::buildStats() {
+    auto* stats = named(new QGroupBox(QStringLiteral("Stats")), "Stats");
+    auto* statsGrid = new QGridLayout(stats);
+    const char* recTip = "Number of records in the Results database";
+    const char* fieldTip = "Number of fields in the Results database";
+    const char* isoTip = "Number of isotopes found in the analysis report";
+    numbRec_ = label("NumbRec", "null", recTip);
+    numFields_ = label("NumFields", "null", fieldTip);
+    numbIso_ = label("NumbIso", "null", isoTip);
+    statsGrid->addWidget(label("Label5", "Number of Records:", recTip), 0, 0, Qt::AlignRight);
+    statsGrid->addWidget(numbRec_, 0, 1);
+    statsGrid->addWidget(label("Label2", "Number of Fields:", fieldTip), 1, 0, Qt::AlignRight);
+    statsGrid->addWidget(numFields_, 1, 1);
+    statsGrid->addWidget(label("Label1", "Number of  Isotopes:", isoTip), 2, 0, Qt::AlignRight);
+    statsGrid->addWidget(numbIso_, 2, 1);
+    statsGrid->setColumnStretch(1, 1);
+    return stats;
+}
+
+QGridLayout* ParseIt::buildActions() {
     auto* readKrv = button("ReadKrvFile", "Read Krv Results Text file",
                            "Read the report file from KrvGold RAPID SCAN or ROI DIRECTED anaylsys");
     appendIt_ = button("AppendIT", "Append Results Database",
@@ -138,9 +169,6 @@ ParseIt::ParseIt(WindowState& state, const SettingsFiles& files, db::Engine& eng
     connect(command1, &QPushButton::clicked, this, &ParseIt::command1Clicked);
     connect(closeForm, &QPushButton::clicked, this, &ParseIt::closeFormClicked);
 
-    auto* top = new QHBoxLayout;
-    top->addWidget(frame1);
-    top->addWidget(stats, 1);
     auto* actions = new QGridLayout;
     actions->addWidget(readKrv, 0, 0);
     actions->addWidget(appendIt_, 0, 1);
@@ -148,26 +176,7 @@ ParseIt::ParseIt(WindowState& state, const SettingsFiles& files, db::Engine& eng
     actions->addWidget(viewR, 1, 0);
     actions->addWidget(command1, 1, 1);
     actions->addWidget(closeForm, 1, 2);
-
-    auto* root = new QVBoxLayout(this);
-    root->addLayout(top);
-    root->addWidget(frameReport);
-    root->addWidget(frameKpath);
-    root->addLayout(idRow);
-    root->addLayout(actions);
-    addTrendChartMenu(this, root, [this] {
-        pullPaths();
-        openTrendChart(this, state_.apathText, engine_, dialogs_);
-    });
-    addImportMenu(this, dialogs_, [this]() -> WindowState& {
-        pullPaths();
-        return state_;
-    });
-    resize(620, minimumSizeHint().height());
-
-    rpath_->setText(q(state_.rpathText));
-    apath_->setText(q(state_.apathText));
-    showState();
+    return actions;
 }
 
 // The viewer is a child window and goes with the main window.

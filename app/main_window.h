@@ -5,20 +5,22 @@
 #include <array>
 #include <functional>
 
-#include "app/settings.h"
 #include "app/view_report.h"
 #include "platform/dialogs.h"
 #include "report/analysis_report.h"
 #include "results_db/store.h"
+#include "settings/settings_files.h"
 
 class QLabel;
+class QGridLayout;
+class QGroupBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
 
 namespace krv {
 
-class FormViewR;
+class ResultsWindow;
 
 // Shows a button in a flat colour, also readable back from its palette.
 void setButtonColour(QPushButton* button, const QColor& colour);
@@ -47,6 +49,9 @@ class ParseIt : public QWidget {
     void closeEvent(QCloseEvent* event) override;
 
   private:
+    QGroupBox* buildModes();
+    QGroupBox* buildStats();
+    QGridLayout* buildActions();
     void pullPaths();
     void showState();
     void unloadSave();
@@ -58,7 +63,7 @@ class ParseIt : public QWidget {
     ProgramLauncher& launcher_;
     std::function<void()> endProgram_;
     bool saved_ = false;
-    QPointer<FormViewR> viewer_;
+    QPointer<ResultsWindow> viewer_;
 
     std::array<QRadioButton*, 4> option1_{};
     QLineEdit* rpath_ = nullptr;

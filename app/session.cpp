@@ -7,32 +7,6 @@
 
 namespace krv {
 
-std::string defaultReportPath() {
-#ifdef _WIN32
-    return "C:\\Program Files\\TVX\\Korvane\\Temp\\RESULTS.TXT";
-#else
-    return "/Program Files/TVX/Korvane/Temp/RESULTS.TXT";
-#endif
-}
-
-std::string defaultDatabasePath() {
-#ifdef _WIN32
-    return "C:\\Program Files\\TVX\\Korvane\\RESULTS.MDB";
-#else
-    return "/Program Files/TVX/Korvane/RESULTS.MDB";
-#endif
-}
-
-void startUp(WindowState& state, const SettingsFiles& files) {
-    state.blindFlag = false;
-    state.appendMode = 0;
-    state.columnMarker = {"@LINE", "@NET", "@GROSS", "@BKG"};
-    state.rpathText = defaultReportPath();
-    state.apathText = defaultDatabasePath();
-    restorePaths(files, state);
-    restoreWidths(files, state);
-}
-
 JobOutcome runCommandJob(const CommandJob& job, WindowState& state, Dialogs& dialogs,
                          db::Engine& engine) {
     switch (job.kind) {

@@ -16,10 +16,10 @@
 #include <QVBoxLayout>
 #include <fstream>
 
-#include "app/trend_chart.h"
+#include "charts/trend_chart.h"
 #include "platform/platform.h"
 #include "report/text.h"
-#include "results_db/archive.h"
+#include "results_db/schema.h"
 
 namespace krv {
 
@@ -37,6 +37,20 @@ TrendDialog::TrendDialog(std::string path, db::Engine& engine, Dialogs& dialogs,
     setWindowTitle(QStringLiteral("Trend chart - %1").arg(q(path_)));
     setSizeGripEnabled(true);
 
+    auto* top = new QHBoxLayout;
+    top->addLayout(buildQueryForm(), 1);
+    top->addLayout(buildButtons());
+    panel_ = new TrendChartPanel;
+    auto* root = new QVBoxLayout(this);
+    root->addLayout(top);
+    root->addWidget(panel_, 1);
+    resize(1100, 760);
+
+    if (const Status st = halfLives_.addLabFile(); !st.ok())
+        dialogs_.message(st.description, kAppTitle);
+}
+
+QFormLayout* TrendDialog::buildQueryForm() {
     column_ = new QComboBox;
     column_->setEditable(true);
     column_->setMinimumContentsLength(16);
@@ -44,7 +58,28 @@ TrendDialog::TrendDialog(std::string path, db::Engine& engine, Dialogs& dialogs,
     matchOn_->addItems({QStringLiteral("ID Text"), QStringLiteral("File Name")});
     pattern_ = new QLineEdit(QStringLiteral("CHECK*"));
     pattern_->setToolTip(QStringLiteral("* matches any text, ? any one character"));
+    QGridLayout* baseline = buildBaseline();
+    QHBoxLayout* dates = buildDateReading();
 
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("Column:"), column_);
+    auto* filter = new QHBoxLayout;
+    filter->addWidget(matchOn_);
+    filter->addWidget(pattern_, 1);
+    form->addRow(QStringLiteral("Records whose"), filter);
+    form->addRow(QStringLiteral("Baseline:"), baseline);
+    form->addRow(QStringLiteral("Decay correction:"), decay_);
+    form->addRow(QStringLiteral("Dates:"), dates);
+    form->addRow(QString(), r4sWithinRun_);
+
+    column_->setObjectName(QStringLiteral("TrendColumn"));
+    matchOn_->setObjectName(QStringLiteral("TrendMatchOn"));
+    pattern_->setObjectName(QStringLiteral("TrendPattern"));
+    decay_->setObjectName(QStringLiteral("TrendDecay"));
+    return form;
+}
+
+QGridLayout* TrendDialog::buildBaseline() {
     byCount_ = new QRadioButton(QStringLiteral("First"));
     byCount_->setChecked(true);
     auto* byDates = new QRadioButton(QStringLiteral("Counted from"));
@@ -66,7 +101,11 @@ TrendDialog::TrendDialog(std::string path, db::Engine& engine, Dialogs& dialogs,
     baseline->addWidget(new QLabel(QStringLiteral("to")), 1, 2);
     baseline->addWidget(to_, 1, 3);
     baseline->setColumnStretch(4, 1);
+    return baseline;
+}
 
+// Decay correction, how dates are read, and the R-4s rule.
+QHBoxLayout* TrendDialog::buildDateReading() {
     decay_ = new QComboBox;
     decay_->addItems(
         {QStringLiteral("Activities only"), QStringLiteral("On"), QStringLiteral("Off")});
@@ -81,23 +120,10 @@ TrendDialog::TrendDialog(std::string path, db::Engine& engine, Dialogs& dialogs,
     dates->addWidget(new QLabel(QStringLiteral("2-digit years 20yy below")));
     dates->addWidget(pivot_);
     dates->addStretch(1);
+    return dates;
+}
 
-    auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("Column:"), column_);
-    auto* filter = new QHBoxLayout;
-    filter->addWidget(matchOn_);
-    filter->addWidget(pattern_, 1);
-    form->addRow(QStringLiteral("Records whose"), filter);
-    form->addRow(QStringLiteral("Baseline:"), baseline);
-    form->addRow(QStringLiteral("Decay correction:"), decay_);
-    form->addRow(QStringLiteral("Dates:"), dates);
-    form->addRow(QString(), r4sWithinRun_);
-
-    column_->setObjectName(QStringLiteral("TrendColumn"));
-    matchOn_->setObjectName(QStringLiteral("TrendMatchOn"));
-    pattern_->setObjectName(QStringLiteral("TrendPattern"));
-    decay_->setObjectName(QStringLiteral("TrendDecay"));
-
+QVBoxLayout* TrendDialog::buildButtons() {
     auto* draw = new QPushButton(QStringLiteral("Draw"));
     draw->setDefault(true);
     auto* saveChart = new QPushButton(QStringLiteral("Save chart…"));
@@ -113,18 +139,7 @@ TrendDialog::TrendDialog(std::string path, db::Engine& engine, Dialogs& dialogs,
     auto* buttons = new QVBoxLayout;
     for (QPushButton* b : {draw, saveChart, savePoints, close}) buttons->addWidget(b);
     buttons->addStretch(1);
-
-    auto* top = new QHBoxLayout;
-    top->addLayout(form, 1);
-    top->addLayout(buttons);
-    panel_ = new TrendChartPanel;
-    auto* root = new QVBoxLayout(this);
-    root->addLayout(top);
-    root->addWidget(panel_, 1);
-    resize(1100, 760);
-
-    if (const Status st = halfLives_.addLabFile(); !st.ok())
-        dialogs_.message(st.description, kAppTitle);
+    return buttons;
 }
 
 std::unique_ptr<db::Database> TrendDialog::openStore() {
@@ -141,7 +156,7 @@ bool TrendDialog::loadColumns() {
     auto database = openStore();
     if (!database) return false;
     std::vector<db::FieldInfo> fields;
-    const Status st = database->fields(qc::kTable, fields);
+    const Status st = database->fields(kTableName, fields);
     database->close();
     if (!st.ok()) {
         dialogs_.message(st.description, kAppTitle);
@@ -149,8 +164,8 @@ bool TrendDialog::loadColumns() {
     }
     const QString current = column_->currentText();
     column_->clear();
-    const std::size_t fixed = fixedFields().size();
-    for (std::size_t i = fixed; i < fields.size(); ++i) column_->addItem(q(fields[i].name));
+    for (const db::FieldInfo& f : fields)
+        if (!isFixedField(f.name)) column_->addItem(q(f.name));
     if (!current.isEmpty()) column_->setCurrentText(current);
     return true;
 }

@@ -15,6 +15,10 @@ class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QDateEdit;
+class QFormLayout;
+class QGridLayout;
+class QHBoxLayout;
+class QVBoxLayout;
 class QLayout;
 class QLineEdit;
 class QRadioButton;
@@ -44,6 +48,10 @@ class TrendDialog : public QDialog {
     qc::TrendQuery query() const;
 
   private:
+    QFormLayout* buildQueryForm();
+    QGridLayout* buildBaseline();
+    QHBoxLayout* buildDateReading();
+    QVBoxLayout* buildButtons();
     std::unique_ptr<db::Database> openStore();
 
     std::string path_;

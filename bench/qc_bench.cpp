@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "app/trend_chart.h"
 #include "bench/offscreen_main.h"
 #include "bench/wide_table.h"
+#include "charts/trend_chart.h"
 #include "qc/trend.h"
 
 namespace {

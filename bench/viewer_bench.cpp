@@ -22,9 +22,9 @@
 #include "bench/wide_table.h"
 #include "platform/platform.h"
 #include "results_db/archive.h"
-#include "viewer/form_view_r.h"
 #include "viewer/results_model.h"
 #include "viewer/results_viewer.h"
+#include "viewer/results_window.h"
 
 namespace {
 
@@ -59,7 +59,7 @@ double residentMegabytes() {
 struct OpenViewer {
     krv::WindowState state;
     SilentDialogs dialogs;
-    QPointer<krv::FormViewR> viewer;
+    QPointer<krv::ResultsWindow> viewer;
 
     explicit OpenViewer(int records) {
         state.apathText = tablePath(records);

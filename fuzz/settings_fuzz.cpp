@@ -5,7 +5,7 @@
 #include <fstream>
 #include <string_view>
 
-#include "app/settings.h"
+#include "settings/settings_files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::filesystem::path folder = [] {

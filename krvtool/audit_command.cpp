@@ -6,6 +6,7 @@
 
 #include "audit/audit.h"
 #include "krvtool/tool.h"
+#include "report/text.h"
 #include "results_db/store.h"
 
 namespace krv::tool {
@@ -19,18 +20,6 @@ const std::vector<std::string>& columnNames() {
         return n;
     }();
     return names;
-}
-
-std::string csvField(const std::string& s) {
-    if (s.find_first_of(",\"\r\n") == std::string::npos && (s.empty() || s.front() != ' ') &&
-        (s.empty() || s.back() != ' '))
-        return s;
-    std::string q = "\"";
-    for (char c : s) {
-        if (c == '"') q += '"';
-        q += c;
-    }
-    return q + '"';
 }
 
 const std::string* textOf(const db::Value& v) { return std::get_if<std::string>(&v); }
@@ -59,7 +48,7 @@ void printCsv(std::ostream& out, const std::vector<audit::Entry>& entries) {
                                       newValue ? *newValue : std::string(),
                                       e.note};
         for (std::size_t i = 0; i < std::size(fields); ++i)
-            out << (i ? "," : "") << csvField(fields[i]);
+            out << (i ? "," : "") << text::csvField(fields[i]);
         out << "\n";
     }
 }

@@ -6,6 +6,6 @@ namespace krv::tool {
 
 // `krvtool qc`: the check-source trend of one column, judged by the Westgard rules; exit 3
 // when the newest point breaks a rejection rule.
-Subcommand qcSubcommand();
+Subcommand qcCommand();
 
 }  // namespace krv::tool

@@ -15,7 +15,7 @@ Subcommand copySubcommand();  // copy_command.cpp
 
 const std::vector<Subcommand>& subcommands() {
     static const std::vector<Subcommand> list = {
-        exportSubcommand(),    copySubcommand(),       auditCommand(), qcSubcommand(),
+        exportSubcommand(),    copySubcommand(),       auditCommand(), qcCommand(),
         importLegacyCommand(), importReportsCommand(), watchCommand(),
     };
     return list;

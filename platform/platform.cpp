@@ -83,14 +83,6 @@ std::string homeFolder() {
 #endif
 }
 
-bool runsAsSuperuser() {
-#ifdef _WIN32
-    return false;
-#else
-    return geteuid() == 0;
-#endif
-}
-
 bool ownedByCurrentUser(const fs::path& p) {
 #ifdef _WIN32
     std::error_code ec;

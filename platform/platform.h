@@ -27,9 +27,6 @@ std::filesystem::path programFolder();
 // (%USERPROFILE% on Windows). Empty when nothing names one.
 std::string homeFolder();
 
-// Whether the program runs with the administrator's rights, which ignore a folder's owner.
-bool runsAsSuperuser();
-
 // Whether p exists and belongs to the user the program runs as (any existing p on Windows).
 bool ownedByCurrentUser(const std::filesystem::path& p);
 
@@ -88,7 +85,8 @@ bool stderrIsTerminal();
 // -1 when it could not be started or did not end by itself.
 int runProgram(const std::vector<std::string>& command, const std::string& outputFile = {});
 
-// Whether the program runs with the system administrator's rights.
+// Whether the program runs with the system administrator's rights, which ignore a
+// folder's owner.
 bool runningAsAdministrator();
 
 // The decimal separator of the user's number settings.

@@ -6,6 +6,8 @@
 
 #include "platform/platform.h"
 #include "qc/reading.h"
+#include "results_db/schema.h"
+#include "settings/settings_folder.h"
 
 namespace krv::qc {
 
@@ -72,8 +74,7 @@ HalfLifeTable HalfLifeTable::recommended() {
 }
 
 std::string HalfLifeTable::nuclideOfColumn(std::string_view column) {
-    const auto at = column.find('@');
-    return std::string(trimmed(column.substr(0, at)));
+    return std::string(trimmed(readIsotopeColumn(column).nuclide));
 }
 
 const HalfLife* HalfLifeTable::find(std::string_view nuclide) const {
@@ -132,9 +133,9 @@ Status HalfLifeTable::addFromFile(const std::string& path) {
 }
 
 Status HalfLifeTable::addLabFile() {
-    const auto path = platform::programFolder() / kLabHalfLivesFileName;
+    const auto path = labFile(platform::programFolder(), kLabHalfLivesFileName);
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) return Status::success();
+    if (path.empty() || !std::filesystem::exists(path, ec)) return Status::success();
     return addFromFile(platform::fromPath(path));
 }
 

@@ -30,8 +30,8 @@ class HalfLifeTable {
     // whole file with its line number, and the table stays as it was.
     Status addFromText(std::string_view text, const std::string& fileName);
     Status addFromFile(const std::string& path);
-    // The lab's own file beside the program's settings files, when there is one; the
-    // window and krvtool both read it, so both correct alike.
+    // The lab's own file in the folder of the program's settings files, when there is
+    // one; the window and krvtool both read it, so both correct alike.
     Status addLabFile();
 
     // The nuclide part of a column name: "CO-60@NET1" -> "CO-60", "CS-137" -> "CS-137".

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -17,21 +18,15 @@ bool isLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
-std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+// The calendar date, proleptic Gregorian; years are kept within what the reader makes.
+std::chrono::year_month_day civil(int y, int m, int d) {
+    return std::chrono::year{y} / std::chrono::month{static_cast<unsigned>(m)} /
+           std::chrono::day{static_cast<unsigned>(d)};
 }
 
-unsigned daysInMonth(std::int64_t y, unsigned m) {
-    static constexpr std::array<unsigned, 12> days = {31, 28, 31, 30, 31, 30,
-                                                      31, 31, 30, 31, 30, 31};
-    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-    return m == 2 && leap ? 29 : days[m - 1];
+// Days from 1970-01-01 to the given civil date.
+std::int64_t daysFromCivil(int y, int m, int d) {
+    return std::chrono::sys_days(civil(y, m, d)).time_since_epoch().count();
 }
 
 struct Token {
@@ -217,34 +212,30 @@ std::optional<std::int64_t> readDateTime(std::string_view text, const DateSettin
     } else {
         return {};
     }
-    if (year < 1 || month < 1 || month > 12 || day < 1 ||
-        static_cast<unsigned>(day) > daysInMonth(year, static_cast<unsigned>(month)))
+    if (year < 1 || month < 1 || month > 12 || day < 1 || day > 31 || !civil(year, month, day).ok())
         return {};
-    const std::int64_t days =
-        daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
+    const std::int64_t days = daysFromCivil(year, month, day);
     return days * 86400 + clock.hour * 3600 + clock.minute * 60 + clock.second;
 }
 
 std::int64_t secondsOfDate(int year, int month, int day) {
-    return daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400;
+    return daysFromCivil(year, month, day) * 86400;
+}
+
+std::string shortNumber(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.6g", v);
+    return buf;
 }
 
 std::string formatDateTime(std::int64_t seconds) {
     std::int64_t days = seconds / 86400, rest = seconds % 86400;
     if (rest < 0) rest += 86400, --days;
-    // Civil date from a day count (the inverse of daysFromCivil).
-    const std::int64_t z = days + 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const auto doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-    const std::int64_t y = static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2);
+    const std::chrono::year_month_day date{std::chrono::sys_days(std::chrono::days(days))};
     char buf[40];
-    std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u %02d:%02d:%02d", static_cast<long long>(y), m,
-                  d, static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
+    std::snprintf(buf, sizeof buf, "%04d-%02u-%02u %02d:%02d:%02d", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
                   static_cast<int>(rest % 60));
     return buf;
 }

@@ -33,6 +33,10 @@ std::int64_t secondsOfDate(int year, int month, int day);
 // "2026-12-05 10:15:22".
 std::string formatDateTime(std::int64_t seconds);
 
+// A value or statistic as the summaries and the points file show it: six significant
+// digits, "%g" style.
+std::string shortNumber(double v);
+
 // A record filter: * any run of characters, ? any one; letter case ignored, the blanks a
 // fixed-width field pads with ignored.
 class RecordFilter {

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <variant>
 
+#include "report/text.h"
+
 namespace krv::qc {
 
 namespace {
@@ -34,19 +36,6 @@ bool hasField(const std::vector<db::FieldInfo>& fields, const std::string& name)
                        [&](const db::FieldInfo& f) { return f.name == name; });
 }
 
-std::string csvField(const std::string& s) {
-    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
-    std::string q = "\"";
-    for (char c : s) q += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return q + "\"";
-}
-
-std::string number(double v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.6g", v);
-    return buf;
-}
-
 }  // namespace
 
 std::size_t Trend::judgedCount() const {
@@ -55,21 +44,15 @@ std::size_t Trend::judgedCount() const {
 }
 
 bool isCountsColumn(const std::string& column) {
-    const auto at = column.find('@');
-    if (at == std::string::npos) return false;
-    const std::string marker = column.substr(at + 1);
-    for (const char* m : {"NET", "GROSS", "BKG"}) {
-        if (marker.rfind(m, 0) == 0) return true;
-    }
-    return false;
+    return readIsotopeColumn(column).mode != kActivity;
 }
 
 Status readTrendPoints(db::Database& db, const TrendQuery& query, Trend& out) {
     out = Trend{};
     std::vector<db::FieldInfo> fields;
-    Status st = db.fields(kTable, fields);
+    Status st = db.fields(kTableName, fields);
     if (!st.ok()) return st;
-    for (const char* fixed : {kIdText, kFileName, kDateAndTime}) {
+    for (const char* fixed : {kIdTextField, kFileNameField, kDateAndTimeField}) {
         if (!hasField(fields, fixed))
             return Status::failure(err::kItemNotFound,
                                    std::string("the table has no column \"") + fixed + "\"");
@@ -79,15 +62,16 @@ Status readTrendPoints(db::Database& db, const TrendQuery& query, Trend& out) {
                                "the table has no column \"" + query.column + "\"");
 
     std::vector<std::int64_t> ids;
-    st = db.recordIds(kTable, ids);
+    st = db.recordIds(kTableName, ids);
     if (!st.ok()) return st;
-    const std::vector<std::string> columns = {kIdText, kFileName, kDateAndTime, query.column};
+    const std::vector<std::string> columns = {kIdTextField, kFileNameField, kDateAndTimeField,
+                                              query.column};
     const std::size_t filterAt = query.matchOn == MatchOn::IdText ? 1 : 2;
     std::vector<std::vector<db::Value>> rows;
     RecordFilter filter(query.pattern);
     for (std::size_t start = 0; start < ids.size(); start += kChunk) {
         const std::size_t end = std::min(ids.size(), start + kChunk);
-        st = db.readRecords(kTable, columns, ids[start], ids[end - 1], rows);
+        st = db.readRecords(kTableName, columns, ids[start], ids[end - 1], rows);
         if (!st.ok()) return st;
         for (const auto& row : rows) {
             if (row.size() != columns.size() + 1) continue;
@@ -222,13 +206,11 @@ std::string pointsCsv(const Trend& trend) {
     std::string out =
         "Record,Date & time,Count time,ID Text,File Name,Stored value,Value,z,Baseline,Rules\r\n";
     for (const auto& p : trend.points) {
-        std::string rules;
-        for (Rule r : p.rules) rules += (rules.empty() ? "" : " ") + std::string(ruleName(r));
-        out += std::to_string(p.recordId) + "," + csvField(p.dateText) + "," +
-               formatDateTime(p.time) + "," + csvField(p.idText) + "," + csvField(p.fileName) +
-               "," + number(p.stored) + "," + number(p.value) + "," +
-               (trend.limitsSet() ? number(p.z) : std::string()) + "," +
-               (p.baseline ? "yes" : "no") + "," + rules + "\r\n";
+        out += std::to_string(p.recordId) + "," + text::csvField(p.dateText) + "," +
+               formatDateTime(p.time) + "," + text::csvField(p.idText) + "," +
+               text::csvField(p.fileName) + "," + shortNumber(p.stored) + "," +
+               shortNumber(p.value) + "," + (trend.limitsSet() ? shortNumber(p.z) : std::string()) +
+               "," + (p.baseline ? "yes" : "no") + "," + rulesText(p.rules) + "\r\n";
     }
     return out;
 }
@@ -257,7 +239,7 @@ std::vector<std::string> describeTrend(const Trend& trend) {
     lines.push_back(std::to_string(trend.points.size()) + " point(s) from " +
                     std::to_string(trend.matched) + " matching record(s); baseline " +
                     std::to_string(trend.baseline.count) + " point(s), mean " +
-                    number(trend.baseline.mean) + ", s " + number(trend.baseline.sd));
+                    shortNumber(trend.baseline.mean) + ", s " + shortNumber(trend.baseline.sd));
     if (trend.corrected && trend.halfLife) {
         lines.push_back("decay-corrected to " + formatDateTime(trend.referenceTime) +
                         " with T1/2 " + trend.halfLife->written + " (" + trend.halfLife->nuclide +

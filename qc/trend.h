@@ -12,14 +12,10 @@
 #include "qc/half_life.h"
 #include "qc/reading.h"
 #include "qc/westgard.h"
+#include "results_db/schema.h"
 #include "results_db/store.h"
 
 namespace krv::qc {
-
-inline constexpr const char* kTable = "SamData";
-inline constexpr const char* kIdText = "ID Text";
-inline constexpr const char* kFileName = "File Name";
-inline constexpr const char* kDateAndTime = "Date & time";
 
 enum class MatchOn { IdText, FileName };
 enum class Correction { Auto, On, Off };  // Auto: on for activities, off for counts

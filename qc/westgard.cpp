@@ -4,6 +4,12 @@
 
 namespace krv::qc {
 
+std::string rulesText(const std::vector<Rule>& rules) {
+    std::string s;
+    for (Rule r : rules) s += (s.empty() ? "" : " ") + std::string(ruleName(r));
+    return s;
+}
+
 const char* ruleName(Rule r) {
     switch (r) {
         case Rule::W12s:

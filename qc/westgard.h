@@ -12,6 +12,8 @@ enum class Rule : std::uint8_t { W12s, R13s, R22s, R41s, R4s, R10x };
 
 // The rule's name as a lab writes it: "1-2s", "1-3s", "2-2s", "R-4s", "4-1s", "10x".
 const char* ruleName(Rule r);
+// The rules' names separated by blanks: "1-3s R-4s".
+std::string rulesText(const std::vector<Rule>& rules);
 // Every rule but 1-2s rejects the run; 1-2s only warns.
 inline bool rejects(Rule r) { return r != Rule::W12s; }
 

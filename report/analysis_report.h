@@ -72,8 +72,7 @@ struct AnalysisReport {
 struct WindowState {
     AnalysisReport report;
     std::int16_t appendMode = 0;  // 0 activity, 1 net, 2 gross, 3 background counts
-    std::array<std::string, 4> columnMarker{"@LINE", "@NET", "@GROSS", "@BKG"};
-    bool blindFlag = false;  // while true no question is asked and no failure shown
+    bool blindFlag = false;       // while true no question is asked and no failure shown
 
     // The two path boxes, as typed (UTF-8).
     std::string rpathText;

@@ -30,6 +30,18 @@ std::string_view trim(std::string_view s) {
     return s.substr(first, last - first + 1);
 }
 
+std::string csvField(std::string_view s) {
+    const bool plain = s.find_first_of(",\"\r\n") == std::string_view::npos &&
+                       (s.empty() || (s.front() != ' ' && s.back() != ' '));
+    if (plain) return std::string(s);
+    std::string q = "\"";
+    for (char c : s) {
+        if (c == '"') q += '"';
+        q += c;
+    }
+    return q + '"';
+}
+
 std::string stripCommas(std::string_view s) {
     std::string out;
     out.reserve(s.size());

@@ -28,6 +28,10 @@ double readNumber(std::string_view s);
 // separators are read.
 double readNumberSkippingCommas(std::string_view s);
 
+// One CSV field (RFC 4180): quoted, with its quotes doubled, when it holds a comma, a
+// quote or a line break, or starts or ends with a blank that a reader could trim away.
+std::string csvField(std::string_view s);
+
 // Narrows to a 32-bit float, rounding to nearest; nullopt when the value does not fit.
 std::optional<float> toSingle(double v);
 

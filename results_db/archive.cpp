@@ -17,8 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kIsotopeFieldSize = 10;
-
 std::string trimmedPath(const std::string& typed) { return std::string(text::trim(typed)); }
 
 // Every header text is written at its full width, trailing blanks and all.
@@ -72,7 +70,7 @@ const char* const kNoSuchColumn = "SamData has no column of that name";
 
 // Finds a table's columns by name, looking first just past the last one found: a
 // record's values and a report's lines come in the table's own column order, so a lookup
-// is one comparison, where a search of every column made a 250-column append quadratic.
+// is one comparison and a 250-column append stays linear.
 // Names in a table are unique, so where the search starts never changes what it finds.
 class ColumnFinder {
   public:
@@ -171,19 +169,6 @@ bool isRefusal(const Status& s) {
     }
 }
 
-std::vector<db::FieldInfo> fixedFields() {
-    using db::FieldType;
-    return {
-        {kRecordNumberField, FieldType::Int16, 0},
-        {"File Name", FieldType::Text, 255},
-        {"ID Text", FieldType::Text, 128},
-        {"Date & time", FieldType::Text, 30},
-        {"Sample Date", FieldType::Text, 24},
-        {"Counting Time", FieldType::Text, 10},
-        {"DT %", FieldType::Text, 10},
-    };
-}
-
 std::string formatGeneral(double value, char decimalSeparator) {
     if (value == 0) return "0";  // negative zero included
     // to_chars ignores the C locale, which the window toolkit may have switched to the
@@ -204,46 +189,41 @@ std::string formatGeneral(double value, char decimalSeparator) {
     return s;
 }
 
-std::string isotopeColumnName(const WindowState& state, int i, int j, char decimalSeparator) {
-    const AnalysisReport& r = state.report;
+std::string isotopeColumnName(const AppendInput& input, int i, int j) {
+    const AnalysisReport& r = input.report;
     const auto slot = static_cast<std::size_t>(i);
-    std::string name = text::cp1252ToUtf8(text::trim(r.isotopeName[slot].value()));
-    const int mode = state.appendMode;
-    if (mode == 0 && r.corrCoeffPos != 0) {
-        name += "@" +
-                formatGeneral(r.lines[slot][static_cast<std::size_t>(j)].energy, decimalSeparator);
-    } else if (r.lineCount[slot] < 2 && mode == 0) {
-        // the bare name
-    } else {
-        if (mode >= 0 && mode < static_cast<int>(state.columnMarker.size()))
-            name += state.columnMarker[static_cast<std::size_t>(mode)];
-        name += std::to_string(j);
+    IsotopeColumn column;
+    column.nuclide = text::cp1252ToUtf8(text::trim(r.isotopeName[slot].value()));
+    column.mode = input.mode;
+    if (input.mode == kActivity && r.corrCoeffPos != 0) {
+        column.byEnergy = true;
+        column.line = formatGeneral(r.lines[slot][static_cast<std::size_t>(j)].energy,
+                                    input.decimalSeparator);
+    } else if (input.mode != kActivity || r.lineCount[slot] >= 2) {
+        column.line = std::to_string(j);
     }
-    if (const auto dot = name.find('.'); dot != std::string::npos) name[dot] = ':';
-    return name;
+    return isotopeColumnName(column);
 }
 
-int ensureIsotopeColumns(db::Database& database, WindowState& state, ErrorTrap& trap,
-                         char decimalSeparator, std::vector<MissingValue>* refused,
-                         std::vector<db::FieldInfo>* listing) {
-    std::vector<db::FieldInfo> own;
-    std::vector<db::FieldInfo>& columns = listing ? *listing : own;
+int ensureIsotopeColumns(db::Database& database, const AppendInput& input, ErrorTrap& trap,
+                         std::vector<MissingValue>& refused, std::vector<db::FieldInfo>& columns,
+                         ArchiveCounts& counts) {
     bool listed = trap.record(database.fields(kTableName, columns)).ok();
     int running = 0;
     if (listed) {
-        state.numFieldsCaption = std::to_string(columns.size());
+        counts.fields = static_cast<int>(columns.size());
         running = static_cast<int>(columns.size());
     } else {
         columns.clear();
     }
-    const AnalysisReport& r = state.report;
+    const AnalysisReport& r = input.report;
     if (r.isotopeCount <= 0) return running;
 
     ColumnFinder finder(columns);
     bool addedAny = false;
     for (int i = 1; i <= isotopeCountOf(r); ++i) {
         for (int j = 1; j <= lineCountOf(r, i); ++j) {
-            const std::string name = isotopeColumnName(state, i, j, decimalSeparator);
+            const std::string name = isotopeColumnName(input, i, j);
             if (finder.find(name) != ColumnFinder::npos) continue;
             const db::FieldInfo field{name, db::FieldType::Text, kIsotopeFieldSize};
             const Status added = trap.record(database.appendField(kTableName, field));
@@ -254,8 +234,8 @@ int ensureIsotopeColumns(db::Database& database, WindowState& state, ErrorTrap& 
             } else if (!isRefusal(added)) {
                 columns.clear();
                 return running;  // the store itself failed; nothing later can be trusted
-            } else if (refused) {
-                refused->push_back({name, added.description});
+            } else {
+                refused.push_back({name, added.description});
             }
         }
     }
@@ -263,7 +243,7 @@ int ensureIsotopeColumns(db::Database& database, WindowState& state, ErrorTrap& 
     if (addedAny || !listed) {
         listed = trap.record(database.fields(kTableName, columns)).ok();
         if (listed) {
-            state.numFieldsCaption = std::to_string(columns.size());
+            counts.fields = static_cast<int>(columns.size());
         } else {
             columns.clear();
         }
@@ -298,10 +278,11 @@ std::int64_t recordsIn(db::Engine& engine, const std::string& where) {
 // opened, never deleted. A symbolic link at the path stays: the file it points to is
 // replaced, the same file the append writes to. A server replaces its table in one
 // transaction of its own.
-JobOutcome resetDatabase(WindowState& state, Dialogs& dialogs, db::Engine& engine, bool replace,
-                         const StartTrail& startTrail = {}) {
+JobOutcome resetDatabase(const std::string& pathAsTyped, bool blind, Dialogs& dialogs,
+                         db::Engine& engine, bool replace, const StartTrail& startTrail,
+                         ArchiveCounts& counts) {
     ErrorTrap trap;
-    const std::string path = trimmedPath(state.apathText);
+    const std::string path = trimmedPath(pathAsTyped);
     const bool server = db::isServerPath(path);
     fs::path target = platform::toPath(path);
     std::error_code ec;
@@ -368,7 +349,7 @@ JobOutcome resetDatabase(WindowState& state, Dialogs& dialogs, db::Engine& engin
         }
     } stagedCleanup{staged};
     if (trap.failed()) {
-        if (!state.blindFlag) dialogs.message("Could not create database", kAppTitle);
+        if (!blind) dialogs.message("Could not create database", kAppTitle);
         return JobOutcome::failed("Could not create database: " + trap.last().description);
     }
     if (!replacedWhole) {
@@ -392,7 +373,7 @@ JobOutcome resetDatabase(WindowState& state, Dialogs& dialogs, db::Engine& engin
             created = trap.record(engine.createDatabase(where, build));
         }
         if (!created.ok()) {
-            if (!state.blindFlag) dialogs.message("Could not create database", kAppTitle);
+            if (!blind) dialogs.message("Could not create database", kAppTitle);
             std::string why = created.description;
             if (created.number == err::kDatabaseExists)
                 why = std::string(deleted ? "the old database was deleted, but " : "") +
@@ -408,10 +389,10 @@ JobOutcome resetDatabase(WindowState& state, Dialogs& dialogs, db::Engine& engin
     if (database) {
         std::vector<db::FieldInfo> columns;
         if (database->fields(kTableName, columns).ok())
-            state.numFieldsCaption = std::to_string(columns.size());
+            counts.fields = static_cast<int>(columns.size());
         database->close();
     }
-    state.numbRecCaption = "0";
+    counts.records = 0;
     return JobOutcome::done();
 }
 
@@ -445,22 +426,25 @@ Status findSavedRecord(db::Engine& engine, const std::string& path,
 
 }  // namespace
 
-JobOutcome createDb(WindowState& state, Dialogs& dialogs, db::Engine& engine,
-                    const StartTrail& startTrail) {
-    if (!state.blindFlag &&
+JobOutcome resetResults(const std::string& pathAsTyped, bool blind, Dialogs& dialogs,
+                        db::Engine& engine, const StartTrail& startTrail, ArchiveCounts* counts) {
+    if (!blind &&
         !dialogs.askYesNo("Delete ALL data and create a new DataBase, are you SURE ?", "")) {
         return JobOutcome::failed("reset not confirmed");
     }
-    return resetDatabase(state, dialogs, engine, true, startTrail);
+    ArchiveCounts own;
+    return resetDatabase(pathAsTyped, blind, dialogs, engine, true, startTrail,
+                         counts ? *counts : own);
 }
 
-RecordAppend appendRecord(db::Database& database, WindowState& state, ErrorTrap& trap,
-                          char decimalSeparator) {
+RecordAppend appendRecord(db::Database& database, const AppendInput& input, ErrorTrap& trap) {
     RecordAppend out;
     MissingList missing;
     std::vector<db::FieldInfo> columns;
+    ArchiveCounts counts;
     const int running =
-        ensureIsotopeColumns(database, state, trap, decimalSeparator, &missing.list(), &columns);
+        ensureIsotopeColumns(database, input, trap, missing.list(), columns, counts);
+    out.listedFields = counts.fields;
     if (trap.failed() && !isRefusal(trap.last())) out.fault = trap.last();
 
     if (out.fault.ok() && columns.empty())
@@ -473,21 +457,21 @@ RecordAppend appendRecord(db::Database& database, WindowState& state, ErrorTrap&
     if (out.fault.ok()) {
         out.recordNumber = count + 1;
         record.set(kRecordNumberField, static_cast<double>(count + 1));
-        const AnalysisReport& r = state.report;
-        record.set("ID Text", fixedValue(r.idText));
-        record.set("File Name", fixedValue(r.fileName));
-        record.set("Date & time", fixedValue(r.dateAndTime));
-        record.set("Sample Date", fixedValue(r.sampleDate));
-        record.set("Counting Time", formatGeneral(r.countingTime, decimalSeparator));
-        record.set("DT %", formatGeneral(r.deadTimePct, decimalSeparator));
+        const AnalysisReport& r = input.report;
+        const char separator = input.decimalSeparator;
+        record.set(kIdTextField, fixedValue(r.idText));
+        record.set(kFileNameField, fixedValue(r.fileName));
+        record.set(kDateAndTimeField, fixedValue(r.dateAndTime));
+        record.set(kSampleDateField, fixedValue(r.sampleDate));
+        record.set(kCountingTimeField, formatGeneral(r.countingTime, separator));
+        record.set(kDeadTimeField, formatGeneral(r.deadTimePct, separator));
 
         for (int i = 1; i <= isotopeCountOf(r); ++i) {
             for (int j = 1; j <= lineCountOf(r, i); ++j) {
-                const std::string name = isotopeColumnName(state, i, j, decimalSeparator);
-                const float v =
-                    lineValue(r.lines[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)],
-                              state.appendMode);
-                if (!record.setIfPresent(name, formatGeneral(v, decimalSeparator)))
+                const std::string name = isotopeColumnName(input, i, j);
+                const float v = lineValue(
+                    r.lines[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)], input.mode);
+                if (!record.setIfPresent(name, formatGeneral(v, separator)))
                     missing.add(name, "the column could not be added to SamData");
             }
         }
@@ -505,26 +489,24 @@ RecordAppend appendRecord(db::Database& database, WindowState& state, ErrorTrap&
     return out;
 }
 
-JobOutcome appendIt(WindowState& state, Dialogs& dialogs, db::Engine& engine, char decimalSeparator,
-                    const NoteMissing& noteMissing) {
-    const std::string path = trimmedPath(state.apathText);
+JobOutcome appendReport(const AppendInput& input, const std::string& pathAsTyped, bool blind,
+                        Dialogs& dialogs, db::Engine& engine, const NoteMissing& noteMissing,
+                        ArchiveCounts* countsOut) {
+    ArchiveCounts own;
+    ArchiveCounts& counts = countsOut ? *countsOut : own;
+    const std::string path = trimmedPath(pathAsTyped);
     JobOutcome created = JobOutcome::done();
-    if (engine.locate(path) != platform::Lookup::Found) {
-        const bool savedBlind = state.blindFlag;
-        state.blindFlag = true;
-        created = resetDatabase(state, dialogs, engine, false);
-        state.blindFlag = savedBlind;
-    }
+    if (engine.locate(path) != platform::Lookup::Found)
+        created = resetDatabase(pathAsTyped, true, dialogs, engine, false, {}, counts);
 
     ErrorTrap trap;
     Status opened;
-    std::unique_ptr<db::Database> database =
-        engine.openDatabase(trimmedPath(state.apathText), opened);
+    std::unique_ptr<db::Database> database = engine.openDatabase(path, opened);
     trap.record(opened);
     if (trap.failed() || !database) {
-        const std::string message = "Invalid path or file name [ " + state.apathText + " ] <" +
-                                    trap.last().description + ">";
-        if (!state.blindFlag) dialogs.message(message, kAppTitle);
+        const std::string message =
+            "Invalid path or file name [ " + pathAsTyped + " ] <" + trap.last().description + ">";
+        if (!blind) dialogs.message(message, kAppTitle);
         // The window shows the open's own words; a job learns why the file is not there.
         return JobOutcome::failed(created.ok ? message : message + " (" + created.reason + ")");
     }
@@ -536,7 +518,8 @@ JobOutcome appendIt(WindowState& state, Dialogs& dialogs, db::Engine& engine, ch
     Status fault = trap.record(database->beginWrite());
     RecordAppend appended;
     if (fault.ok()) {
-        appended = appendRecord(*database, state, trap, decimalSeparator);
+        appended = appendRecord(*database, input, trap);
+        if (appended.listedFields >= 0) counts.fields = appended.listedFields;
         fault = appended.fault;
         if (fault.ok() && appended.saved.ok() && !appended.missing.empty() && noteMissing)
             fault = trap.record(noteMissing(*database, appended.recordNumber, appended.missing));
@@ -566,13 +549,49 @@ JobOutcome appendIt(WindowState& state, Dialogs& dialogs, db::Engine& engine, ch
     }
     std::int64_t count = 0;
     if (!database) database = engine.openDatabase(path, opened);
-    if (database && database->recordCount(kTableName, count).ok())
-        state.numbRecCaption = std::to_string(count);
+    if (database && database->recordCount(kTableName, count).ok()) counts.records = count;
     if (database) database->close();
-    state.appendItRed = true;
+    counts.opened = true;
     if (!stored) return JobOutcome::failed("record not saved: " + saved.description);
     return appended.missing.empty() ? JobOutcome::done()
                                     : JobOutcome::savedWithout(std::move(appended.missing));
+}
+
+namespace {
+
+void showCounts(const ArchiveCounts& counts, WindowState& state) {
+    if (counts.fields >= 0) state.numFieldsCaption = std::to_string(counts.fields);
+    if (counts.records >= 0) state.numbRecCaption = std::to_string(counts.records);
+    if (counts.opened) state.appendItRed = true;
+}
+
+}  // namespace
+
+RecordAppend appendRecord(db::Database& database, WindowState& state, ErrorTrap& trap,
+                          char decimalSeparator) {
+    RecordAppend out =
+        appendRecord(database, AppendInput{state.report, state.appendMode, decimalSeparator}, trap);
+    showCounts({out.listedFields, -1, false}, state);
+    return out;
+}
+
+JobOutcome createDb(WindowState& state, Dialogs& dialogs, db::Engine& engine,
+                    const StartTrail& startTrail) {
+    ArchiveCounts counts;
+    JobOutcome outcome =
+        resetResults(state.apathText, state.blindFlag, dialogs, engine, startTrail, &counts);
+    showCounts(counts, state);
+    return outcome;
+}
+
+JobOutcome appendIt(WindowState& state, Dialogs& dialogs, db::Engine& engine, char decimalSeparator,
+                    const NoteMissing& noteMissing) {
+    ArchiveCounts counts;
+    JobOutcome outcome =
+        appendReport(AppendInput{state.report, state.appendMode, decimalSeparator}, state.apathText,
+                     state.blindFlag, dialogs, engine, noteMissing, &counts);
+    showCounts(counts, state);
+    return outcome;
 }
 
 }  // namespace krv

@@ -124,26 +124,17 @@ class Bench {
 
     // The program under strace with the given options (a log, or a fault to inject).
     JobRun traced(const QStringList& straceArgs) const {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            env.remove(QString::fromLatin1(v));
         // The leak checker cannot run under a tracer; the program's other checks can.
-        const QString asan = env.value(QStringLiteral("ASAN_OPTIONS"));
-        env.insert(QStringLiteral("ASAN_OPTIONS"),
-                   (asan.isEmpty() ? QString() : asan + QLatin1Char(':')) +
-                       QStringLiteral("detect_leaks=0"));
-        p.setProcessEnvironment(env);
-        p.start(strace_, QStringList{"-qq"} + straceArgs +
-                             QStringList{QString::fromStdString(job_.file("krvarchiver"))} +
-                             word());
-        p.closeWriteChannel();
-        if (!p.waitForFinished(120000)) {
-            p.kill();
-            p.waitForFinished();
-        }
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-                p.readAllStandardError().toStdString()};
+        const QString asan = QProcessEnvironment::systemEnvironment().value("ASAN_OPTIONS");
+        ProcessSetup setup;
+        setup.environment = {{QStringLiteral("ASAN_OPTIONS"),
+                              (asan.isEmpty() ? QString() : asan + QLatin1Char(':')) +
+                                  QStringLiteral("detect_leaks=0")}};
+        return runJobProcess(strace_,
+                             QStringList{"-qq"} + straceArgs +
+                                 QStringList{QString::fromStdString(job_.file("krvarchiver"))} +
+                                 word(),
+                             setup);
     }
 
     // For each kind, the numbers (1-based, among all its calls) of the calls that touch

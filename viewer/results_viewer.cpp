@@ -6,7 +6,7 @@
 #include "platform/platform.h"
 #include "report/text.h"
 #include "results_db/store.h"
-#include "viewer/form_view_r.h"
+#include "viewer/results_window.h"
 
 namespace krv {
 
@@ -19,7 +19,7 @@ constexpr int kSmallestGivenWidth = 100;
 
 // To the right of the main window when it fits on that screen; the window manager's
 // choice otherwise.
-void placeBeside(FormViewR& viewer, const QWidget* mainWindow) {
+void placeBeside(ResultsWindow& viewer, const QWidget* mainWindow) {
     if (!mainWindow || !mainWindow->isVisible()) return;
     const QRect main = mainWindow->frameGeometry();
     const QPoint topLeft(main.right() + 1, main.top());
@@ -31,7 +31,7 @@ void placeBeside(FormViewR& viewer, const QWidget* mainWindow) {
 
 }  // namespace
 
-void openResultsViewer(QPointer<FormViewR>& viewer, WindowState& state, Dialogs& dialogs,
+void openResultsViewer(QPointer<ResultsWindow>& viewer, WindowState& state, Dialogs& dialogs,
                        QWidget* mainWindow) {
     const std::string path(text::trim(state.apathText));
     if (db::makeEngine()->locate(path) != platform::Lookup::Found) {
@@ -41,9 +41,9 @@ void openResultsViewer(QPointer<FormViewR>& viewer, WindowState& state, Dialogs&
     }
 
     bool created = false;
-    const auto ensureViewer = [&]() -> FormViewR& {
+    const auto ensureViewer = [&]() -> ResultsWindow& {
         if (!viewer) {
-            viewer = new FormViewR(state, dialogs, mainWindow);
+            viewer = new ResultsWindow(state, dialogs, mainWindow);
             created = true;
         }
         return *viewer;
@@ -54,7 +54,7 @@ void openResultsViewer(QPointer<FormViewR>& viewer, WindowState& state, Dialogs&
         if (width > kSmallestGivenWidth && !ensureViewer().setColumnWidthTwips(i, width)) break;
     }
 
-    FormViewR& shown = ensureViewer();
+    ResultsWindow& shown = ensureViewer();
     if (created) placeBeside(shown, mainWindow);
     shown.show();
     shown.raise();

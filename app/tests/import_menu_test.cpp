@@ -12,21 +12,12 @@
 #include <QRadioButton>
 #include <QTimer>
 
-#include "app/main_window.h"
-#include "app/session.h"
 #include "report/tests/report_builder.h"
 #include "tests/support/raw_db.h"
-#include "tests/support/recording_dialogs.h"
-#include "tests/support/test_folder.h"
+#include "tests/support/window_harness.h"
 
 namespace krv::testing {
 namespace {
-
-struct NoLauncher : ProgramLauncher {
-    bool startDetached(const std::string&, const std::vector<std::string>&) override {
-        return true;
-    }
-};
 
 struct ScriptedChooser : ImportFileChooser {
     std::string old, dest;
@@ -36,18 +27,11 @@ struct ScriptedChooser : ImportFileChooser {
     std::vector<std::string> reportFiles(QWidget*) override { return reports; }
 };
 
-class ImportMenuTest : public ::testing::Test {
+class ImportMenuTest : public WindowHarness<> {
   protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "import_menu_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QApplication::instance()) new QApplication(argc, argv);
-    }
     void SetUp() override {
-        startUp(state, files);
-        state.apathText = folder.file("Results.mdb");
-        window = std::make_unique<ParseIt>(state, files, *engine, dialogs, launcher);
+        WindowHarness::SetUp();
+        type("Apath", folder.file("Results.mdb"));
         menu = window->findChild<ImportMenu*>();
         ASSERT_NE(menu, nullptr);
         auto c = std::make_unique<ScriptedChooser>();
@@ -85,13 +69,6 @@ class ImportMenuTest : public ::testing::Test {
         return folder.file("Results.mdb");
     }
 
-    TestFolder folder;
-    SettingsFiles files = SettingsFiles::in(folder.path());
-    WindowState state;
-    RecordingDialogs dialogs;
-    NoLauncher launcher;
-    std::unique_ptr<db::Engine> engine = db::makeEngine();
-    std::unique_ptr<ParseIt> window;
     ImportMenu* menu = nullptr;
     ScriptedChooser* chooser = nullptr;
 };

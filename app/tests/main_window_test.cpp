@@ -11,72 +11,33 @@
 #include <QRadioButton>
 #include <QTableView>
 
-#include "app/session.h"
 #include "report/tests/report_builder.h"
 #include "results_db/archive.h"
-#include "tests/support/recording_dialogs.h"
-#include "tests/support/test_folder.h"
-#include "viewer/form_view_r.h"
+#include "tests/support/window_harness.h"
+#include "viewer/results_window.h"
 
 namespace krv::testing {
 namespace {
 
-struct NoLauncher : ProgramLauncher {
-    bool startDetached(const std::string&, const std::vector<std::string>&) override {
-        return true;
-    }
-};
-
-class MainWindow : public ::testing::Test {
+class MainWindow : public WindowHarness<> {
   protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "main_window_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QApplication::instance()) new QApplication(argc, argv);
-    }
-    void SetUp() override {
-        startUp(state, files);
-        window = std::make_unique<ParseIt>(state, files, *engine, dialogs, launcher);
-        window->setEndProgram([this] { ++ends; });
-    }
-    template <typename T = QWidget>
-    T* child(const char* name) {
-        T* w = window->findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(w, nullptr) << name;
-        return w;
-    }
-    QString text(const char* label) { return child<QLabel>(label)->text(); }
     QColor colour(const char* button) {
         return child<QPushButton>(button)->palette().color(QPalette::Button);
-    }
-    void click(const char* button) { child<QPushButton>(button)->click(); }
-    void type(const char* box, const std::string& s) {
-        child<QLineEdit>(box)->setText(QString::fromStdString(s));
     }
     WindowState restarted() {
         WindowState again;
         startUp(again, files);
         return again;
     }
-    FormViewR* openViewerOnFreshDatabase() {
+    ResultsWindow* openViewerOnFreshDatabase() {
         state.apathText = folder.file("Results.mdb");
         state.blindFlag = true;
         createDb(state, dialogs, *engine);
         state.blindFlag = false;
         type("Apath", state.apathText);
         click("ViewR");
-        return window->findChild<FormViewR*>();
+        return window->findChild<ResultsWindow*>();
     }
-
-    TestFolder folder;
-    SettingsFiles files = SettingsFiles::in(folder.path());
-    WindowState state;
-    RecordingDialogs dialogs;
-    NoLauncher launcher;
-    std::unique_ptr<db::Engine> engine = db::makeSqliteEngine();
-    std::unique_ptr<ParseIt> window;
-    int ends = 0;
 };
 
 TEST_F(MainWindow, ShowsTheDesignedControls) {
@@ -153,7 +114,7 @@ TEST_F(MainWindow, ReadAppendAndResetThroughTheButtons) {
 
 TEST_F(MainWindow, ExitSavesOnceWithTheWidthsHeldBeforeAnOpenViewer) {
     state.columnWidth[1] = 2000;
-    FormViewR* viewer = openViewerOnFreshDatabase();
+    ResultsWindow* viewer = openViewerOnFreshDatabase();
     ASSERT_NE(viewer, nullptr);
     viewer->grid()->horizontalHeader()->resizeSection(1, 400);
     click("CloseForm");
@@ -166,7 +127,7 @@ TEST_F(MainWindow, ExitSavesOnceWithTheWidthsHeldBeforeAnOpenViewer) {
 }
 
 TEST_F(MainWindow, CloseBoxSavesAtOnceAndTheProgramEndsWithTheLastWindow) {
-    FormViewR* viewer = openViewerOnFreshDatabase();
+    ResultsWindow* viewer = openViewerOnFreshDatabase();
     ASSERT_NE(viewer, nullptr);
     child<QRadioButton>("Option1(4)")->click();
     EXPECT_EQ(state.appendMode, 3);

@@ -11,27 +11,17 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
-#include "app/main_window.h"
-#include "app/session.h"
-#include "app/trend_chart.h"
+#include "charts/trend_chart.h"
 #include "qc/tests/check_source_db.h"
-#include "tests/support/recording_dialogs.h"
-#include "tests/support/test_folder.h"
-#include "tests/support/widgets_app.h"
+#include "tests/support/window_harness.h"
 
 namespace krv::testing {
 namespace {
 
-struct NoLauncher : ProgramLauncher {
-    bool startDetached(const std::string&, const std::vector<std::string>&) override {
-        return true;
-    }
-};
-
-class TrendChartWindow : public ::testing::Test {
+class TrendChartWindow : public WindowHarness<> {
   protected:
     static void SetUpTestSuite() {
-        ensureWidgetsApp();
+        WindowHarness::SetUpTestSuite();
         // 40 daily Co-60 counts, decaying with their half-life, and a few blanks.
         base = new TestFolder;
         std::vector<CheckCount> counts;
@@ -47,28 +37,16 @@ class TrendChartWindow : public ::testing::Test {
     }
     static void TearDownTestSuite() { delete base; }
 
-    void SetUp() override {
-        startUp(state, files);
-        window = std::make_unique<ParseIt>(state, files, *engine, dialogs, launcher);
-    }
     QAction* menuAction() {
         return window->findChild<QAction*>(QStringLiteral("TrendChartAction"));
     }
     TrendDialog* openOn(const std::string& path) {
-        window->findChild<QLineEdit*>(QStringLiteral("Apath"))
-            ->setText(QString::fromStdString(path));
+        type("Apath", path);
         menuAction()->trigger();
         return window->findChild<TrendDialog*>();
     }
 
     static TestFolder* base;
-    TestFolder folder;
-    SettingsFiles files = SettingsFiles::in(folder.path());
-    WindowState state;
-    RecordingDialogs dialogs;
-    NoLauncher launcher;
-    std::unique_ptr<db::Engine> engine = db::makeEngine();
-    std::unique_ptr<ParseIt> window;
 };
 TestFolder* TrendChartWindow::base = nullptr;
 

@@ -11,21 +11,13 @@
 #include <QTimer>
 #include <functional>
 
-#include "app/main_window.h"
 #include "app/qt_dialogs.h"
-#include "app/session.h"
 #include "results_db/archive.h"
-#include "tests/support/test_folder.h"
-#include "viewer/form_view_r.h"
+#include "tests/support/window_harness.h"
+#include "viewer/results_window.h"
 
 namespace krv::testing {
 namespace {
-
-struct NoLauncher : ProgramLauncher {
-    bool startDetached(const std::string&, const std::vector<std::string>&) override {
-        return true;
-    }
-};
 
 // What the box looked like when it opened, taken from inside its own event loop.
 struct SeenBox {
@@ -35,18 +27,10 @@ struct SeenBox {
     QString text;
 };
 
-class WindowBehaviour : public ::testing::Test {
+class WindowBehaviour : public WindowHarness<QtDialogs> {
   protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "window_behaviour_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QApplication::instance()) new QApplication(argc, argv);
-    }
     void SetUp() override {
-        startUp(state, files);
-        window = std::make_unique<ParseIt>(state, files, *engine, dialogs, launcher);
-        window->setEndProgram([] {});
+        WindowHarness::SetUp();
         window->move(0, 0);
         window->show();
     }
@@ -72,14 +56,6 @@ class WindowBehaviour : public ::testing::Test {
         raise();
         return seen;
     }
-
-    TestFolder folder;
-    SettingsFiles files = SettingsFiles::in(folder.path());
-    WindowState state;
-    QtDialogs dialogs;
-    NoLauncher launcher;
-    std::unique_ptr<db::Engine> engine = db::makeSqliteEngine();
-    std::unique_ptr<ParseIt> window;
 };
 
 void expectDialogOver(const SeenBox& seen, const QWidget* owner) {
@@ -98,7 +74,7 @@ TEST_F(WindowBehaviour, EachBoxOpensCentredOverTheWindowThatAsked) {
     state.blindFlag = false;
     window->findChild<QLineEdit*>("Apath")->setText(QString::fromStdString(state.apathText));
     window->findChild<QPushButton*>("ViewR")->click();
-    auto* viewer = window->findChild<FormViewR*>();
+    auto* viewer = window->findChild<ResultsWindow*>();
     ASSERT_NE(viewer, nullptr);
     viewer->move(430, 250);  // the offscreen screen is 800 by 600
     activate(viewer);

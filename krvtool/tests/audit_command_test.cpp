@@ -2,24 +2,22 @@
 
 #include <gtest/gtest.h>
 
-#include <QProcess>
 #include <sstream>
 
 #include "audit/audit.h"
 #include "krvtool/tool.h"
 #include "platform/platform.h"
 #include "results_db/archive.h"
+#include "tests/support/process_run.h"
 #include "tests/support/raw_db.h"
 #include "tests/support/recording_dialogs.h"
 #include "tests/support/test_folder.h"
+#include "tests/support/tool_run.h"
 
 namespace krv::tool {
 namespace {
 
-struct Captured {
-    std::ostringstream out, err;
-    Io io{out, err, false};
-};
+using testing::ToolRun;
 
 class AuditCommand : public ::testing::Test {
   protected:
@@ -44,11 +42,7 @@ class AuditCommand : public ::testing::Test {
             "'2026-11-30T23:59:59Z' WHEN 'edit' THEN '2026-12-01T08:30:00Z' "
             "ELSE '2026-12-02T00:00:00Z' END");
     }
-    int run(const QStringList& args, Captured& c) {
-        QStringList all{"audit"};
-        all += args;
-        return runTool(all, c.io);
-    }
+    QString db() const { return QString::fromStdString(path); }
 
     testing::TestFolder folder;
     std::string path = folder.file("results.db");
@@ -57,8 +51,8 @@ class AuditCommand : public ::testing::Test {
 };
 
 TEST_F(AuditCommand, PrintsTheTrailAsLinesOrCsvSinceADate) {
-    Captured lines;
-    ASSERT_EQ(run({QString::fromStdString(path)}, lines), kDone) << lines.err.str();
+    ToolRun lines({"audit", db()});
+    ASSERT_EQ(lines.status, kDone) << lines.err.str();
     EXPECT_EQ(lines.out.str(),
               "2026-11-30T23:59:59Z  " + who + "  reset  0 records removed\n" +  //
                   "2026-12-01T08:30:00Z  " + who +
@@ -68,9 +62,8 @@ TEST_F(AuditCommand, PrintsTheTrailAsLinesOrCsvSinceADate) {
                   "\"ID Text\":\"gone\",\"Date & time\":null,\"Sample Date\":null,"
                   "\"Counting Time\":null,\"DT %\":null}\n");
 
-    Captured csv;
-    ASSERT_EQ(run({"--since", "2026-12-01 08:30", "--csv", QString::fromStdString(path)}, csv),
-              kDone);
+    ToolRun csv({"audit", "--since", "2026-12-01 08:30", "--csv", db()});
+    ASSERT_EQ(csv.status, kDone);
     const std::string user = platform::userName(), host = platform::hostName();
     std::istringstream rows(csv.out.str());
     std::string header, edit, deletion, extra;
@@ -88,37 +81,29 @@ TEST_F(AuditCommand, PrintsTheTrailAsLinesOrCsvSinceADate) {
         << deletion;
 }
 
-TEST_F(AuditCommand, RefusesABadDateAndAFileThatIsNoResultsDatabase) {
-    Captured bad;
-    EXPECT_EQ(run({"--since", "1.12.2026", QString::fromStdString(path)}, bad), kUsage);
-    EXPECT_NE(bad.err.str().find("'1.12.2026'"), std::string::npos) << bad.err.str();
-    EXPECT_TRUE(bad.out.str().empty());
-
+TEST_F(AuditCommand, RefusesAFileThatIsNoResultsDatabase) {
     testing::writeFile(folder / "notes.txt", "hello");
-    Captured other;
-    EXPECT_EQ(run({QString::fromStdString(folder.file("notes.txt"))}, other), kFailed);
+    EXPECT_EQ(ToolRun({"audit", QString::fromStdString(folder.file("notes.txt"))}).status, kFailed);
     EXPECT_EQ(testing::readFile(folder / "notes.txt"), "hello");
 
     // A database from before the trail existed has simply no entries.
     testing::RawDb(path).query("DROP TABLE KrvAudit");
-    Captured none;
-    EXPECT_EQ(run({QString::fromStdString(path)}, none), kDone);
+    ToolRun none({"audit", db()});
+    EXPECT_EQ(none.status, kDone);
     EXPECT_EQ(none.out.str(), "");
 }
 
 // The trail is a plain table: the sqlite3 shell, which knows nothing of this program,
 // filters it and takes a deleted value back out of the kept record.
 TEST_F(AuditCommand, TheSqliteShellQueriesTheTrail) {
-    QProcess shell;
-    shell.start(QStringLiteral("sqlite3"),
-                {QStringLiteral("-readonly"), QString::fromStdString(path),
-                 QStringLiteral("SELECT Operation, RecordId, CASE Operation WHEN 'delete' THEN "
-                                "json_extract(OldValue, '$.\"ID Text\"') ELSE OldValue END "
-                                "FROM KrvAudit WHERE Operation IN ('edit', 'delete') "
-                                "ORDER BY ChangedAt")});
-    ASSERT_TRUE(shell.waitForFinished(10000)) << "the sqlite3 shell is needed for this test";
-    EXPECT_EQ(shell.exitCode(), 0) << shell.readAllStandardError().toStdString();
-    EXPECT_EQ(shell.readAllStandardOutput().toStdString(), "edit|1|a,b\ndelete|2|gone\n");
+    const testing::ProcessRun shell = testing::runJobProcess(
+        QStringLiteral("sqlite3"),
+        {QStringLiteral("-readonly"), db(),
+         QStringLiteral("SELECT Operation, RecordId, CASE Operation WHEN 'delete' THEN "
+                        "json_extract(OldValue, '$.\"ID Text\"') ELSE OldValue END "
+                        "FROM KrvAudit WHERE Operation IN ('edit', 'delete') ORDER BY ChangedAt")});
+    EXPECT_EQ(shell.status, 0) << "the sqlite3 shell is needed for this test: " << shell.err;
+    EXPECT_EQ(shell.out, "edit|1|a,b\ndelete|2|gone\n");
 }
 
 }  // namespace

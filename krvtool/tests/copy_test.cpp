@@ -10,22 +10,21 @@
 #include "tests/support/raw_db.h"
 #include "tests/support/recording_dialogs.h"
 #include "tests/support/test_folder.h"
+#include "tests/support/tool_run.h"
 
 namespace krv::tool {
 namespace {
 
-struct Captured {
-    std::ostringstream out, err;
-    Io io{out, err, false};
-};
+using testing::ToolRun;
 
-int copy(QStringList args, Captured& c) {
-    args.prepend(QStringLiteral("copy"));
-    return runTool(args, c.io);
-}
+// `krvtool copy` with these arguments.
+struct CopyRun : ToolRun {
+    explicit CopyRun(const QStringList& args) : ToolRun(QStringList{"copy"} + args) {}
+};
+QString q(const std::string& s) { return QString::fromStdString(s); }
 
 // The checksum lines of a copy: equal on both sides when it worked.
-std::pair<std::string, std::string> sums(const Captured& c) {
+std::pair<std::string, std::string> sums(const ToolRun& c) {
     std::istringstream lines(c.out.str());
     std::string source, destination;
     std::getline(lines, source);
@@ -71,9 +70,8 @@ class Copy : public ::testing::Test {
 };
 
 TEST_F(Copy, FileToServerAndBackKeepsEverything) {
-    Captured up;
-    ASSERT_EQ(copy({QString::fromStdString(file), QString::fromStdString(uri)}, up), kDone)
-        << up.err.str();
+    CopyRun up({q(file), q(uri)});
+    ASSERT_EQ(up.status, kDone) << up.err.str();
     const auto [source, destination] = sums(up);
     EXPECT_EQ(source, destination);
     EXPECT_NE(source.find("4 records, 15 columns, checksum "), std::string::npos) << source;
@@ -91,10 +89,9 @@ TEST_F(Copy, FileToServerAndBackKeepsEverything) {
               "CO-60@LINE1 character varying(10), CO-60@LINE2 character varying(10), "
               "CO-60@BKG1 character varying(10), CO-60@BKG2 character varying(10)");
 
-    Captured down;
     const std::string back = tmp.file("back.mdb");
-    ASSERT_EQ(copy({QString::fromStdString(uri), QString::fromStdString(back)}, down), kDone)
-        << down.err.str();
+    CopyRun down({q(uri), q(back)});
+    ASSERT_EQ(down.status, kDone) << down.err.str();
     EXPECT_EQ(sums(down).first, source);
     EXPECT_EQ(sums(down).second, source);
     // Back in a file, the records are those of the original, without its gap.
@@ -104,41 +101,32 @@ TEST_F(Copy, FileToServerAndBackKeepsEverything) {
 }
 
 TEST_F(Copy, ANonEmptyDestinationIsReplacedOnlyWhenAsked) {
-    Captured first;
-    ASSERT_EQ(copy({QString::fromStdString(file), QString::fromStdString(uri)}, first), kDone);
-    Captured again;
-    EXPECT_EQ(copy({QString::fromStdString(file), QString::fromStdString(uri)}, again), kFailed);
+    ASSERT_EQ(CopyRun({q(file), q(uri)}).status, kDone);
+    CopyRun again({q(file), q(uri)});
+    EXPECT_EQ(again.status, kFailed);
     EXPECT_EQ(again.err.str(),
               "krvtool: " + uri + ": holds 4 records; --replace replaces them with the copy\n");
-    Captured replaced;
-    EXPECT_EQ(
-        copy({"--replace", QString::fromStdString(file), QString::fromStdString(uri)}, replaced),
-        kDone)
-        << replaced.err.str();
+    CopyRun replaced({"--replace", q(file), q(uri)});
+    EXPECT_EQ(replaced.status, kDone) << replaced.err.str();
     EXPECT_EQ(testing::PgServer::query(uri, "SELECT count(*) FROM \"SamData\"")[0][0], "4");
 
     // A file that is not a results database is never overwritten, --replace or not.
     const std::string notes = tmp.file("notes.txt");
     testing::writeFile(notes, "lab notes\n");
-    Captured refused;
-    EXPECT_EQ(
-        copy({"--replace", QString::fromStdString(uri), QString::fromStdString(notes)}, refused),
-        kFailed);
+    CopyRun refused({"--replace", q(uri), q(notes)});
+    EXPECT_EQ(refused.status, kFailed);
     EXPECT_NE(refused.err.str().find("Unrecognized database format"), std::string::npos)
         << refused.err.str();
     EXPECT_EQ(testing::readFile(notes), "lab notes\n");
     // A text with a NUL character cannot go to a server; the copy says where it is.
     testing::RawDb(file).query(
         "UPDATE SamData SET \"Sample Date\" = char(65, 0, 66) WHERE rowid = 4");
-    Captured nul;
-    EXPECT_EQ(copy({"--replace", QString::fromStdString(file), QString::fromStdString(uri)}, nul),
-              kFailed);
+    CopyRun nul({"--replace", q(file), q(uri)});
+    EXPECT_EQ(nul.status, kFailed);
     EXPECT_EQ(nul.err.str(),
               "krvtool: " + uri +
                   ": record 3, column 'Sample Date': holds a NUL character, which "
                   "a server cannot store; clear or correct it in the source first\n");
-    Captured same;
-    EXPECT_EQ(copy({QString::fromStdString(file), QString::fromStdString(file)}, same), kUsage);
 }
 
 }  // namespace

@@ -2,28 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <sstream>
 
+#include "tests/support/process_run.h"
 #include "tests/support/results_table.h"
 #include "tests/support/test_folder.h"
+#include "tests/support/tool_run.h"
 
 namespace krv::tool {
 namespace {
 
 using testing::readFile;
-
-struct ToolRun {
-    std::ostringstream out, err;
-    Io io{out, err, false};
-    int status = -1;
-    explicit ToolRun(const QStringList& args) { status = runTool(args, io); }
-    int lines() const {
-        const std::string e = err.str();
-        return static_cast<int>(std::count(e.begin(), e.end(), '\n'));
-    }
-};
+using testing::ToolRun;
 
 struct ExportCommand : ::testing::Test {
     testing::TestFolder folder;
@@ -37,25 +27,6 @@ struct ExportCommand : ::testing::Test {
                         .ok());
     }
 };
-
-TEST_F(ExportCommand, UsageErrorsAreOneLineWithStatusTwo) {
-    for (const QStringList& args :
-         {QStringList{"export"}, QStringList{"export", db, "--format", "pdf"},
-          QStringList{"export", db, "--records", "5..2"},
-          QStringList{"export", db, "--records", "0..2"},
-          QStringList{"export", db, "--records", "x"},
-          QStringList{"export", db, "--keywords", "map.csv"},
-          QStringList{"export", db, "--format", "lims2d", "--sample-id", "barcode"},
-          QStringList{"export", db, "--columns", ","}, QStringList{"export", db, "--frobnicate"}}) {
-        ToolRun r(args);
-        EXPECT_EQ(r.status, kUsage) << args.join(' ').toStdString();
-        EXPECT_EQ(r.lines(), 1) << r.err.str();
-        EXPECT_TRUE(r.out.str().empty());
-    }
-    ToolRun help({"export", "--help"});
-    EXPECT_EQ(help.status, kDone);
-    EXPECT_NE(help.out.str().find("--keep-padding"), std::string::npos);
-}
 
 TEST_F(ExportCommand, WritesFormsToStandardOutputOrAFile) {
     ToolRun csv({"export", db, "--columns", "ID Text,CS-*"});
@@ -74,6 +45,10 @@ TEST_F(ExportCommand, WritesFormsToStandardOutputOrAFile) {
     ToolRun lims({"export", db, "--format", "lims2d", "--keywords",
                   QString::fromStdString(folder.file("map.csv"))});
     EXPECT_EQ(lims.out.str(), ",Co60,end\r\nS-1,3,\r\nend,,\r\n");
+
+    ToolRun help({"export", "--help"});
+    EXPECT_EQ(help.status, kDone);
+    EXPECT_NE(help.out.str().find("--keep-padding"), std::string::npos);
 }
 
 TEST_F(ExportCommand, FailuresNameTheFileAndLeaveNothingBehind) {
@@ -100,18 +75,11 @@ TEST_F(ExportCommand, FailuresNameTheFileAndLeaveNothingBehind) {
 
 // The real executable, as a job script runs it: no display, standard output full.
 TEST_F(ExportCommand, FullStandardOutputFailsWithoutADisplay) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        env.remove(QString::fromLatin1(v));
-    p.setProcessEnvironment(env);
-    p.setStandardOutputFile(QStringLiteral("/dev/full"));
-    p.start(QStringLiteral(KRV_TOOL), {"export", db});
-    ASSERT_TRUE(p.waitForFinished(60000));
-    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(p.exitCode(), kFailed);
-    EXPECT_EQ(p.readAllStandardError().toStdString(),
-              "krvtool: standard output: cannot write: no space left on the device\n");
+    testing::ProcessSetup full;
+    full.standardOutputFile = QStringLiteral("/dev/full");
+    const testing::ProcessRun r = testing::runJobProcess(KRV_TOOL, {"export", db}, full);
+    EXPECT_EQ(r.status, kFailed);
+    EXPECT_EQ(r.err, "krvtool: standard output: cannot write: no space left on the device\n");
 }
 
 TEST(RecordRange, Forms) {

@@ -249,11 +249,11 @@ class QcTrendOnDatabase : public ::testing::Test {
         db = engine->openDatabase(path, st);
         ASSERT_TRUE(st.ok()) << st.description;
         std::vector<db::FieldInfo> fields;
-        ASSERT_TRUE(db->fields(kTable, fields).ok());
+        ASSERT_TRUE(db->fields(kTableName, fields).ok());
         const auto col = std::find_if(fields.begin(), fields.end(),
                                       [](const auto& f) { return f.name == "CO-60@LINE1"; });
         ASSERT_NE(col, fields.end());
-        ASSERT_TRUE(db->updateValue(kTable, 2, *col, std::string("n/a")).ok());
+        ASSERT_TRUE(db->updateValue(kTableName, 2, *col, std::string("n/a")).ok());
         query.column = "CO-60@LINE1";
         query.pattern = "check*";
     }

@@ -10,33 +10,14 @@
 #include "results_db/archive.h"
 #include "tests/support/raw_db.h"
 #include "tests/support/recording_dialogs.h"
+#include "tests/support/store_kind.h"
 #include "tests/support/test_folder.h"
-
-#ifdef KRV_SERVER_TESTS
-#include "tests/support/pg_server.h"
-#else
-// A build without the server store (the Windows one) runs the file cases only.
-namespace krv::testing {
-struct PgServer {
-    static Rows query(const std::string&, const std::string&, std::string* error) {
-        *error = "no server store in this build";
-        return {};
-    }
-    bool running() const { return false; }
-    std::string error() const { return "no server store in this build"; }
-    std::string newDatabase() { return {}; }
-    std::string uri(const std::string&) { return {}; }
-};
-inline PgServer& sharedPgServer() {
-    static PgServer server;
-    return server;
-}
-}  // namespace krv::testing
-#endif
 
 namespace krv {
 namespace {
 
+using testing::Kind;
+using testing::Raw;
 using testing::RawDb;
 using testing::Rows;
 
@@ -56,64 +37,13 @@ void cobaltAndCaesium(AnalysisReport& r) {
     addIsotope(r, "CS-137", {{661.66f, 3.25f, 400, 400}});
 }
 
-enum class Kind { File, Server };
-
-// Plain SQL on an independent connection to either kind of store. The statements the
-// tests use are written for both dialects; only the record order and the column listing
-// differ.
-class Raw {
-  public:
-    Raw(Kind kind, std::string path) : kind_(kind), path_(std::move(path)) {}
-    Rows query(const std::string& sql) {
-        if (kind_ == Kind::File) return RawDb(path_).query(sql);
-        std::string error;
-        Rows rows = testing::PgServer::query(path_, sql, &error);
-        EXPECT_EQ(error, "") << sql;
-        return rows;
-    }
-    testing::Cell scalar(const std::string& sql) {
-        Rows rows = query(sql);
-        return rows.empty() ? testing::Cell{} : rows[0][0];
-    }
-    // What orders the records as the table keeps them.
-    std::string order() const { return kind_ == Kind::File ? "rowid" : "\"KrvRecordId\""; }
-    // "name TYPE" of every column the user sees, in order, in the file store's spelling.
-    std::vector<std::string> columns() {
-        if (kind_ == Kind::File) return RawDb(path_).columns();
-        std::vector<std::string> out;
-        for (auto& row : query("SELECT attname, format_type(atttypid, atttypmod) FROM pg_attribute"
-                               " WHERE attrelid = '\"SamData\"'::regclass AND attnum > 0"
-                               " AND attname <> 'KrvRecordId' ORDER BY attnum")) {
-            std::string type = *row[1] == "smallint" ? "SMALLINT" : *row[1];
-            if (type.rfind("character varying", 0) == 0) type = "VARCHAR" + type.substr(17);
-            out.push_back(*row[0] + " " + type);
-        }
-        return out;
-    }
-    // Everything a user could see of the table, to tell whether anything changed.
-    std::string snapshot() {
-        std::string all;
-        for (const std::string& c : columns()) all += c + "|";
-        const std::string physical = kind_ == Kind::File ? "rowid" : "ctid";
-        for (const auto& row : query("SELECT * FROM \"SamData\" ORDER BY " + physical))
-            for (const auto& cell : row) all += cell.value_or("<null>") + "|";
-        return all;
-    }
-
-  private:
-    Kind kind_;
-    std::string path_;
-};
-
 // One store of either kind, fresh for each test, with the window state that names it.
 class ArchiveTest : public ::testing::Test {
   protected:
     virtual Kind kind() const = 0;
     void SetUp() override {
         if (kind() == Kind::Server) {
-            testing::PgServer& server = testing::sharedPgServer();
-            ASSERT_TRUE(server.running()) << server.error();
-            path = server.newDatabase();
+            ASSERT_TRUE(testing::newServerDatabase(path));
         }
         state.apathText = "  " + path + " ";
     }
@@ -140,14 +70,7 @@ class ServerArchive : public ArchiveTest {
     Kind kind() const override { return Kind::Server; }
 };
 
-#ifdef KRV_SERVER_TESTS
-#define KRV_STORES Kind::File, Kind::Server
-#else
-#define KRV_STORES Kind::File
-#endif
-INSTANTIATE_TEST_SUITE_P(BothStores, Archive, ::testing::Values(KRV_STORES), [](const auto& info) {
-    return info.param == Kind::File ? "File" : "Server";
-});
+INSTANTIATE_TEST_SUITE_P(BothStores, Archive, testing::bothStores(), testing::kindName);
 
 const std::vector<std::string> kFixedColumns = {
     "idxRec# SMALLINT",        "File Name VARCHAR(255)",  "ID Text VARCHAR(128)",
@@ -192,8 +115,15 @@ TEST(IsotopeColumnName, FollowsModeLayoutAndLineCount) {
         state.appendMode = static_cast<std::int16_t>(mode);
         state.report.corrCoeffPos = corrCoeffPos;
         std::string names;
-        for (int ij : {11, 12, 21, 31})
-            names += isotopeColumnName(state, ij / 10, ij % 10, separator) + " ";
+        const AppendInput input{state.report, mode, separator};
+        for (int ij : {11, 12, 21, 31}) {
+            const std::string name = isotopeColumnName(input, ij / 10, ij % 10);
+            names += name + " ";
+            // Read back, the name gives the mode and line it was written for.
+            const IsotopeColumn back = readIsotopeColumn(name);
+            EXPECT_EQ(isotopeColumnName(back), name);
+            EXPECT_EQ(back.mode, mode) << name;
+        }
         EXPECT_EQ(names, want);
     }
 }

@@ -3,11 +3,10 @@
 // The program as a job script runs it: copied into a folder of its own (where its
 // settings files live), started as a separate process with no display.
 
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <filesystem>
 #include <string>
 
+#include "tests/support/process_run.h"
 #include "tests/support/test_folder.h"
 
 namespace krv::testing {
@@ -15,6 +14,9 @@ namespace krv::testing {
 struct JobRun {
     int exitCode = -1;  // -1: crashed, killed or hung
     std::string stdErr;
+    JobRun() = default;
+    JobRun(int code, std::string err) : exitCode(code), stdErr(std::move(err)) {}
+    JobRun(const ProcessRun& r) : exitCode(r.status), stdErr(r.err) {}
 };
 
 class JobFolder : public TestFolder {
@@ -36,22 +38,10 @@ class JobFolder : public TestFolder {
     void writeReport(const std::string& text) const { writeFile(reportPath, text); }
 
     void start(QProcess& p, const QStringList& args) const {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            env.remove(QString::fromLatin1(v));
-        p.setProcessEnvironment(env);
-        p.start(QString::fromStdString(file("krvarchiver")), args);
-        p.closeWriteChannel();
+        startJobProcess(p, QString::fromStdString(file("krvarchiver")), args);
     }
     JobRun run(const QStringList& args) const {
-        QProcess p;
-        start(p, args);
-        if (!p.waitForFinished(120000)) {
-            p.kill();
-            p.waitForFinished();
-        }
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-                p.readAllStandardError().toStdString()};
+        return runJobProcess(QString::fromStdString(file("krvarchiver")), args);
     }
 
     std::string database, reportPath;

@@ -1,4 +1,4 @@
-// The results viewer on real database files, in an offscreen window.
+// The results viewer on real database files and servers, in an offscreen window.
 
 #include <QAbstractButton>
 #include <QAction>
@@ -11,13 +11,14 @@
 #include <QTableView>
 
 #include "results_db/archive.h"
-#include "tests/support/pg_server.h"
 #include "tests/support/raw_db.h"
 #include "tests/support/recording_dialogs.h"
+#include "tests/support/store_kind.h"
 #include "tests/support/test_folder.h"
-#include "viewer/form_view_r.h"
+#include "tests/support/widgets_app.h"
 #include "viewer/results_model.h"
 #include "viewer/results_viewer.h"
+#include "viewer/results_window.h"
 
 namespace krv {
 namespace {
@@ -33,9 +34,7 @@ class ViewerTest : public ::testing::Test {
         // The offscreen screen has 96 dots per inch: 15 twips to the pixel, which the
         // expected figures below are worked out at, not taken from the viewer's conversion.
         qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "viewer_tests", *argv[] = {name, nullptr};
-        if (!QApplication::instance()) new QApplication(argc, argv);
+        ensureWidgetsApp();
     }
 
     void makeDatabase(int records) {
@@ -62,13 +61,25 @@ class ViewerTest : public ::testing::Test {
     int sectionSize(int column) const { return grid()->horizontalHeader()->sectionSize(column); }
 
     TestFolder folder;
-    const std::string path = folder.file("results.db");
+    std::string path = folder.file("results.db");
     WindowState state;
     RecordingDialogs dialogs;
-    std::unique_ptr<db::Engine> engine = db::makeSqliteEngine();
+    std::unique_ptr<db::Engine> engine = db::makeEngine();
     QWidget mainWindow;
-    QPointer<FormViewR> viewer;
+    QPointer<ResultsWindow> viewer;
 };
+
+// The same cases against both stores.
+class Viewer : public ViewerTest, public ::testing::WithParamInterface<Kind> {
+  protected:
+    void SetUp() override {
+        if (GetParam() == Kind::Server) {
+            ASSERT_TRUE(newServerDatabase(path));
+        }
+    }
+    Raw raw() { return Raw(GetParam(), path); }
+};
+INSTANTIATE_TEST_SUITE_P(BothStores, Viewer, bothStores(), kindName);
 
 TEST_F(ViewerTest, OpensOnACheckedPathAndCountsTheTable) {
     makeDatabase(2);
@@ -159,8 +170,6 @@ TEST_F(ViewerTest, EditsAndDeletionsLeaveTheirTrailOrDoNotHappen) {
     dialogs.answers = {true, true};
     click("Command1");
     RawDb raw(path);
-    EXPECT_EQ(raw.query("SELECT Operation, RecordId, ColumnName, NewValue FROM KrvAudit"),
-              (testing::Rows{{"edit", "1", "DT %", "9.5"}, {"delete", "3", {}, {}}}));
     EXPECT_EQ(raw.scalar("SELECT json_extract(OldValue, '$.\"idxRec#\"') FROM KrvAudit "
                          "WHERE Operation = 'delete'"),
               "3");
@@ -231,30 +240,28 @@ TEST_F(ViewerTest, AppendsWhileOpenAndDeleteLastTakesTheLastOfTheViewersOwnList)
     for (const auto& s : dialogs.shown) EXPECT_EQ(s.text, "Delete the last record, are you SURE ?");
 }
 
-TEST_F(ViewerTest, OnAServerTheCheckAsksForTheResultsTableAndEditsGoThere) {
-    PgServer& server = sharedPgServer();
-    ASSERT_TRUE(server.running()) << server.error();
-    const std::string uri = server.newDatabase();
-    state.apathText = uri;
-    open();
-    EXPECT_TRUE(viewer.isNull());  // the server answers but holds no results table
-    ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(dialogs.shown[0].text, "Invalid path or file name [ " + uri + " ] ");
-
-    engine = db::makeEngine();
-    state.report.idText.assign("Sample S");
-    state.report.addIsotope("CO-60");
-    state.report.addLine({1173.2f, 12.5f, 100, 120});
-    append();
-    append();
+TEST_P(Viewer, CountsEditsAndDeletesInTheStoreWithTheirTrail) {
+    makeDatabase(2);
     open();
     ASSERT_TRUE(viewer);
-    EXPECT_EQ(counters(), "2 null 8");  // the hidden record identity is no field
+    EXPECT_EQ(counters(), "2 null 8");  // a server's hidden record identity is no field
     ASSERT_TRUE(model()->setData(model()->index(0, kDeadTime), QStringLiteral("9.5")));
     dialogs.answers = {true};
     click("Command1");
-    EXPECT_EQ(PgServer::query(uri, "SELECT \"idxRec#\" || ' ' || \"DT %\" FROM \"SamData\""),
-              (Rows{{"1 9.5"}}));
+    EXPECT_EQ(raw().query("SELECT \"idxRec#\", \"DT %\" FROM \"SamData\""), (Rows{{"1", "9.5"}}));
+    EXPECT_EQ(raw().query("SELECT \"Operation\", \"RecordId\", \"ColumnName\", \"NewValue\" "
+                          "FROM \"KrvAudit\" ORDER BY " +
+                          raw().order()),
+              (Rows{{"edit", "1", "DT %", "9.5"}, {"delete", "2", {}, {}}}));
+}
+
+TEST_F(ViewerTest, AServerWithoutTheResultsTableIsNotOpened) {
+    ASSERT_TRUE(newServerDatabase(path));
+    state.apathText = path;
+    open();
+    EXPECT_TRUE(viewer.isNull());
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].text, "Invalid path or file name [ " + path + " ] ");
 }
 
 TEST_F(ViewerTest, LongWideTableIsReadInPagesWithinTheCacheBound) {

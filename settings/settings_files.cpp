@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "settings/settings_files.h"
 
 #include <algorithm>
 #include <cmath>
@@ -66,6 +66,19 @@ std::int16_t widthFromItem(std::string_view item) {
     return static_cast<std::int16_t>(v);
 }
 
+// The first part of a widths file of `length` bytes, read into `widths`.
+bool readWidthsPrefix(const fs::path& file, std::uintmax_t length,
+                      std::array<std::int16_t, 101>& widths) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return false;
+    std::string content(
+        static_cast<std::size_t>(std::min<std::uintmax_t>(length, kWidthsReadLimit)), '\0');
+    in.read(content.data(), static_cast<std::streamsize>(content.size()));
+    content.resize(static_cast<std::size_t>(in.gcount()));
+    readWidthsText(content, widths);
+    return true;
+}
+
 }  // namespace
 
 std::string encodeSavedPaths(const std::string& dbPathUtf8, const std::string& reportPathUtf8) {
@@ -102,12 +115,15 @@ void restoreWidths(const SettingsFiles& files, WindowState& state) {
     if (!files.inUse()) return;
     const auto length = lengthCreatingIfMissing(files.widthsFile);
     if (!length || *length == 0) return;
-    std::ifstream in(files.widthsFile, std::ios::binary);
-    std::string content(
-        static_cast<std::size_t>(std::min<std::uintmax_t>(*length, kWidthsReadLimit)), '\0');
-    in.read(content.data(), static_cast<std::streamsize>(content.size()));
-    content.resize(static_cast<std::size_t>(in.gcount()));
-    readWidthsText(content, state.columnWidth);
+    readWidthsPrefix(files.widthsFile, *length, state.columnWidth);
+}
+
+bool readWidthsFile(const fs::path& file, std::array<std::int16_t, 101>& widths) {
+    std::error_code ec;
+    const fs::file_status st = fs::status(file, ec);
+    if (ec || !fs::is_regular_file(st)) return false;
+    const std::uintmax_t length = fs::file_size(file, ec);
+    return !ec && readWidthsPrefix(file, length, widths);
 }
 
 void saveSettings(const SettingsFiles& files, const WindowState& state) {
@@ -115,8 +131,8 @@ void saveSettings(const SettingsFiles& files, const WindowState& state) {
     const std::string record = encodeSavedPaths(std::string(text::trim(state.apathText)),
                                                 std::string(text::trim(state.rpathText)));
     // Each step may fail (read-only folder, file in use); what succeeded stays on disk.
-    // Deleting first mirrors how the record file was always rewritten; a folder of that
-    // name is somebody else's and is never removed.
+    // The record file is deleted, then written anew; a folder of that name is somebody
+    // else's and is never removed.
     std::error_code ec;
     if (!fs::is_directory(files.settingsFile, ec)) fs::remove(files.settingsFile, ec);
     {
@@ -131,6 +147,31 @@ void saveSettings(const SettingsFiles& files, const WindowState& state) {
         lines += (w >= 0 ? " " : "") + std::to_string(w) + "\r\n";
     }
     out.write(lines.data(), static_cast<std::streamsize>(lines.size()));
+}
+
+std::string defaultReportPath() {
+#ifdef _WIN32
+    return "C:\\Program Files\\TVX\\Korvane\\Temp\\RESULTS.TXT";
+#else
+    return "/Program Files/TVX/Korvane/Temp/RESULTS.TXT";
+#endif
+}
+
+std::string defaultDatabasePath() {
+#ifdef _WIN32
+    return "C:\\Program Files\\TVX\\Korvane\\RESULTS.MDB";
+#else
+    return "/Program Files/TVX/Korvane/RESULTS.MDB";
+#endif
+}
+
+void startUp(WindowState& state, const SettingsFiles& files) {
+    state.blindFlag = false;
+    state.appendMode = 0;
+    state.rpathText = defaultReportPath();
+    state.apathText = defaultDatabasePath();
+    restorePaths(files, state);
+    restoreWidths(files, state);
 }
 
 }  // namespace krv

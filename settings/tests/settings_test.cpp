@@ -1,8 +1,7 @@
-#include "app/settings.h"
-
 #include <gtest/gtest.h>
 
 #include "app/session.h"
+#include "settings/settings_files.h"
 #include "tests/support/test_folder.h"
 
 namespace krv::testing {

@@ -24,19 +24,20 @@ class QModelIndex;
 namespace krv {
 
 class ResultsModel;
+struct DesignRect;
 
 // The results viewer: the table of the results database in an editable grid, with the
 // record, current-record and field counters above it and a button that deletes the last
 // record. A top-level window owned by the main window; it deletes itself when closed.
 // Geometry is designed in twips and converted with the screen's logical resolution.
-class FormViewR : public QWidget {
+class ResultsWindow : public QWidget {
     Q_OBJECT
 
   public:
     // Builds the window and binds it to the database named by state.apathText as typed.
     // `state` and `dialogs` must outlive the window.
-    FormViewR(WindowState& state, Dialogs& dialogs, QWidget* mainWindow);
-    ~FormViewR() override;
+    ResultsWindow(WindowState& state, Dialogs& dialogs, QWidget* mainWindow);
+    ~ResultsWindow() override;
 
     // Gives grid column `column` a width in twips; false when the grid has no such column.
     bool setColumnWidthTwips(int column, double twips);
@@ -63,7 +64,13 @@ class FormViewR : public QWidget {
     int twipsToPixelsY(double twips) const;
     double pixelsToTwipsX(int pixels) const;
     double pixelsToTwipsY(int pixels) const;
+    void place(QWidget* w, const DesignRect& r);
+    QLabel* label(const char* name, const char* text, const DesignRect& r, Qt::Alignment align);
     void buildDesign();
+    void buildNavigator();
+    void buildDeleteButton();
+    void buildCounters();
+    void buildGrid();
     void load();
     void layoutGrid();
     void rowColChange(const QModelIndex& current);
@@ -83,7 +90,7 @@ class FormViewR : public QWidget {
     QFrame* sampleR_ = nullptr;
     QPushButton* command1_ = nullptr;
     QTableView* grid_ = nullptr;
-    QLabel* totalLable_ = nullptr;
+    QLabel* totalLabel_ = nullptr;
     QLabel* currentRecord_ = nullptr;
     QLabel* fieldCount_ = nullptr;
 

@@ -1,4 +1,4 @@
-#include "viewer/form_view_r.h"
+#include "viewer/results_window.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -17,7 +17,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "results_db/archive.h"
+#include "results_db/schema.h"
 #include "viewer/background_export.h"
 #include "viewer/results_model.h"
 
@@ -30,17 +30,22 @@ constexpr double kTwipsPerInch = 1440.0;
 constexpr int kWidthSlots = 100;
 constexpr double kMaxStoredWidth = 32767;
 
+}  // namespace
+
 // The window's design, in twips.
 struct DesignRect {
     int left, top, width, height;
 };
+
+namespace {
+
 constexpr int kDesignWidth = 5040;
 constexpr int kDesignHeight = 3330;
 constexpr DesignRect kSampleR{240, 0, 2295, 375};
 constexpr DesignRect kCommand1{240, 480, 2295, 375};
 constexpr DesignRect kDbGridR{360, 960, 4215, 2175};
 constexpr DesignRect kLabel1{3000, 120, 975, 255};
-constexpr DesignRect kTotalLable{4080, 120, 615, 255};
+constexpr DesignRect kTotalLabel{4080, 120, 615, 255};
 constexpr DesignRect kLabel2{2760, 360, 1215, 255};
 constexpr DesignRect kCurrentRecord{4080, 360, 615, 255};
 constexpr DesignRect kLabel4{2880, 600, 1095, 255};
@@ -83,7 +88,7 @@ void fitCaption(QWidget& w, const QString& text, int room) {
 
 }  // namespace
 
-FormViewR::FormViewR(WindowState& state, Dialogs& dialogs, QWidget* mainWindow)
+ResultsWindow::ResultsWindow(WindowState& state, Dialogs& dialogs, QWidget* mainWindow)
     : QWidget(mainWindow, Qt::Window), state_(state), dialogs_(dialogs), engine_(db::makeEngine()) {
     setObjectName("formViewR");
     setWindowTitle("Edit Results.MDB");
@@ -97,37 +102,46 @@ FormViewR::FormViewR(WindowState& state, Dialogs& dialogs, QWidget* mainWindow)
 
 // The database is released with the model, a child of this window. A running export is
 // stopped and waited for while the window is still whole.
-FormViewR::~FormViewR() { delete export_.data(); }
+ResultsWindow::~ResultsWindow() { delete export_.data(); }
 
-int FormViewR::twipsToPixelsX(double twips) const {
+int ResultsWindow::twipsToPixelsX(double twips) const {
     return static_cast<int>(std::lround(twips * logicalDpiX() / kTwipsPerInch));
 }
-int FormViewR::twipsToPixelsY(double twips) const {
+int ResultsWindow::twipsToPixelsY(double twips) const {
     return static_cast<int>(std::lround(twips * logicalDpiY() / kTwipsPerInch));
 }
-double FormViewR::pixelsToTwipsX(int pixels) const {
+double ResultsWindow::pixelsToTwipsX(int pixels) const {
     return pixels * kTwipsPerInch / logicalDpiX();
 }
-double FormViewR::pixelsToTwipsY(int pixels) const {
+double ResultsWindow::pixelsToTwipsY(int pixels) const {
     return pixels * kTwipsPerInch / logicalDpiY();
 }
 
-void FormViewR::buildDesign() {
-    const auto place = [this](QWidget* w, const DesignRect& r) {
-        w->setGeometry(twipsToPixelsX(r.left), twipsToPixelsY(r.top), twipsToPixelsX(r.width),
-                       twipsToPixelsY(r.height));
-    };
-    const auto label = [&](const char* name, const char* text, const DesignRect& r,
-                           Qt::Alignment align) {
-        auto* l = new QLabel(QString::fromLatin1(text), this);
-        l->setObjectName(QString::fromLatin1(name));
-        l->setAlignment(align | Qt::AlignVCenter);
-        place(l, r);
-        fitCaption(*l, l->text(), l->width());
-        return l;
-    };
+void ResultsWindow::place(QWidget* w, const DesignRect& r) {
+    w->setGeometry(twipsToPixelsX(r.left), twipsToPixelsY(r.top), twipsToPixelsX(r.width),
+                   twipsToPixelsY(r.height));
+}
 
-    // The record navigator: first, previous, caption, next, last.
+QLabel* ResultsWindow::label(const char* name, const char* text, const DesignRect& r,
+                             Qt::Alignment align) {
+    auto* l = new QLabel(QString::fromLatin1(text), this);
+    l->setObjectName(QString::fromLatin1(name));
+    l->setAlignment(align | Qt::AlignVCenter);
+    place(l, r);
+    fitCaption(*l, l->text(), l->width());
+    return l;
+}
+
+void ResultsWindow::buildDesign() {
+    buildNavigator();
+    buildDeleteButton();
+    buildCounters();
+    buildGrid();
+    resize(twipsToPixelsX(kDesignWidth), twipsToPixelsY(kDesignHeight));
+}
+
+// The record navigator: first, previous, caption, next, last.
+void ResultsWindow::buildNavigator() {
     sampleR_ = new QFrame(this);
     sampleR_->setObjectName("SampleR");
     sampleR_->setFrameShape(QFrame::Panel);
@@ -166,7 +180,16 @@ void FormViewR::buildDesign() {
     fitCaption(
         *caption, caption->text(),
         twipsToPixelsX(kSampleR.width - 4 * kNavButtonWidth) - 2 * sampleR_->frameWidth() - 2);
+    connect(first, &QToolButton::clicked, this, [this] { moveToRow(0); });
+    connect(last, &QToolButton::clicked, this, [this] { moveToRow(model_->rowCount() - 1); });
+    connect(previous, &QToolButton::clicked, this,
+            [this] { moveToRow(std::max(0, grid_->currentIndex().row() - 1)); });
+    connect(next, &QToolButton::clicked, this, [this] {
+        moveToRow(std::min(model_->rowCount() - 1, grid_->currentIndex().row() + 1));
+    });
+}
 
+void ResultsWindow::buildDeleteButton() {
     command1_ = new QPushButton("Delete last record", this);
     command1_->setObjectName("Command1");
     QPalette red = command1_->palette();
@@ -181,7 +204,10 @@ void FormViewR::buildDesign() {
         " QPushButton:pressed { border: 2px inset #404040; }");
     place(command1_, kCommand1);
     fitCaption(*command1_, command1_->text(), command1_->width() - 18);
+    connect(command1_, &QPushButton::clicked, this, &ResultsWindow::command1Click);
+}
 
+void ResultsWindow::buildCounters() {
     // The three counter captions read as one group: all in the size the tightest needs.
     const std::array captions{label("Label1", "# Records:", kLabel1, Qt::AlignRight),
                               label("Label2", "Current Record:", kLabel2, Qt::AlignRight),
@@ -190,10 +216,12 @@ void FormViewR::buildDesign() {
     for (QLabel* c : captions)
         if (c->font().pointSizeF() < captionFont.pointSizeF()) captionFont = c->font();
     for (QLabel* c : captions) c->setFont(captionFont);
-    totalLable_ = label("TotalLable", "0", kTotalLable, Qt::AlignLeft);
+    totalLabel_ = label("TotalLable", "0", kTotalLabel, Qt::AlignLeft);
     currentRecord_ = label("CurrentRecord", "null", kCurrentRecord, Qt::AlignLeft);
     fieldCount_ = label("FieldCount", "0", kFieldCount, Qt::AlignLeft);
+}
 
+void ResultsWindow::buildGrid() {
     model_ = new ResultsModel(this);
     grid_ = new QTableView(this);
     grid_->setObjectName("DBGridR");
@@ -223,20 +251,10 @@ void FormViewR::buildDesign() {
     exportAction_->setShortcutContext(Qt::WindowShortcut);
     grid_->addAction(exportAction_);
     grid_->setContextMenuPolicy(Qt::ActionsContextMenu);
-    connect(exportAction_, &QAction::triggered, this, &FormViewR::exportCommand);
-
-    resize(twipsToPixelsX(kDesignWidth), twipsToPixelsY(kDesignHeight));
+    connect(exportAction_, &QAction::triggered, this, &ResultsWindow::exportCommand);
 
     connect(grid_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current, const QModelIndex&) { rowColChange(current); });
-    connect(command1_, &QPushButton::clicked, this, &FormViewR::command1Click);
-    connect(first, &QToolButton::clicked, this, [this] { moveToRow(0); });
-    connect(last, &QToolButton::clicked, this, [this] { moveToRow(model_->rowCount() - 1); });
-    connect(previous, &QToolButton::clicked, this,
-            [this] { moveToRow(std::max(0, grid_->currentIndex().row() - 1)); });
-    connect(next, &QToolButton::clicked, this, [this] {
-        moveToRow(std::min(model_->rowCount() - 1, grid_->currentIndex().row() + 1));
-    });
     // Queued: a message box opened while the grid is still closing its editor would take
     // the focus from the editor, which then commits the same refused value a second time.
     connect(
@@ -247,7 +265,7 @@ void FormViewR::buildDesign() {
         Qt::QueuedConnection);
 }
 
-void FormViewR::load() {
+void ResultsWindow::load() {
     ErrorTrap trap;
     gridTop_ = static_cast<std::int16_t>(std::lround(pixelsToTwipsY(grid_->y())));
     // The path as typed: blanks around it make the binding fail, and the viewer opens
@@ -259,12 +277,12 @@ void FormViewR::load() {
     if (trap.failed()) return;
 
     if (model_->recordCount() > 0)
-        showCount(totalLable_, static_cast<long long>(model_->recordCount()));
+        showCount(totalLabel_, static_cast<long long>(model_->recordCount()));
     showCount(fieldCount_, static_cast<long long>(model_->fields().size()));
     giveAutomaticWidths();
 }
 
-void FormViewR::giveAutomaticWidths() {
+void ResultsWindow::giveAutomaticWidths() {
     QHeaderView* header = grid_->horizontalHeader();
     const int charWidth = grid_->fontMetrics().averageCharWidth();
     const int cellMargin = 2 * (grid_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1) + 1;
@@ -281,14 +299,14 @@ void FormViewR::giveAutomaticWidths() {
 
 // The design's value labels hold six digits; a longer number widens its label to the
 // right, where nothing else stands, rather than losing its last digits.
-void FormViewR::showCount(QLabel* label, long long count) {
+void ResultsWindow::showCount(QLabel* label, long long count) {
     const QString text = QString::number(count);
     label->setText(text);
     const int needed = label->fontMetrics().horizontalAdvance(text) + 2 * label->margin() + 2;
-    label->resize(std::max(twipsToPixelsX(kTotalLable.width), needed), label->height());
+    label->resize(std::max(twipsToPixelsX(kTotalLabel.width), needed), label->height());
 }
 
-bool FormViewR::setColumnWidthTwips(int column, double twips) {
+bool ResultsWindow::setColumnWidthTwips(int column, double twips) {
     if (column < 0 || column >= model_->columnCount()) return false;
     QHeaderView* header = grid_->horizontalHeader();
     header->resizeSection(column, std::max(1, twipsToPixelsX(twips)));
@@ -297,7 +315,7 @@ bool FormViewR::setColumnWidthTwips(int column, double twips) {
     return true;
 }
 
-void FormViewR::layoutGrid() {
+void ResultsWindow::layoutGrid() {
     // The outer size, frame and caption bar included.
     const QRect outer = frameGeometry();
     const double w = pixelsToTwipsX(outer.width());
@@ -312,34 +330,34 @@ void FormViewR::layoutGrid() {
                        twipsToPixelsY(height));
 }
 
-void FormViewR::resizeEvent(QResizeEvent* event) {
+void ResultsWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     layoutGrid();
 }
 
 // The frame (part of the outer size) becomes known only after the window manager has
 // placed the window, which it reports as a move.
-void FormViewR::showEvent(QShowEvent* event) {
+void ResultsWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     layoutGrid();
 }
 
-void FormViewR::moveEvent(QMoveEvent* event) {
+void ResultsWindow::moveEvent(QMoveEvent* event) {
     QWidget::moveEvent(event);
     layoutGrid();
 }
 
-void FormViewR::changeEvent(QEvent* event) {
+void ResultsWindow::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange) layoutGrid();
 }
 
-void FormViewR::rowColChange(const QModelIndex& current) {
+void ResultsWindow::rowColChange(const QModelIndex& current) {
     const int position = current.isValid() ? current.row() : -1;
     showCount(currentRecord_, position + 1);
 }
 
-void FormViewR::unload() {
+void ResultsWindow::unload() {
     const QHeaderView* header = grid_->horizontalHeader();
     for (int i = 0; i < kWidthSlots && i < model_->columnCount(); ++i) {
         const GivenWidth& given = givenWidths_[static_cast<std::size_t>(i)];
@@ -352,14 +370,14 @@ void FormViewR::unload() {
     }
 }
 
-void FormViewR::closeEvent(QCloseEvent* event) {
+void ResultsWindow::closeEvent(QCloseEvent* event) {
     // A running export stops at its next chunk and leaves no file.
     if (export_) export_->cancel();
     unload();
     event->accept();
 }
 
-void FormViewR::command1Click() {
+void ResultsWindow::command1Click() {
     if (!dialogs_.askYesNo("Delete the last record, are you SURE ?", "")) return;
     if (!model_->isBound()) return;
     const int column = std::max(0, grid_->currentIndex().column());
@@ -371,7 +389,7 @@ void FormViewR::command1Click() {
         grid_->setCurrentIndex(model_->index(0, column));
 }
 
-void FormViewR::moveToRow(int row) {
+void ResultsWindow::moveToRow(int row) {
     if (row < 0 || row >= model_->rowCount() || model_->columnCount() == 0) return;
     const int column = std::max(0, grid_->currentIndex().column());
     const QModelIndex target = model_->index(row, column);
@@ -379,7 +397,7 @@ void FormViewR::moveToRow(int row) {
     grid_->scrollTo(target);
 }
 
-void FormViewR::exportCommand() {
+void ResultsWindow::exportCommand() {
     if (export_) return;
     QStringList filters;
     for (const ExportChoice& c : kExportChoices) filters << QString::fromLatin1(c.filter);
@@ -395,7 +413,7 @@ void FormViewR::exportCommand() {
     exportTo(file.toStdString(), choice.format);
 }
 
-bool FormViewR::exportTo(const std::string& target, exports::Format format) {
+bool ResultsWindow::exportTo(const std::string& target, exports::Format format) {
     if (export_) return false;
     exports::Options options;
     options.format = format;
@@ -419,12 +437,12 @@ bool FormViewR::exportTo(const std::string& target, exports::Format format) {
             [bar = exportProgress_](qint64 done, qint64 total) {
                 if (total > 0) bar->setValue(static_cast<int>(done * kExportProgressSteps / total));
             });
-    connect(export_, &BackgroundExport::finished, this, &FormViewR::exportFinished);
+    connect(export_, &BackgroundExport::finished, this, &ResultsWindow::exportFinished);
     export_->start();
     return true;
 }
 
-void FormViewR::exportFinished(int number, const QString& description) {
+void ResultsWindow::exportFinished(int number, const QString& description) {
     const std::string target = export_ ? export_->target() : std::string();
     if (export_) export_->deleteLater();
     export_ = nullptr;

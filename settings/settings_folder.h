@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/settings.h"
+#include "settings/settings_files.h"
 
 namespace krv {
 
@@ -40,5 +40,14 @@ struct SettingsLocation {
     std::string problem;
 };
 SettingsLocation locateSettings(const std::filesystem::path& programFolder);
+
+// The settings files a program in `programFolder` keeps, for a reader that only looks
+// (krvtool reading the viewer's widths): the folder start-up would choose, with nothing
+// created or checked. SettingsFiles::none() when no folder can be named.
+SettingsFiles settingsToRead(const std::filesystem::path& programFolder);
+
+// A file the lab keeps beside its settings files (half-lives.txt), found by the same rule
+// as they are; empty when no folder can be named.
+std::filesystem::path labFile(const std::filesystem::path& programFolder, const std::string& name);
 
 }  // namespace krv

@@ -1,4 +1,4 @@
-#include "app/settings_folder.h"
+#include "settings/settings_folder.h"
 
 #include <array>
 #include <cstdlib>
@@ -42,7 +42,7 @@ std::string prepareSettingsFolder(const fs::path& folder) {
         // The administrator's files inside a user's home would lock that user out of them
         // later; root running with a user's HOME gets no folder there.
         const fs::path parent = nearestExisting(folder.parent_path());
-        if (platform::runsAsSuperuser() && !platform::ownedByCurrentUser(parent))
+        if (platform::runningAsAdministrator() && !platform::ownedByCurrentUser(parent))
             return "it would be made inside " + platform::fromPath(parent) +
                    ", which belongs to another user";
         fs::create_directories(folder, ec);
@@ -87,7 +87,9 @@ SettingsFolderChoice chooseSettingsFolder(const SettingsFolderFacts& facts) {
     return {home / ".config" / kFolderName, true, {}};
 }
 
-SettingsLocation locateSettings(const fs::path& programFolder) {
+namespace {
+
+SettingsFolderFacts factsOf(const fs::path& programFolder) {
     std::error_code ec;
     SettingsFolderFacts facts;
     facts.programFolder = programFolder;
@@ -97,8 +99,23 @@ SettingsLocation locateSettings(const fs::path& programFolder) {
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     facts.xdgConfigHome = xdg ? xdg : "";
     facts.home = platform::homeFolder();
+    return facts;
+}
 
-    const SettingsFolderChoice choice = chooseSettingsFolder(facts);
+}  // namespace
+
+SettingsFiles settingsToRead(const fs::path& programFolder) {
+    const SettingsFolderChoice choice = chooseSettingsFolder(factsOf(programFolder));
+    return choice.folder.empty() ? SettingsFiles::none() : SettingsFiles::in(choice.folder);
+}
+
+fs::path labFile(const fs::path& programFolder, const std::string& name) {
+    const SettingsFolderChoice choice = chooseSettingsFolder(factsOf(programFolder));
+    return choice.folder.empty() ? fs::path() : choice.folder / platform::toPath(name);
+}
+
+SettingsLocation locateSettings(const fs::path& programFolder) {
+    const SettingsFolderChoice choice = chooseSettingsFolder(factsOf(programFolder));
     std::string problem = choice.problem;
     if (problem.empty() && choice.perUser) problem = prepareSettingsFolder(choice.folder);
     if (problem.empty()) return {SettingsFiles::in(choice.folder), {}};

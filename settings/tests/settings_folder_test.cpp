@@ -1,4 +1,4 @@
-#include "app/settings_folder.h"
+#include "settings/settings_folder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/trend_chart.h"
+#include "charts/trend_chart.h"
 
 #include <QApplication>
 #include <QCategoryAxis>
@@ -30,12 +30,6 @@ QString q(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s
 // X positions in days since 1970 UTC, straight from the stored wall-clock times: no time
 // zone, so no daylight-saving jump moves a point.
 double dayOf(std::int64_t seconds) { return static_cast<double>(seconds) / kDay; }
-
-QString rulesText(const std::vector<qc::Rule>& rules) {
-    QStringList names;
-    for (qc::Rule r : rules) names << QString::fromLatin1(qc::ruleName(r));
-    return names.join(QLatin1Char(' '));
-}
 
 // Date labels at whole days, months or years (hours on a short trend), computed from UTC
 // on a category axis so the toolkit never converts them to local time.
@@ -126,33 +120,113 @@ TrendChartPanel::TrendChartPanel(QWidget* parent) : QWidget(parent) {
     row->addLayout(side, 1);
 }
 
+// The span the value axis must show, grown by each thing drawn.
+struct ValueSpan {
+    double low = HUGE_VAL, high = -HUGE_VAL;
+    void take(double v) {
+        low = std::min(low, v);
+        high = std::max(high, v);
+    }
+};
+
+namespace {
+
+// The baseline's mean (when there are points to draw it across) and its ±1s, ±2s and ±3s
+// lines.
+void drawLimits(QChart* chart, const qc::Trend& trend, bool anyPoints, double x0, double x1,
+                ValueSpan& span) {
+    const qc::Baseline& b = trend.baseline;
+    if (b.count > 0 && anyPoints && std::isfinite(b.mean)) {
+        horizontal(chart, x0, x1, b.mean, QStringLiteral("mean"), QPen(QColor(0, 140, 0), 1.5),
+                   true);
+        span.take(b.mean);
+    }
+    if (!trend.limitsSet()) return;
+    struct Limit {
+        int k;
+        QColor colour;
+        Qt::PenStyle style;
+    };
+    for (const Limit& l :
+         {Limit{1, QColor(120, 120, 120), Qt::DotLine}, Limit{2, warningColour(), Qt::DashLine},
+          Limit{3, rejectColour(), Qt::SolidLine}}) {
+        QPen pen(l.colour, 1.2, l.style);
+        const QString name = QStringLiteral("±%1s").arg(l.k);
+        horizontal(chart, x0, x1, b.mean + l.k * b.sd, name, pen, true);
+        // One legend entry per pair.
+        horizontal(chart, x0, x1, b.mean - l.k * b.sd, name, pen, false);
+    }
+    span.take(b.mean - 3.5 * b.sd);
+    span.take(b.mean + 3.5 * b.sd);
+}
+
+// Date axis below, value axis left, both attached to every series.
+void attachAxes(QChart* chart, double x0, double x1, ValueSpan span) {
+    if (!std::isfinite(span.low) || !std::isfinite(span.high) ||
+        !std::isfinite(span.high - span.low)) {
+        span.low = 0;
+        span.high = 1;
+    } else if (!(span.high > span.low)) {
+        const double pad = std::max(1.0, std::fabs(span.high) * 0.05);
+        span.low -= pad;
+        span.high += pad;
+    }
+    const double margin = (span.high - span.low) * 0.04;
+    auto* x = dateAxis(x0, x1);
+    x->setTitleText(QStringLiteral("count date (UTC as written)"));
+    auto* y = new QValueAxis;
+    y->setRange(span.low - margin, span.high + margin);
+    y->setLabelFormat(QStringLiteral("%.5g"));
+    y->applyNiceNumbers();
+    chart->addAxis(x, Qt::AlignBottom);
+    chart->addAxis(y, Qt::AlignLeft);
+    for (QAbstractSeries* s : chart->series()) {
+        s->attachAxis(x);
+        s->attachAxis(y);
+    }
+}
+
+}  // namespace
+
 void TrendChartPanel::showTrend(const qc::Trend& trend, const QString& title) {
     auto* chart = new QChart;
     chart->setTitle(title);
     chart->legend()->setAlignment(Qt::AlignBottom);
+    ValueSpan span;
+    plotValues(chart, trend, span);
+    listFlags(trend);
+
+    const double x0 = drawn_.empty() ? 0 : drawn_.front().x();
+    const double x1 = drawn_.empty() ? 1 : drawn_.back().x();
+    drawLimits(chart, trend, !drawn_.empty(), x0, x1, span);
+    attachAxes(chart, x0, x1, span);
+
+    QStringList remarks;
+    for (const std::string& line : qc::describeTrend(trend)) remarks << q(line);
+    remarks_->setText(remarks.join(QLatin1Char('\n')));
+
+    QChart* old = view_->chart();
+    view_->setChart(chart);
+    delete old;
+}
+
+void TrendChartPanel::plotValues(QChart* chart, const qc::Trend& trend, ValueSpan& span) {
     values_ = new QLineSeries;
     values_->setName(trend.corrected ? QStringLiteral("value, decay-corrected")
                                      : QStringLiteral("value"));
     values_->setColor(QColor(32, 74, 135));
-    values_->setPointsVisible(true);
     values_->setMarkerSize(6);
 
     QList<QPointF> points;
     points.reserve(qsizetype(trend.points.size()));
     drawn_.clear();
-    double low = HUGE_VAL, high = -HUGE_VAL;
     QHash<int, QHash<QXYSeries::PointConfiguration, QVariant>> marks;
-    flags_->clear();
-    QList<QTreeWidgetItem*> items;
     for (std::size_t i = 0; i < trend.points.size(); ++i) {
         const qc::TrendPoint& p = trend.points[i];
         const QPointF at(dayOf(p.time), p.value);
         points.append(at);
         drawn_.push_back(at);
-        if (std::isfinite(p.value)) {
-            low = std::min(low, p.value);
-            high = std::max(high, p.value);
-        }
+        if (std::isfinite(p.value)) span.take(p.value);
         if (p.rules.empty()) continue;
         const bool rejected = std::any_of(p.rules.begin(), p.rules.end(), qc::rejects);
         // Marks on the line's own points: separate scatter markers land a few pixels off.
@@ -160,9 +234,23 @@ void TrendChartPanel::showTrend(const qc::Trend& trend, const QString& title) {
                                rejected ? rejectColour() : warningColour()},
                               {QXYSeries::PointConfiguration::Size, 11.0},
                               {QXYSeries::PointConfiguration::Visibility, true}});
+    }
+    // Thousands of markers would hide the line; then only the flagged points keep theirs.
+    values_->setPointsVisible(points.size() <= kMarkersUpTo);
+    values_->replace(points);
+    values_->setPointsConfiguration(marks);
+    chart->addSeries(values_);
+}
+
+void TrendChartPanel::listFlags(const qc::Trend& trend) {
+    flags_->clear();
+    QList<QTreeWidgetItem*> items;
+    for (const qc::TrendPoint& p : trend.points) {
+        if (p.rules.empty()) continue;
+        const bool rejected = std::any_of(p.rules.begin(), p.rules.end(), qc::rejects);
         auto* item =
             new QTreeWidgetItem({q(qc::formatDateTime(p.time)), QString::number(p.value, 'g', 6),
-                                 QString::number(p.z, 'f', 2), rulesText(p.rules)});
+                                 QString::number(p.z, 'f', 2), q(qc::rulesText(p.rules))});
         item->setForeground(3, rejected ? rejectColour() : warningColour());
         item->setToolTip(0, q(p.idText + " (record " + std::to_string(p.recordId) + ")"));
         items.append(item);
@@ -180,69 +268,6 @@ void TrendChartPanel::showTrend(const qc::Trend& trend, const QString& title) {
     leftOut(trend.notNumbers, QStringLiteral("value no number"));
     flags_->addTopLevelItems(items);
     for (int c = 0; c < 4; ++c) flags_->resizeColumnToContents(c);
-    // Thousands of markers would hide the line; then only the flagged points keep theirs.
-    values_->setPointsVisible(points.size() <= kMarkersUpTo);
-    values_->replace(points);
-    values_->setPointsConfiguration(marks);
-    chart->addSeries(values_);
-
-    const double x0 = points.isEmpty() ? 0 : points.front().x();
-    const double x1 = points.isEmpty() ? 1 : points.back().x();
-    const qc::Baseline& b = trend.baseline;
-    std::vector<QLineSeries*> lines;
-    if (b.count > 0 && !points.isEmpty() && std::isfinite(b.mean)) {
-        lines.push_back(horizontal(chart, x0, x1, b.mean, QStringLiteral("mean"),
-                                   QPen(QColor(0, 140, 0), 1.5), true));
-        low = std::min(low, b.mean);
-        high = std::max(high, b.mean);
-    }
-    if (trend.limitsSet()) {
-        struct Limit {
-            int k;
-            QColor colour;
-            Qt::PenStyle style;
-        };
-        for (const Limit& l :
-             {Limit{1, QColor(120, 120, 120), Qt::DotLine}, Limit{2, warningColour(), Qt::DashLine},
-              Limit{3, rejectColour(), Qt::SolidLine}}) {
-            QPen pen(l.colour, 1.2, l.style);
-            const QString name = QStringLiteral("±%1s").arg(l.k);
-            lines.push_back(horizontal(chart, x0, x1, b.mean + l.k * b.sd, name, pen, true));
-            // One legend entry per pair.
-            lines.push_back(horizontal(chart, x0, x1, b.mean - l.k * b.sd, name, pen, false));
-        }
-        low = std::min(low, b.mean - 3.5 * b.sd);
-        high = std::max(high, b.mean + 3.5 * b.sd);
-    }
-    if (!std::isfinite(low) || !std::isfinite(high) || !std::isfinite(high - low)) {
-        low = 0;
-        high = 1;
-    } else if (!(high > low)) {
-        const double pad = std::max(1.0, std::fabs(high) * 0.05);
-        low -= pad;
-        high += pad;
-    }
-    const double margin = (high - low) * 0.04;
-    auto* x = dateAxis(x0, x1);
-    x->setTitleText(QStringLiteral("count date (UTC as written)"));
-    auto* y = new QValueAxis;
-    y->setRange(low - margin, high + margin);
-    y->setLabelFormat(QStringLiteral("%.5g"));
-    y->applyNiceNumbers();
-    chart->addAxis(x, Qt::AlignBottom);
-    chart->addAxis(y, Qt::AlignLeft);
-    for (QAbstractSeries* s : chart->series()) {
-        s->attachAxis(x);
-        s->attachAxis(y);
-    }
-
-    QStringList remarks;
-    for (const std::string& line : qc::describeTrend(trend)) remarks << q(line);
-    remarks_->setText(remarks.join(QLatin1Char('\n')));
-
-    QChart* old = view_->chart();
-    view_->setChart(chart);
-    delete old;
 }
 
 QPoint TrendChartPanel::pointPosition(std::size_t index) const {
@@ -267,7 +292,7 @@ void TrendChartPanel::layOutAt(QSize size) {
 QImage TrendChartPanel::renderImage(QSize size) {
     layOutAt(size);
     // grab(), not render() into an image: with a device pixel ratio above 1 render()
-    // drew a zoomed quarter of the chart.
+    // draws a zoomed quarter of the chart.
     return grab().toImage();
 }
 

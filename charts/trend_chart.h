@@ -23,6 +23,8 @@ namespace krv {
 QColor rejectColour();
 QColor warningColour();
 
+struct ValueSpan;
+
 class TrendChartPanel : public QWidget {
     Q_OBJECT
   public:
@@ -43,6 +45,8 @@ class TrendChartPanel : public QWidget {
     bool saveImage(const QString& path, QSize size, QString& error);
 
   private:
+    void plotValues(QChart* chart, const qc::Trend& trend, ValueSpan& span);
+    void listFlags(const qc::Trend& trend);
     void layOutAt(QSize size);
 
     QChartView* view_ = nullptr;

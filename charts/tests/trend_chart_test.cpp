@@ -1,4 +1,4 @@
-#include "app/trend_chart.h"
+#include "charts/trend_chart.h"
 
 #include <gtest/gtest.h>
 
