@@ -4,11 +4,11 @@
 #include <charconv>
 #include <filesystem>
 #include <memory>
-#include <random>
 #include <system_error>
 #include <utility>
 
 #include "platform/platform.h"
+#include "platform/runs.h"
 #include "report/text.h"
 
 namespace krv {
@@ -277,11 +277,6 @@ Status createResultsTable(db::Database& database) {
 
 namespace {
 
-std::string stagingSuffix() {
-    std::random_device rd;
-    return std::to_string(rd()) + std::to_string(rd() % 1000);
-}
-
 // How many records the database about to be replaced holds; -1 when it is none of ours.
 std::int64_t recordsIn(db::Engine& engine, const std::string& where) {
     if (engine.locate(where) != platform::Lookup::Found) return 0;
@@ -308,9 +303,8 @@ JobOutcome resetDatabase(WindowState& state, Dialogs& dialogs, db::Engine& engin
     if (!server) ec = platform::resolveLinks(platform::toPath(path), target);
     const std::string where = server ? path : platform::fromPath(target);
     bool deleted = false;
-    const fs::path staged = replace && !server && !path.empty()
-                                ? fs::path(target).concat(".new-reset-" + stagingSuffix())
-                                : fs::path();
+    const fs::path staged =
+        replace && !server && !path.empty() ? platform::privateNameBeside(target) : fs::path();
     const std::int64_t removedRecords = startTrail ? recordsIn(engine, where) : -1;
     // The table is built before the database appears at its path, so a job starting
     // meanwhile never finds a database without its table.
@@ -508,8 +502,11 @@ RecordAppend appendRecord(db::Database& database, WindowState& state, ErrorTrap&
 JobOutcome appendIt(WindowState& state, Dialogs& dialogs, db::Engine& engine, char decimalSeparator,
                     const NoteMissing& noteMissing) {
     const std::string path = trimmedPath(state.apathText);
+    const bool server = db::isServerPath(path);
     JobOutcome created = JobOutcome::done();
-    if (engine.locate(path) != platform::Lookup::Found) {
+    const platform::Lookup there = engine.locate(path);
+    // A server that does not answer has nothing to create; the open below says why.
+    if (there == platform::Lookup::NotFound || (there == platform::Lookup::Failed && !server)) {
         const bool savedBlind = state.blindFlag;
         state.blindFlag = true;
         created = resetDatabase(state, dialogs, engine, false);
@@ -522,8 +519,12 @@ JobOutcome appendIt(WindowState& state, Dialogs& dialogs, db::Engine& engine, ch
         engine.openDatabase(trimmedPath(state.apathText), opened);
     trap.record(opened);
     if (trap.failed() || !database) {
-        const std::string message = "Invalid path or file name [ " + state.apathText + " ] <" +
-                                    trap.last().description + ">";
+        // A server that cannot be reached is no wrong path.
+        const bool unreached = server && trap.last().number == err::kCantOpenDatabase;
+        const std::string message =
+            unreached ? "Could not open the archive [ " + path + " ]: " + trap.last().description
+                      : "Invalid path or file name [ " + state.apathText + " ] <" +
+                            trap.last().description + ">";
         if (!state.blindFlag) dialogs.message(message, kAppTitle);
         // The window shows the open's own words; a job learns why the file is not there.
         return JobOutcome::failed(created.ok ? message : message + " (" + created.reason + ")");
@@ -542,7 +543,7 @@ JobOutcome appendIt(WindowState& state, Dialogs& dialogs, db::Engine& engine, ch
             fault = trap.record(noteMissing(*database, appended.recordNumber, appended.missing));
     }
     Status saved = fault.ok() ? appended.saved : fault;
-    bool stored = false;
+    bool stored = false, unknown = false;
     if (!fault.ok()) {
         database->rollback();
     } else {
@@ -551,15 +552,17 @@ JobOutcome appendIt(WindowState& state, Dialogs& dialogs, db::Engine& engine, ch
         if (!committed.ok()) {
             database->rollback();
             database.reset();
-            // The commit may have reached the disk before it failed; a job that retried
-            // after a wrong "not saved" would store the record twice.
+            // The commit may have reached the store before it failed (the disk, or a server
+            // that went down before it answered); a job that retried after a wrong "not
+            // saved" would store the record twice. A fresh connection looks.
             bool found = false;
             const Status looked = findSavedRecord(engine, path, appended.values, found);
             stored = saved.ok() && found;
             if (!found) {
                 saved = committed;
-                if (!looked.ok())
-                    saved.description += " (whether it reached the file could not be checked: " +
+                unknown = !looked.ok();
+                if (unknown)
+                    saved.description += " (whether it reached the store could not be checked: " +
                                          looked.description + ")";
             }
         }
@@ -570,6 +573,9 @@ JobOutcome appendIt(WindowState& state, Dialogs& dialogs, db::Engine& engine, ch
         state.numbRecCaption = std::to_string(count);
     if (database) database->close();
     state.appendItRed = true;
+    if (unknown)
+        return JobOutcome::outcomeUnknown(
+            "outcome unknown: the record may or may not have been saved: " + saved.description);
     if (!stored) return JobOutcome::failed("record not saved: " + saved.description);
     return appended.missing.empty() ? JobOutcome::done()
                                     : JobOutcome::savedWithout(std::move(appended.missing));
