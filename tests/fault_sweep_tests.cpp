@@ -178,6 +178,15 @@ void sampleCalls(const std::map<std::string, std::vector<int>>& calls, std::size
     }
 }
 
+// Every kind of call the program makes on its files is met by at least one fault.
+template <typename Fault>
+void expectEveryKind(const std::vector<Fault>& faults, std::initializer_list<const char*> kinds) {
+    for (const char* kind : kinds)
+        EXPECT_TRUE(std::any_of(faults.begin(), faults.end(), [&](const Fault& f) {
+            return f.kind == kind;
+        })) << kind;
+}
+
 QStringList injecting(const std::string& kind, int call, const char* error) {
     const QString k = QString::fromStdString(kind);
     return {
@@ -407,11 +416,8 @@ TEST(FaultSweep, EveryFailingFileCallLosesNothingAndSaysSo) {
                         return Fault{situation, kind, call, e};
                     });
     // Every kind of call the program makes on its files is met in at least one situation.
-    for (const char* kind : {"openat", "read", "newfstatat", "fcntl", "pread64", "pwrite64",
-                             "fdatasync", "fsync", "unlink", "link"})
-        EXPECT_TRUE(std::any_of(faults.begin(), faults.end(), [&](const Fault& f) {
-            return f.kind == kind;
-        })) << kind;
+    expectEveryKind(faults, {"openat", "read", "newfstatat", "fcntl", "pread64", "pwrite64",
+                             "fdatasync", "fsync", "unlink", "link"});
 
     std::atomic<std::size_t> next{0};
     std::mutex lock;
@@ -523,10 +529,7 @@ TEST(FaultSweep, EveryFailingFileCallOfABulkImportIsToldAndARerunCompletesIt) {
                 60, faults, [](const char* kind, int call, const char* error) {
                     return ImportFault{kind, call, error};
                 });
-    for (const char* kind : {"openat", "read", "fcntl", "pwrite64", "fdatasync", "link"})
-        EXPECT_TRUE(std::any_of(faults.begin(), faults.end(), [&](const ImportFault& f) {
-            return f.kind == kind;
-        })) << kind;
+    expectEveryKind(faults, {"openat", "read", "fcntl", "pwrite64", "fdatasync", "link"});
 
     std::atomic<std::size_t> next{0};
     std::mutex lock;

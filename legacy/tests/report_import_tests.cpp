@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <thread>
 
 #include "legacy/folder_watch.h"
@@ -251,37 +252,55 @@ TEST(ReportImport, AKilledRunLeavesWholeRecordsAndARerunCompletesIt) {
                   report("R" + std::to_string(i),
                          block("CS-137", {row("661.66", std::to_string(1000 + i), "900", "1.0")})));
     }
-    const std::string dest = tmp.file("r.db");
-    QProcess p;
-    p.start(KRV_TOOL, {"import-reports", "--mode", "net", QString::fromStdString(dest),
-                       QString::fromStdString(tmp.file("in"))});
-    ASSERT_TRUE(p.waitForStarted());
-    // Killed as soon as the first batch is committed, while the next one is under way.
-    for (int waited = 0;
-         waited < 6000 && (!fs::exists(dest) || rowsIn(dest, "ImportedReports") == 0); ++waited)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    p.kill();
-    p.waitForFinished();
-    {
-        RawDb raw(dest);
-        const auto records = raw.scalar("SELECT count(*) FROM SamData");
-        EXPECT_EQ(raw.scalar("SELECT count(*) FROM ImportedReports"), records);
-        EXPECT_EQ(
-            raw.scalar("SELECT count(*) FROM SamData s JOIN ImportedReports l ON "
-                       "s.\"idxRec#\" = CAST(l.\"Record\" AS INTEGER) AND trim(s.\"ID Text\") "
-                       "= 'R' || CAST(l.\"Record\" - 1 AS TEXT)"),
-            records);
-        EXPECT_NE(records, std::to_string(reports));  // the kill came in the middle
-        RecordProperty("records when killed", records.value_or("?"));
-    }
-    QProcess rerun;
-    rerun.start(KRV_TOOL, {"import-reports", "--mode", "net", QString::fromStdString(dest),
+    // Killed while the store is being made, as soon as the first batch is committed (the
+    // next one under way), and at a random moment.
+    std::mt19937 rng(1207);
+    for (const int moment : {0, 1, 2}) {
+        SCOPED_TRACE(moment);
+        const std::string dest = tmp.file("r" + std::to_string(moment) + ".db");
+        QProcess p;
+        p.start(KRV_TOOL, {"import-reports", "--mode", "net", QString::fromStdString(dest),
                            QString::fromStdString(tmp.file("in"))});
-    ASSERT_TRUE(rerun.waitForFinished(120'000));
-    EXPECT_EQ(rerun.exitCode(), 0) << rerun.readAllStandardError().toStdString();
-    EXPECT_EQ(RawDb(dest).scalar("SELECT count(*) FROM SamData"), std::to_string(reports));
-    EXPECT_EQ(RawDb(dest).scalar("SELECT count(DISTINCT \"idxRec#\") FROM SamData"),
-              std::to_string(reports));
+        ASSERT_TRUE(p.waitForStarted());
+        if (moment == 1) {
+            for (int waited = 0;
+                 waited < 6000 && (!fs::exists(dest) || rowsIn(dest, "ImportedReports") == 0);
+                 ++waited)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(
+                std::uniform_int_distribution<int>(0, moment == 0 ? 40 : 1500)(rng)));
+        }
+        p.kill();
+        p.waitForFinished();
+        if (fs::exists(dest)) {
+            RawDb raw(dest);
+            const auto records = raw.scalar("SELECT count(*) FROM SamData");
+            if (raw.scalar("SELECT count(*) FROM sqlite_schema WHERE name = 'ImportedReports'") ==
+                "1") {
+                EXPECT_EQ(raw.scalar("SELECT count(*) FROM ImportedReports"), records);
+                EXPECT_EQ(
+                    raw.scalar("SELECT count(*) FROM SamData s JOIN ImportedReports l ON "
+                               "s.\"idxRec#\" = CAST(l.\"Record\" AS INTEGER) AND trim(s.\"ID "
+                               "Text\") = 'R' || CAST(l.\"Record\" - 1 AS TEXT)"),
+                    records);
+            }
+            if (moment == 1) {
+                EXPECT_NE(records, std::to_string(reports));  // in the middle
+            }
+        }
+        QProcess rerun;
+        rerun.start(KRV_TOOL, {"import-reports", "--mode", "net", QString::fromStdString(dest),
+                               QString::fromStdString(tmp.file("in"))});
+        ASSERT_TRUE(rerun.waitForFinished(120'000));
+        EXPECT_EQ(rerun.exitCode(), 0) << rerun.readAllStandardError().toStdString();
+        EXPECT_EQ(RawDb(dest).scalar("SELECT count(*) || ' ' || count(DISTINCT \"idxRec#\") "
+                                     "FROM SamData"),
+                  std::to_string(reports) + " " + std::to_string(reports));
+        for (const auto& entry : fs::directory_iterator(tmp.path()))
+            EXPECT_EQ(entry.path().filename().string().find(".new-"), std::string::npos)
+                << entry.path();
+    }
 }
 
 // The watch under a clock the test moves: settle 3 s, settle-open 60 s.
