@@ -186,7 +186,7 @@ TEST_F(Copy, TheLedgerAndTheTrailGoAlong) {
 // leaves nothing private behind.
 TEST_F(Copy, AKilledCopyLeavesTheOldDestinationOrTheWholeCopy) {
     const std::string big = tmp.file("big.mdb"), backup = tmp.file("backup.mdb");
-    constexpr int kRecords = 2500, kBackup = 50;
+    constexpr int kRecords = 1500, kBackup = 50;
     std::vector<std::vector<db::Value>> records;
     for (int i = 0; i < kRecords; ++i)
         records.push_back({static_cast<double>(i % 30000), "F" + std::to_string(i), "ID", "d", "s",
@@ -221,7 +221,7 @@ TEST_F(Copy, AKilledCopyLeavesTheOldDestinationOrTheWholeCopy) {
                 p.start(KRV_TOOL, args);
                 ASSERT_TRUE(p.waitForStarted());
                 std::this_thread::sleep_for(std::chrono::milliseconds(
-                    std::uniform_int_distribution<int>(0, toServer ? 900 : 200)(rng)));
+                    std::uniform_int_distribution<int>(0, toServer ? 600 : 150)(rng)));
                 p.kill();
                 p.waitForFinished();
                 const int left = count(dst);
