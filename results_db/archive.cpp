@@ -419,8 +419,17 @@ Status findSavedRecord(db::Engine& engine, const std::string& path,
     Status st;
     std::unique_ptr<db::Database> database = engine.openDatabase(path, st);
     if (!database) return st;
+    // A column the record needed that the table lacks was added in the same transaction:
+    // then the record is not there either.
+    std::vector<db::FieldInfo> columns;
+    st = database->fields(kTableName, columns);
+    const bool allThere = std::all_of(values.begin(), values.end(), [&](const auto& v) {
+        return std::any_of(columns.begin(), columns.end(), [&](const db::FieldInfo& f) {
+            return db::sameFieldName(f.name, v.first);
+        });
+    });
     std::vector<std::int64_t> ids;
-    st = database->recordIds(kTableName, ids);
+    if (st.ok() && allThere) st = database->recordIds(kTableName, ids);
     std::vector<std::string> names;
     for (const auto& v : values) names.push_back(v.first);
     constexpr std::size_t kLookBack = 16;

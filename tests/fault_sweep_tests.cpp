@@ -270,8 +270,9 @@ class Checker {
                            return l.rfind("krvarchiver: not stored: ", 0) != 0;
                        })))
             say("exit 3 without its list of missing values");
-        if (e == 4 && reasons.size() != 1) say("exit 4 with " + count(reasons) + " reason lines");
-        if (e != 0 && e != 1 && e != 3 && e != 4) say("exit status " + std::to_string(e));
+        // One failing call leaves the file readable again: the run can always look whether
+        // its record got in, so "outcome unknown" (4) would be a look that failed needlessly.
+        if (e != 0 && e != 1 && e != 3) say("exit status " + std::to_string(e));
         if (!after_.exists) {
             if (e != 1) say("no database, yet exit " + std::to_string(e));
             if (start_.before.exists && f_.situation != Situation::Reset)
@@ -312,7 +313,7 @@ class Checker {
         const std::size_t added = after_.rows.size() - before.rows.size();
         if (added > 1) return say(std::to_string(added) + " records added");
         if (added == 0) {
-            if (e != 1 && e != 4) say("no record saved, yet exit " + std::to_string(e));
+            if (e != 1) say("no record saved, yet exit " + std::to_string(e));
             if (before.exists && after_.columns != before.columns)
                 say("columns of a failed append were kept");
             return;
@@ -474,8 +475,8 @@ TEST(FaultSweep, EveryFailingFileCallLosesNothingAndSaysSo) {
 
 // The bulk import under the same faults: a small folder into a new store. Whatever fails,
 // no report is stored twice or without its ledger row, the exit status says what happened
-// (0 all in, 3 some could not be read and are listed, 1 the store failed, 4 a commit that
-// could not be checked), and a clean rerun completes the job and leaves nothing behind.
+// (0 all in, 3 some could not be read and are listed, 1 the store failed and what is
+// stored says so), and a clean rerun completes the job and leaves nothing behind.
 TEST(FaultSweep, EveryFailingFileCallOfABulkImportIsToldAndARerunCompletesIt) {
     const QString strace = QStandardPaths::findExecutable(QStringLiteral("strace"));
     ASSERT_FALSE(strace.isEmpty()) << "strace is needed for this test (scripts/install-deps.sh)";
@@ -554,8 +555,8 @@ TEST(FaultSweep, EveryFailingFileCallOfABulkImportIsToldAndARerunCompletesIt) {
             if (e != 0 && lines != 1)
                 problems.push_back("exit " + std::to_string(e) + " with " + std::to_string(lines) +
                                    " lines");
-            if (e != 0 && e != 1 && e != 3 && e != 4)
-                problems.push_back("exit status " + std::to_string(e));
+            // As for the append, a second look is always possible here: no 4.
+            if (e != 0 && e != 1 && e != 3) problems.push_back("exit status " + std::to_string(e));
             const TracedRun rerun = underStrace(strace, {"-o", "/dev/null", "-e", "trace=none"},
                                                 KRV_TOOL, args(folder));
             if (rerun.exitCode != 0) problems.push_back("the rerun failed: " + rerun.stdErr);
