@@ -19,7 +19,7 @@ std::string oneLine(std::string text) {
 int finishJob(const JobOutcome& outcome) {
     if (!outcome.ok) {
         std::fprintf(stderr, "krvarchiver: %s\n", oneLine(outcome.reason).c_str());
-        return 1;
+        return outcome.unknown ? 4 : 1;
     }
     for (const MissingValue& m : outcome.missing)
         std::fprintf(stderr, "krvarchiver: not stored: %s: %s\n", oneLine(m.what).c_str(),

@@ -5,9 +5,14 @@
 #include <QCommandLineParser>
 #include <cinttypes>
 #include <cstdio>
+#include <filesystem>
+#include <functional>
 #include <ostream>
 
+#include "audit/audit.h"
 #include "krvtool/tool.h"
+#include "legacy/report_import.h"
+#include "platform/runs.h"
 #include "results_db/archive.h"
 
 namespace krv::tool {
@@ -15,13 +20,7 @@ namespace krv::tool {
 namespace {
 
 constexpr std::int64_t kPageRecords = 500;
-constexpr std::int64_t kBatchRecords = 500;
-
-class NoDialogs : public Dialogs {
-  public:
-    void message(const std::string&, const std::string&) override {}
-    bool askYesNo(const std::string&, const std::string&) override { return false; }
-};
+constexpr const char* kCopyOperation = "copy";
 
 // FNV-1a over the columns and every value in record order. Values are tagged by kind,
 // so an empty text, a null and a zero never sum alike; the hidden record identities are
@@ -66,15 +65,16 @@ std::vector<std::string> namesOf(const std::vector<db::FieldInfo>& fields) {
     return names;
 }
 
-// Every record in order, a page at a time; `each` gets one record's values (its identity
-// dropped) and stops the walk by failing.
+// Every record of `table` in order, a page at a time; `each` gets one record's values (its
+// identity dropped) and stops the walk by failing.
 template <typename Each>
-Status forEachRecord(db::Database& database, const Archive& a, Each each) {
-    const std::vector<std::string> names = namesOf(a.fields);
+Status forEachRow(db::Database& database, const std::string& table,
+                  const std::vector<std::string>& names, const std::vector<std::int64_t>& ids,
+                  Each each) {
     std::vector<std::vector<db::Value>> rows;
-    for (std::size_t at = 0; at < a.ids.size(); at += kPageRecords) {
-        const std::size_t end = std::min(a.ids.size(), at + kPageRecords);
-        Status st = database.readRecords(kTableName, names, a.ids[at], a.ids[end - 1], rows);
+    for (std::size_t at = 0; at < ids.size(); at += kPageRecords) {
+        const std::size_t end = std::min(ids.size(), at + kPageRecords);
+        Status st = database.readRecords(table, names, ids[at], ids[end - 1], rows);
         if (!st.ok()) return st;
         for (auto& row : rows) {
             row.erase(row.begin());
@@ -83,6 +83,11 @@ Status forEachRecord(db::Database& database, const Archive& a, Each each) {
         }
     }
     return Status::success();
+}
+
+template <typename Each>
+Status forEachRecord(db::Database& database, const Archive& a, Each each) {
+    return forEachRow(database, kTableName, namesOf(a.fields), a.ids, each);
 }
 
 // "N records, M columns, checksum X" of one store.
@@ -115,12 +120,13 @@ bool sameField(const db::FieldInfo& a, const db::FieldInfo& b) {
 }
 
 // A destination that holds records is only replaced when asked; one that is not a results
-// database is never touched.
-Status checkDestination(db::Engine& engine, const std::string& dst, bool replace) {
+// database is never touched. `records` is what it holds now (0 for none).
+Status checkDestination(db::Engine& engine, const std::string& dst, bool replace,
+                        std::int64_t& records) {
+    records = 0;
     if (engine.locate(dst) == platform::Lookup::NotFound) return Status::success();
     Status st;
     auto database = engine.openDatabase(dst, st);
-    std::int64_t records = 0;
     if (database) st = database->recordCount(kTableName, records);
     // A results database without its table has nothing to lose.
     if (st.number == err::kTableNotFound) return Status::success();
@@ -141,45 +147,123 @@ Status fitsServer(const db::Value& v) {
                            "correct it in the source first");
 }
 
+// One record's values for the destination, nulls left out.
+Status valuesFor(const std::vector<db::FieldInfo>& fields, const std::vector<db::Value>& row,
+                 bool toServer, std::int64_t number,
+                 std::vector<std::pair<std::string, db::Value>>& values) {
+    values.clear();
+    for (std::size_t c = 0; c < row.size(); ++c) {
+        if (std::holds_alternative<std::monostate>(row[c])) continue;
+        db::Value stored;
+        Status fits = db::convertForField(fields[c], row[c], stored);
+        if (fits.ok() && toServer) fits = fitsServer(stored);
+        if (!fits.ok())
+            return Status::failure(fits.number, "record " + std::to_string(number) + ", column '" +
+                                                    fields[c].name + "': " + fits.description);
+        values.emplace_back(fields[c].name, std::move(stored));
+    }
+    return Status::success();
+}
+
 Status copyRecords(db::Database& from, const Archive& a, db::Database& to, bool toServer, Io& io) {
     std::vector<db::FieldInfo> made;
-    Status st = to.fields(kTableName, made);
+    Status st = createResultsTable(to);
+    if (st.ok()) st = to.fields(kTableName, made);
     if (!st.ok()) return st;
     if (made.size() > a.fields.size() ||
         !std::equal(made.begin(), made.end(), a.fields.begin(), sameField))
         return Status::failure(err::kItemNotFound,
                                "the source's first columns are not the results table's");
-    // Committed a batch at a time: the server's record counter is one row, and a row
-    // changed thousands of times in one transaction slows every further change to it.
-    // A copy that fails part way says so, and --replace starts it again.
-    st = to.beginWrite();
     for (std::size_t i = made.size(); st.ok() && i < a.fields.size(); ++i)
         st = to.appendField(kTableName, a.fields[i]);
     Progress progress(io, "records", static_cast<std::int64_t>(a.ids.size()));
     std::int64_t done = 0;
+    std::vector<std::pair<std::string, db::Value>> values;
     if (st.ok())
         st = forEachRecord(from, a, [&](const std::vector<db::Value>& row) {
-            std::vector<std::pair<std::string, db::Value>> values;
-            for (std::size_t c = 0; c < row.size(); ++c) {
-                if (std::holds_alternative<std::monostate>(row[c])) continue;
-                db::Value stored;
-                Status fits = db::convertForField(a.fields[c], row[c], stored);
-                if (fits.ok() && toServer) fits = fitsServer(stored);
-                if (!fits.ok())
-                    return Status::failure(fits.number, "record " + std::to_string(done + 1) +
-                                                            ", column '" + a.fields[c].name +
-                                                            "': " + fits.description);
-                values.emplace_back(a.fields[c].name, std::move(stored));
-            }
+            Status stored = valuesFor(a.fields, row, toServer, done + 1, values);
             progress.step(++done);
-            Status stored = to.insertRecord(kTableName, values);
-            if (stored.ok() && done % kBatchRecords == 0) stored = to.commit();
-            if (stored.ok() && done % kBatchRecords == 0) stored = to.beginWrite();
-            return stored;
+            return stored.ok() ? to.insertRecord(kTableName, values) : stored;
         });
     progress.finish();
+    return st;
+}
+
+// A table of ours beside the results (the import ledger, the trail), row by row. `fresh`:
+// what the destination held under that name goes first, as it described records the copy
+// replaces; otherwise the rows are added to it.
+Status copyTable(db::Database& from, db::Database& to, const std::string& table, bool fresh,
+                 bool toServer) {
+    std::vector<db::FieldInfo> fields, there;
+    Status st = from.fields(table, fields);
+    const bool inSource = st.ok();
+    if (!inSource && st.number != err::kTableNotFound) return st;
+    const bool inDestination = to.fields(table, there).ok();
+    if (fresh && inDestination) st = to.dropTable(table);
+    if (!inSource || !st.ok()) return inSource ? st : Status::success();
+    if (fresh || !inDestination) st = to.createTable(table, fields, "", "");
+    std::vector<std::int64_t> ids;
+    if (st.ok()) st = from.recordIds(table, ids);
+    std::int64_t done = 0;
+    std::vector<std::pair<std::string, db::Value>> values;
+    if (st.ok())
+        st = forEachRow(from, table, namesOf(fields), ids, [&](const std::vector<db::Value>& row) {
+            Status stored = valuesFor(fields, row, toServer, ++done, values);
+            return stored.ok() ? to.insertRecord(table, values) : stored;
+        });
+    if (!st.ok()) st.description = table + ": " + st.description;
+    return st;
+}
+
+// The whole destination's content in one transaction: the results, the ledger, the trail
+// and the trail's entry for this copy.
+Status fillCopy(db::Database& from, const Archive& a, db::Database& to, const std::string& src,
+                std::int64_t replacedRecords, bool toServer, Io& io) {
+    Status st = to.beginWrite();
+    if (st.ok()) st = copyRecords(from, a, to, toServer, io);
+    if (st.ok()) st = copyTable(from, to, legacy::kLedgerTable, true, toServer);
+    if (st.ok()) st = copyTable(from, to, audit::kAuditTable, false, toServer);
+    if (st.ok()) {
+        audit::Entry e;
+        e.operation = kCopyOperation;
+        e.note =
+            "copied " + std::to_string(a.ids.size()) + " records from " + src +
+            (replacedRecords > 0 ? ", replacing " + std::to_string(replacedRecords) + " records"
+                                 : std::string());
+        st = audit::write(to, std::move(e));
+    }
     if (st.ok()) st = to.commit();
     if (!st.ok()) to.rollback();
+    return st;
+}
+
+// A file that exists is replaced only by a whole copy built beside it and renamed over it
+// in one step, while the old file's write lock keeps other writers (and their journals)
+// out; a kill at any moment leaves the old file or the new one.
+Status replaceFileWith(db::Engine& engine, const std::string& dst,
+                       const std::function<Status(db::Database&)>& fill) {
+    namespace fs = std::filesystem;
+    fs::path target;
+    std::error_code ec = platform::resolveLinks(platform::toPath(dst), target);
+    if (ec) return Status::failure(err::kPathFileAccess, "Could not look at it: " + ec.message());
+    const fs::path staged = platform::privateNameBeside(target);
+    Status st = engine.createDatabase(platform::fromPath(staged), fill);
+    if (!st.ok()) return st;
+    auto old = engine.openDatabase(platform::fromPath(target), st);
+    if (old) st = old->beginWrite();
+    if (st.ok()) {
+        ec = platform::replaceFile(staged, target);
+        if (!ec) ec = platform::syncFolder(target.has_parent_path() ? target.parent_path() : ".");
+        if (ec)
+            st = Status::failure(err::kPathFileAccess,
+                                 "Could not put the copy in place: " + ec.message());
+    }
+    if (old) {
+        old->rollback();
+        old->close();
+    }
+    std::error_code ignored;
+    fs::remove(staged, ignored);
     return st;
 }
 
@@ -205,18 +289,24 @@ int runCopy(const QStringList& args, Io& io) {
     if (from) st = readArchive(*from, a);
     if (!st.ok()) return fail(io, src, st.description);
 
-    st = checkDestination(*engine, dst, parser.isSet(replace));
+    std::int64_t replaced = 0;
+    st = checkDestination(*engine, dst, parser.isSet(replace), replaced);
     if (!st.ok()) return fail(io, dst, st.description);
-    WindowState state;
-    state.apathText = dst;
-    state.blindFlag = true;
-    NoDialogs dialogs;
-    const JobOutcome made = createDb(state, dialogs, *engine);
-    if (!made.ok) return fail(io, dst, made.reason);
-    auto to = engine->openDatabase(dst, st);
-    if (to) st = copyRecords(*from, a, *to, db::isServerPath(dst), io);
+    // The copy appears whole or not at all, and what the destination held stays until it
+    // does: a server takes it in one transaction, a file is built beside its place.
+    const bool toServer = db::isServerPath(dst);
+    const auto fill = [&](db::Database& to) {
+        return fillCopy(*from, a, to, src, replaced, toServer, io);
+    };
+    const platform::Lookup there = engine->locate(dst);
+    if (toServer && there == platform::Lookup::Found) {
+        engine->replaceDatabase(dst, fill, st);
+    } else if (!toServer && there != platform::Lookup::NotFound) {
+        st = replaceFileWith(*engine, dst, fill);
+    } else {
+        st = engine->createDatabase(dst, fill);
+    }
     if (!st.ok()) return fail(io, dst, st.description);
-    to->close();
 
     std::string before, after;
     st = summarise(*engine, src, before);

@@ -56,11 +56,23 @@ int importReports(const QStringList& args, Io& io) {
     if (walkFailed && s.failure.ok()) {
         return fail(io, "import-reports", "a file or folder named could not be read");
     }
+    if (s.outcomeUnknown) {
+        return fail(io, dest,
+                    s.failure.description +
+                        "; the ledger lets a rerun import exactly what is not there yet",
+                    kOutcomeUnknown);
+    }
     if (!s.failure.ok()) {
         return fail(io, dest,
                     s.failure.description +
                         "; reports not yet committed were not imported, and a rerun "
                         "completes the job");
+    }
+    if (!s.unreadable.empty()) {
+        return fail(io, "import-reports",
+                    std::to_string(s.unreadable.size()) +
+                        " reports could not be read and were not imported (listed above)",
+                    kRejected);
     }
     return kDone;
 }

@@ -17,7 +17,9 @@
 namespace krv::tool {
 
 // Exit statuses job scripts rely on.
-enum Exit : int { kDone = 0, kFailed = 1, kUsage = 2, kRejected = 3 };
+// kOutcomeUnknown: a commit failed and the store could not be asked afterwards whether it
+// holds what was committed.
+enum Exit : int { kDone = 0, kFailed = 1, kUsage = 2, kRejected = 3, kOutcomeUnknown = 4 };
 
 // Where a subcommand writes. Tests pass string streams; the program passes the real ones.
 struct Io {

@@ -7,12 +7,12 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <system_error>
 
 #include "audit/audit.h"
 #include "platform/platform.h"
+#include "platform/runs.h"
 #include "report/parser.h"
 #include "results_db/archive.h"
 
@@ -22,8 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Reports are a few kilobytes; anything far larger is something else.
-constexpr std::uintmax_t kMaxReportBytes = 16 * 1024 * 1024;
 constexpr int kLedgerPathSize = 4096;
 
 const char* const kModeWords[] = {"activity", "net", "gross", "bkg"};
@@ -117,6 +115,10 @@ class BatchView : public db::Database {
     Status recordIds(const std::string& table, std::vector<std::int64_t>& ids) override {
         return inner_.recordIds(table, ids);
     }
+    Status identityRange(const std::string& table, std::int64_t& lowest,
+                         std::int64_t& highest) override {
+        return inner_.identityRange(table, lowest, highest);
+    }
     Status readRecords(const std::string& table, const std::vector<std::string>& columns,
                        std::int64_t first, std::int64_t last,
                        std::vector<std::vector<db::Value>>& rows) override {
@@ -147,30 +149,6 @@ class BatchView : public db::Database {
     std::map<std::string, std::vector<db::FieldInfo>> fields_;
     std::map<std::string, std::int64_t> counts_;
 };
-
-// The whole file in one go; false (with the reason) for a file that cannot be read or is
-// far too large to be a report.
-bool readWhole(const std::string& path, std::string& bytes, std::string& reason) {
-    errno = 0;
-    std::ifstream in(platform::toPath(path), std::ios::binary);
-    if (!in) {
-        reason = std::string("cannot be read: ") +
-                 (errno ? std::generic_category().message(errno) : "open failed");
-        return false;
-    }
-    bytes.clear();
-    char chunk[16 * 1024];
-    for (;;) {
-        const std::streamsize n = in.rdbuf()->sgetn(chunk, sizeof chunk);
-        if (n <= 0) break;
-        if (bytes.size() + static_cast<std::size_t>(n) > kMaxReportBytes) {
-            reason = "too large to be a report";
-            return false;
-        }
-        bytes.append(chunk, static_cast<std::size_t>(n));
-    }
-    return true;
-}
 
 using Digest = std::array<unsigned char, 20>;
 
@@ -317,9 +295,10 @@ Status ReportImporter::open() {
     std::error_code ec;
     if (!store_ && !db::isServerPath(destination_) &&
         !fs::exists(platform::toPath(destination_), ec)) {
-        // A missing store is made as the append makes it.
+        // A missing store is made as the append makes it; one that another run made a
+        // moment earlier is the store this run goes on into.
         Status created = engine_.createDatabase(destination_, createResultsTable);
-        if (!created.ok()) return created;
+        if (!created.ok() && created.number != err::kDatabaseExists) return created;
         store_ = engine_.openDatabase(destination_, opened);
     }
     if (!store_) return opened;
@@ -333,21 +312,31 @@ Status ReportImporter::open() {
 Status ReportImporter::loadLedger() {
     std::vector<db::FieldInfo> columns;
     if (!database_->fields(kLedgerTable, columns).ok()) {
+        // Looked at again under the write lock: another run may have made it meanwhile.
         Status st = database_->beginWrite();
-        if (st.ok()) st = database_->createTable(kLedgerTable, ledgerFields(), "", "");
-        if (st.ok()) return database_->commit();
-        database_->rollback();
-        return st;
+        if (st.ok() && !database_->fields(kLedgerTable, columns).ok())
+            st = database_->createTable(kLedgerTable, ledgerFields(), "", "");
+        if (st.ok()) st = database_->commit();
+        if (!st.ok()) {
+            database_->rollback();
+            return st;
+        }
     }
-    std::vector<std::int64_t> ids;
-    Status st = database_->recordIds(kLedgerTable, ids);
-    if (!st.ok() || ids.empty()) return st;
+    return readNewLedgerRows();
+}
+
+// Rows other runs added since this one last looked; inside a write transaction they are
+// all there will be until it ends, so the ledger in memory is then the ledger in the store.
+Status ReportImporter::readNewLedgerRows() {
+    std::int64_t lowest = 0, highest = 0;
+    Status st = database_->identityRange(kLedgerTable, lowest, highest);
+    if (!st.ok()) return st;
     // In slices, so a long ledger is never all in memory at once beside its keys.
-    constexpr std::size_t kSlice = 4096;
+    constexpr std::int64_t kSlice = 4096;
     std::vector<std::vector<db::Value>> rows;
-    for (std::size_t i = 0; i < ids.size(); i += kSlice) {
-        const std::size_t last = std::min(ids.size(), i + kSlice) - 1;
-        st = database_->readRecords(kLedgerTable, {"Hash", "Mode"}, ids[i], ids[last], rows);
+    for (std::int64_t from = std::max(lowest, ledgerSeen_ + 1); from <= highest; from += kSlice) {
+        st = database_->readRecords(kLedgerTable, {"Hash", "Mode"}, from,
+                                    std::min(highest, from + kSlice - 1), rows);
         if (!st.ok()) return st;
         for (const auto& row : rows) {
             const auto* hash = row.size() == 3 ? std::get_if<std::string>(&row[1]) : nullptr;
@@ -356,6 +345,7 @@ Status ReportImporter::loadLedger() {
             if (const auto key = keyOfRow(*hash, *mode)) ledger_.insert(*key);
         }
     }
+    ledgerSeen_ = std::max(ledgerSeen_, highest);
     return Status::success();
 }
 
@@ -365,7 +355,26 @@ ReportImporter::Result ReportImporter::add(const std::string& path, std::string&
         return Result::Refused;
     }
     std::string bytes;
-    if (!readWhole(path, bytes, reason)) return Result::Refused;
+    std::error_code error;
+    switch (platform::readSmallFile(platform::toPath(path), kMaxReportBytes, bytes, error)) {
+        case platform::FileRead::Failed:
+            reason = "cannot be read: " + error.message();
+            return Result::Failed;
+        case platform::FileRead::TooLarge:
+            reason = "too large to be a report";
+            return Result::Refused;
+        case platform::FileRead::Whole:
+            break;
+    }
+    return addBytes(path, bytes, reason);
+}
+
+ReportImporter::Result ReportImporter::addBytes(const std::string& path, const std::string& bytes,
+                                                std::string& reason) {
+    if (!database_ || !storeFailure_.ok()) {
+        reason = "the store is not open";
+        return Result::Refused;
+    }
     if (bytes.empty()) {
         reason = "empty file";
         return Result::Refused;
@@ -373,7 +382,7 @@ ReportImporter::Result ReportImporter::add(const std::string& path, std::string&
     Digest digest;
     if (!contentDigest(bytes, digest)) {
         reason = "its content could not be hashed";
-        return Result::Refused;
+        return Result::Failed;
     }
     const LedgerKey key = keyOf(digest, std::clamp(options_.mode, 0, 3));
     if (!options_.again && ledger_.count(key)) return Result::Skipped;
@@ -389,13 +398,22 @@ ReportImporter::Result ReportImporter::add(const std::string& path, std::string&
 
     if (!inBatch_) {
         storeFailure_ = database_->beginWrite();
+        if (storeFailure_.ok()) {
+            inBatch_ = true;
+            batchCount_ = 0;
+            batchStart_ = std::chrono::steady_clock::now();
+            batchLedgerStart_ = ledgerSeen_;
+            // Another run (a second station, a watch) may have stored this report since
+            // this one read the ledger; under the lock that cannot change any more.
+            storeFailure_ = readNewLedgerRows();
+        }
         if (!storeFailure_.ok()) {
+            database_->rollback();
+            inBatch_ = false;
             reason = storeFailure_.description;
             return Result::Refused;
         }
-        inBatch_ = true;
-        batchCount_ = 0;
-        batchStart_ = std::chrono::steady_clock::now();
+        if (!options_.again && ledger_.count(key)) return Result::Skipped;
     }
     ErrorTrap trap;
     const RecordAppend appended =
@@ -407,12 +425,13 @@ ReportImporter::Result ReportImporter::add(const std::string& path, std::string&
     std::int64_t record = 0;
     Status st = appended.fault;
     if (st.ok()) st = database_->recordCount(kTableName, record);
+    const std::string recordText = std::to_string(record);
     if (st.ok()) {
         st = database_->insertRecord(kLedgerTable, {{"Hash", hash},
                                                     {"Size", std::to_string(bytes.size())},
                                                     {"Path", fitPath(path)},
                                                     {"Mode", mode},
-                                                    {"Record", std::to_string(record)},
+                                                    {"Record", recordText},
                                                     {"Imported", nowText()}});
     }
     // What the record lacks goes to the trail, as after an unattended append.
@@ -429,13 +448,14 @@ ReportImporter::Result ReportImporter::add(const std::string& path, std::string&
     }
     if (!appended.missing.empty()) {
         const MissingValue& first = appended.missing.front();
-        reason =
-            "record " + std::to_string(record) + " lacks " + first.what + " (" + first.reason + ")";
+        reason = "record " + recordText + " lacks " + first.what + " (" + first.reason + ")";
         if (appended.missing.size() > 1)
             reason += " and " + std::to_string(appended.missing.size() - 1) + " more values";
         pendingIncomplete_.push_back({path, reason});
     }
     ledger_.insert(key);
+    lastHash_ = hash;
+    lastRecord_ = recordText;
     ++batchCount_;
     if (batchCount_ >= options_.batchReports ||
         std::chrono::steady_clock::now() - batchStart_ >= options_.batchTime) {
@@ -465,27 +485,85 @@ Status ReportImporter::commitBatch() {
             std::to_string(batchCount_) + " reports in " + appendModeWord(options_.mode) + " mode";
         st = audit::write(*database_, std::move(e));
     }
-    if (st.ok()) st = database_->commit();
+    // The rows this batch added need not be read back at the next batch.
+    std::int64_t lowest = 0, highest = 0;
+    if (st.ok() && batchCount_ > 0) st = database_->identityRange(kLedgerTable, lowest, highest);
+    bool stored = false;
     if (st.ok()) {
-        committed_ += batchCount_;
-        incomplete_.insert(incomplete_.end(), pendingIncomplete_.begin(), pendingIncomplete_.end());
+        const Status committed = database_->commit();
+        stored = committed.ok();
+        // A commit that failed may still have reached the store (an unlock or a reply
+        // that failed after the data was safe): what is stored decides, as for an append.
+        if (!stored && batchCount_ > 0) {
+            database_->rollback();
+            database_->close();
+            database_.reset();
+            store_.reset();
+            st = batchStored(stored);
+            if (st.ok() && !stored) st = committed;
+            if (st.ok()) st = reopen();
+        } else {
+            st = committed;
+        }
     } else {
         database_->rollback();
+    }
+    if (stored) {
+        committed_ += batchCount_;
+        ledgerSeen_ = std::max(ledgerSeen_, highest);
+        incomplete_.insert(incomplete_.end(), pendingIncomplete_.begin(), pendingIncomplete_.end());
     }
     pendingIncomplete_.clear();
     batchCount_ = 0;
     return st;
 }
 
+// Whether the batch whose commit failed is in the store, looked for on a fresh connection:
+// its last ledger row, which carries the record number only this batch used.
+Status ReportImporter::batchStored(bool& stored) {
+    stored = false;
+    Status st;
+    std::unique_ptr<db::Database> fresh = engine_.openDatabase(destination_, st);
+    std::int64_t lowest = 0, highest = 0;
+    if (fresh) st = fresh->identityRange(kLedgerTable, lowest, highest);
+    std::vector<std::vector<db::Value>> rows;
+    constexpr std::int64_t kSlice = 4096;
+    for (std::int64_t from = batchLedgerStart_ + 1; st.ok() && !stored && from <= highest;
+         from += kSlice) {
+        st = fresh->readRecords(kLedgerTable, {"Hash", "Record"}, from,
+                                std::min(highest, from + kSlice - 1), rows);
+        for (const auto& row : rows)
+            stored = stored || (row.size() == 3 && row[1] == db::Value(lastHash_) &&
+                                row[2] == db::Value(lastRecord_));
+    }
+    if (fresh) fresh->close();
+    if (!st.ok()) {
+        outcomeUnknown_ = true;
+        return Status::failure(st.number,
+                               "the last batch's commit failed and whether it reached the store "
+                               "could not be checked: " +
+                                   st.description);
+    }
+    return Status::success();
+}
+
+Status ReportImporter::reopen() {
+    Status opened;
+    store_ = engine_.openDatabase(destination_, opened);
+    if (store_) database_ = std::make_unique<BatchView>(*store_);
+    return opened;
+}
+
 Status ReportImporter::finish() {
     Status st = storeFailure_;
+    if (database_ && st.ok()) st = commitBatch();
+    // A commit that failed closed the store on its way to look at what it holds.
     if (database_) {
-        if (st.ok()) st = commitBatch();
         database_->rollback();
         database_->close();
-        database_.reset();
-        store_.reset();
     }
+    database_.reset();
+    store_.reset();
     return st;
 }
 
@@ -512,12 +590,16 @@ ReportImportSummary importReports(db::Engine& engine, const std::string& destina
             case ReportImporter::Result::Refused:
                 if (importer.storeFailure().ok()) summary.refused.push_back({file, reason});
                 break;
+            case ReportImporter::Result::Failed:
+                summary.unreadable.push_back({file, reason});
+                break;
         }
         if (!importer.storeFailure().ok()) break;
         ++done;
         if (progress && !progress(done, total)) break;
     }
     summary.failure = importer.finish();
+    summary.outcomeUnknown = importer.outcomeUnknown();
     summary.imported = importer.committed();
     summary.incomplete = importer.incomplete();
     return summary;
@@ -534,15 +616,19 @@ std::string summaryText(const ReportImportSummary& s, const std::string& destina
              ? ""
              : "\nOf them, without some values: " + std::to_string(s.incomplete.size())) +
         "\nRefused " + std::to_string(s.refused.size()) + (s.refused.empty() ? "\n" : ":\n");
-    for (std::size_t i = 0; i < s.refused.size() && i < listed; ++i)
-        text += "  " + s.refused[i].path + ": " + s.refused[i].reason + "\n";
-    if (s.refused.size() > listed)
-        text += "  and " + std::to_string(s.refused.size() - listed) + " more\n";
+    const auto list = [&](const std::vector<Refusal>& entries) {
+        for (std::size_t i = 0; i < entries.size() && i < listed; ++i)
+            text += "  " + entries[i].path + ": " + entries[i].reason + "\n";
+        if (entries.size() > listed)
+            text += "  and " + std::to_string(entries.size() - listed) + " more\n";
+    };
+    list(s.refused);
+    if (!s.unreadable.empty())
+        text += "Not imported, could not be read (a rerun tries them again): " +
+                std::to_string(s.unreadable.size()) + "\n";
+    list(s.unreadable);
     if (!s.incomplete.empty()) text += "Imported without some values:\n";
-    for (std::size_t i = 0; i < s.incomplete.size() && i < listed; ++i)
-        text += "  " + s.incomplete[i].path + ": " + s.incomplete[i].reason + "\n";
-    if (s.incomplete.size() > listed)
-        text += "  and " + std::to_string(s.incomplete.size() - listed) + " more\n";
+    list(s.incomplete);
     return text;
 }
 

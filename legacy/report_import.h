@@ -24,6 +24,8 @@
 namespace krv::legacy {
 
 inline constexpr const char* kLedgerTable = "ImportedReports";
+// Reports are a few kilobytes; anything far larger is something else.
+inline constexpr std::size_t kMaxReportBytes = 16 * 1024 * 1024;
 
 // "activity", "net", "gross", "bkg" to the append mode 0..3.
 std::optional<int> appendModeFromWord(const std::string& word);
@@ -63,7 +65,9 @@ struct ReportImportOptions {
 
 class ReportImporter {
   public:
-    enum class Result { Imported, Skipped, Refused };
+    // Refused: not a report (a note). Failed: a file that could not be read, which a
+    // later run should try again.
+    enum class Result { Imported, Skipped, Refused, Failed };
 
     ReportImporter(db::Engine& engine, std::string destination, ReportImportOptions options);
     ~ReportImporter();
@@ -74,10 +78,14 @@ class ReportImporter {
     // Reads and stores one report. A file that cannot be read or is not a report is
     // refused with a reason; a failing store stops the job (`storeFailure`).
     Result add(const std::string& path, std::string& reason);
+    // The same for a report already read.
+    Result addBytes(const std::string& path, const std::string& bytes, std::string& reason);
     // Commits what is pending and closes the store.
     Status finish();
 
     const Status& storeFailure() const { return storeFailure_; }
+    // The store failed at a commit and could not be asked afterwards whether the batch is in.
+    bool outcomeUnknown() const { return outcomeUnknown_; }
     // Reports whose records and ledger rows are committed.
     std::int64_t committed() const { return committed_; }
     // Committed reports whose records lack values the store refused, with what they lack.
@@ -85,7 +93,10 @@ class ReportImporter {
 
   private:
     Status commitBatch();
+    Status batchStored(bool& stored);
+    Status reopen();
     Status loadLedger();
+    Status readNewLedgerRows();
     // The ledger's import time, to the second, worked out at most twice a second.
     const std::string& nowText();
 
@@ -96,6 +107,10 @@ class ReportImporter {
     std::unique_ptr<db::Database> database_;  // the store, as one batch sees it
     std::unique_ptr<WindowState> state_;
     std::unordered_set<LedgerKey, LedgerKeyHash> ledger_;
+    std::int64_t ledgerSeen_ = 0;        // the highest ledger identity read into ledger_
+    std::int64_t batchLedgerStart_ = 0;  // ledgerSeen_ when the open batch began
+    std::string lastHash_, lastRecord_;  // the open batch's last ledger row
+    bool outcomeUnknown_ = false;
     bool inBatch_ = false;
     int batchCount_ = 0;
     std::chrono::steady_clock::time_point batchStart_;
@@ -111,7 +126,9 @@ struct ReportImportSummary {
     std::int64_t skipped = 0;   // already in the ledger in this mode
     std::vector<Refusal> refused;
     std::vector<Refusal> incomplete;  // imported, but values were left out (and why)
+    std::vector<Refusal> unreadable;  // looked like files to import but could not be read
     Status failure;                   // the store failed or could not be opened: the job stopped
+    bool outcomeUnknown = false;      // a commit failed and could not be checked afterwards
 };
 
 // Imported, skipped and refused, one line each, then each refusal (at most `listed` of

@@ -47,12 +47,18 @@ struct JobOutcome {
     bool ok = true;                     // something was saved (or the reset done)
     std::string reason;                 // one line, when !ok
     std::vector<MissingValue> missing;  // when ok: what the saved record lacks
+    // When !ok: the store could not tell whether the record reached it (a commit that
+    // failed, and no way to look afterwards); a job must check before running again.
+    bool unknown = false;
 
     bool whole() const { return ok && missing.empty(); }
     static JobOutcome done() { return {}; }
     static JobOutcome failed(std::string why) { return JobOutcome{false, std::move(why), {}}; }
     static JobOutcome savedWithout(std::vector<MissingValue> missing) {
         return JobOutcome{true, {}, std::move(missing)};
+    }
+    static JobOutcome outcomeUnknown(std::string why) {
+        return JobOutcome{false, std::move(why), {}, true};
     }
 };
 

@@ -4,11 +4,11 @@
 #include <charconv>
 #include <filesystem>
 #include <memory>
-#include <random>
 #include <system_error>
 #include <utility>
 
 #include "platform/platform.h"
+#include "platform/runs.h"
 #include "report/text.h"
 
 namespace krv {
@@ -257,11 +257,6 @@ Status createResultsTable(db::Database& database) {
 
 namespace {
 
-std::string stagingSuffix() {
-    std::random_device rd;
-    return std::to_string(rd()) + std::to_string(rd() % 1000);
-}
-
 // How many records the database about to be replaced holds; -1 when it is none of ours.
 std::int64_t recordsIn(db::Engine& engine, const std::string& where) {
     if (engine.locate(where) != platform::Lookup::Found) return 0;
@@ -289,9 +284,8 @@ JobOutcome resetDatabase(const std::string& pathAsTyped, bool blind, Dialogs& di
     if (!server) ec = platform::resolveLinks(platform::toPath(path), target);
     const std::string where = server ? path : platform::fromPath(target);
     bool deleted = false;
-    const fs::path staged = replace && !server && !path.empty()
-                                ? fs::path(target).concat(".new-reset-" + stagingSuffix())
-                                : fs::path();
+    const fs::path staged =
+        replace && !server && !path.empty() ? platform::privateNameBeside(target) : fs::path();
     const std::int64_t removedRecords = startTrail ? recordsIn(engine, where) : -1;
     // The table is built before the database appears at its path, so a job starting
     // meanwhile never finds a database without its table.
@@ -406,8 +400,17 @@ Status findSavedRecord(db::Engine& engine, const std::string& path,
     Status st;
     std::unique_ptr<db::Database> database = engine.openDatabase(path, st);
     if (!database) return st;
+    // A column the record needed that the table lacks was added in the same transaction:
+    // then the record is not there either.
+    std::vector<db::FieldInfo> columns;
+    st = database->fields(kTableName, columns);
+    const bool allThere = std::all_of(values.begin(), values.end(), [&](const auto& v) {
+        return std::any_of(columns.begin(), columns.end(), [&](const db::FieldInfo& f) {
+            return db::sameFieldName(f.name, v.first);
+        });
+    });
     std::vector<std::int64_t> ids;
-    st = database->recordIds(kTableName, ids);
+    if (st.ok() && allThere) st = database->recordIds(kTableName, ids);
     std::vector<std::string> names;
     for (const auto& v : values) names.push_back(v.first);
     constexpr std::size_t kLookBack = 16;
@@ -495,8 +498,11 @@ JobOutcome appendReport(const AppendInput& input, const std::string& pathAsTyped
     ArchiveCounts own;
     ArchiveCounts& counts = countsOut ? *countsOut : own;
     const std::string path = trimmedPath(pathAsTyped);
+    const bool server = db::isServerPath(path);
     JobOutcome created = JobOutcome::done();
-    if (engine.locate(path) != platform::Lookup::Found)
+    const platform::Lookup there = engine.locate(path);
+    // A server that does not answer has nothing to create; the open below says why.
+    if (there == platform::Lookup::NotFound || (there == platform::Lookup::Failed && !server))
         created = resetDatabase(pathAsTyped, true, dialogs, engine, false, {}, counts);
 
     ErrorTrap trap;
@@ -504,8 +510,12 @@ JobOutcome appendReport(const AppendInput& input, const std::string& pathAsTyped
     std::unique_ptr<db::Database> database = engine.openDatabase(path, opened);
     trap.record(opened);
     if (trap.failed() || !database) {
+        // A server that cannot be reached is no wrong path.
+        const bool unreached = server && trap.last().number == err::kCantOpenDatabase;
         const std::string message =
-            "Invalid path or file name [ " + pathAsTyped + " ] <" + trap.last().description + ">";
+            unreached ? "Could not open the archive [ " + path + " ]: " + trap.last().description
+                      : "Invalid path or file name [ " + pathAsTyped + " ] <" +
+                            trap.last().description + ">";
         if (!blind) dialogs.message(message, kAppTitle);
         // The window shows the open's own words; a job learns why the file is not there.
         return JobOutcome::failed(created.ok ? message : message + " (" + created.reason + ")");
@@ -525,7 +535,7 @@ JobOutcome appendReport(const AppendInput& input, const std::string& pathAsTyped
             fault = trap.record(noteMissing(*database, appended.recordNumber, appended.missing));
     }
     Status saved = fault.ok() ? appended.saved : fault;
-    bool stored = false;
+    bool stored = false, unknown = false;
     if (!fault.ok()) {
         database->rollback();
     } else {
@@ -534,15 +544,17 @@ JobOutcome appendReport(const AppendInput& input, const std::string& pathAsTyped
         if (!committed.ok()) {
             database->rollback();
             database.reset();
-            // The commit may have reached the disk before it failed; a job that retried
-            // after a wrong "not saved" would store the record twice.
+            // The commit may have reached the store before it failed (the disk, or a server
+            // that went down before it answered); a job that retried after a wrong "not
+            // saved" would store the record twice. A fresh connection looks.
             bool found = false;
             const Status looked = findSavedRecord(engine, path, appended.values, found);
             stored = saved.ok() && found;
             if (!found) {
                 saved = committed;
-                if (!looked.ok())
-                    saved.description += " (whether it reached the file could not be checked: " +
+                unknown = !looked.ok();
+                if (unknown)
+                    saved.description += " (whether it reached the store could not be checked: " +
                                          looked.description + ")";
             }
         }
@@ -552,6 +564,9 @@ JobOutcome appendReport(const AppendInput& input, const std::string& pathAsTyped
     if (database && database->recordCount(kTableName, count).ok()) counts.records = count;
     if (database) database->close();
     counts.opened = true;
+    if (unknown)
+        return JobOutcome::outcomeUnknown(
+            "outcome unknown: the record may or may not have been saved: " + saved.description);
     if (!stored) return JobOutcome::failed("record not saved: " + saved.description);
     return appended.missing.empty() ? JobOutcome::done()
                                     : JobOutcome::savedWithout(std::move(appended.missing));

@@ -55,9 +55,21 @@ constexpr Oid kInt2 = 21, kInt4 = 23, kInt8 = 20, kFloat4 = 700, kFloat8 = 701, 
 
 using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
-std::string trimmed(std::string s) {
-    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
-    return s;
+// The server's and libpq's texts hold line breaks and tabs; a job's log and a message
+// box line take one line.
+std::string trimmed(const std::string& s) {
+    std::string out;
+    bool blank = false;
+    for (char c : s) {
+        if (c == '\n' || c == '\r' || c == '\t' || c == ' ') {
+            blank = !out.empty();
+            continue;
+        }
+        if (blank) out += ' ';
+        blank = false;
+        out += c;
+    }
+    return out;
 }
 
 Status tableNotFound(const std::string& table) {
@@ -85,7 +97,7 @@ Status invalidName(const std::string& name) {
 Status failureOf(PGconn* conn, const PGresult* r) {
     const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
     const char* primary = r ? PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
-    const std::string detail = primary ? primary : trimmed(PQerrorMessage(conn));
+    const std::string detail = trimmed(primary ? primary : PQerrorMessage(conn));
     const std::string code = state ? state : "";
     if (code == "42P01") return tableNotFound(kTableName);
     if (code == "42703")
@@ -104,6 +116,10 @@ Status failureOf(PGconn* conn, const PGresult* r) {
         return Status::failure(err::kLocked, "Couldn't update; currently locked by another user.");
     if (code == "42501") return Status::failure(err::kPermissionDenied, "Permission denied");
     if (code == "53100") return Status::failure(err::kDiskFull, "Disk full");
+    if (PQstatus(conn) == CONNECTION_BAD)
+        return Status::failure(
+            err::kEngine,
+            "Database engine error: the connection to the server was lost: " + detail);
     return Status::failure(err::kEngine, "Database engine error: " + detail);
 }
 
@@ -265,7 +281,8 @@ std::unique_ptr<Connection> connect(const std::string& uri, Status& status) {
     const char* values[] = {uri.c_str(), "UTF8", "10", nullptr};
     auto conn = std::make_unique<Connection>(PQconnectdbParams(keys, values, 1));
     if (PQstatus(conn->get()) != CONNECTION_OK) {
-        status = Status::failure(err::kCantOpenDatabase, "Could not open '" + uri + "': " +
+        // libpq names the host or socket it tried and why it failed.
+        status = Status::failure(err::kCantOpenDatabase, "the server cannot be reached: " +
                                                              trimmed(PQerrorMessage(conn->get())));
         return nullptr;
     }
@@ -332,7 +349,19 @@ class PgDatabase : public Database {
                 st = db()->run("CREATE INDEX " + q(indexName) + " ON " + q(table) + " (" +
                                q(indexField) + ")");
             if (st.ok()) st = db()->run("COMMENT ON TABLE " + q(table) + " IS '" + kOurMark + "'");
-            if (st.ok()) st = addRecordCounter(table);
+            // A table filled while it is built gets its counter at the end: the counter is
+            // one row, and a row changed once per insert in one transaction leaves a chain
+            // of versions that every further change walks.
+            if (st.ok() && borrowed_) {
+                uncounted_.push_back(table);
+                st = guarded([&] {
+                    return db()->run("DELETE FROM " + q(kCounterTable) + " WHERE tableName = $1",
+                                     {table});
+                });
+                if (st.number == err::kTableNotFound) st = Status::success();
+            } else if (st.ok()) {
+                st = addRecordCounter(table);
+            }
             return st;
         });
     }
@@ -381,8 +410,37 @@ class PgDatabase : public Database {
         }
     }
 
+    // Counts the tables made while building, once they are filled.
+    Status countBuiltTables() {
+        Status st = Status::success();
+        for (const std::string& table : uncounted_)
+            if (st.ok()) st = addRecordCounter(table);
+        uncounted_.clear();
+        return st;
+    }
+
+    Status dropTable(const std::string& table) override {
+        if (!db()) return closed();
+        Status st = db()->run("DROP TABLE IF EXISTS " + q(table));
+        if (st.ok())
+            st = guarded([&] {
+                return db()->run("DELETE FROM " + q(kCounterTable) + " WHERE tableName = $1",
+                                 {table});
+            });
+        if (st.number == err::kTableNotFound) st = Status::success();
+        cachedFields_.clear();
+        return st;
+    }
+
     Status beginWrite() override {
         if (!db()) return closed();
+        if (borrowed_) {
+            // Already inside the transaction of the database being built.
+            writing_ = true;
+            changedColumns_ = false;
+            cachedFields_.clear();
+            return Status::success();
+        }
         Status st = db()->script(std::string("BEGIN ISOLATION LEVEL READ COMMITTED; ") +
                                  kWriterWait + "; " + kWriterLock);
         if (!st.ok()) db()->rollback();
@@ -398,7 +456,13 @@ class PgDatabase : public Database {
         if (!db()) return closed();
         writing_ = false;
         if (!db()->inTransaction()) return Status::success();
+        // The builder commits the whole database at its end.
+        if (borrowed_ && PQtransactionStatus(db()->get()) != PQTRANS_INERROR)
+            return Status::success();
         if (PQtransactionStatus(db()->get()) == PQTRANS_INERROR) {
+            if (borrowed_)
+                return Status::failure(err::kEngine,
+                                       "Database engine error: the transaction was rolled back");
             db()->rollback();
             return Status::failure(err::kEngine,
                                    "Database engine error: the transaction was rolled back");
@@ -406,9 +470,10 @@ class PgDatabase : public Database {
         return db()->script("COMMIT");
     }
 
+    // Inside a build the builder rolls back everything when its content fails.
     void rollback() override {
         writing_ = false;
-        if (db()) db()->rollback();
+        if (db() && !borrowed_) db()->rollback();
     }
 
     Status recordCount(const std::string& table, std::int64_t& count) override {
@@ -479,6 +544,21 @@ class PgDatabase : public Database {
         ids.reserve(static_cast<std::size_t>(PQntuples(r.get())));
         for (int i = 0; i < PQntuples(r.get()); ++i)
             ids.push_back(std::atoll(PQgetvalue(r.get(), i, 0)));
+        return st;
+    }
+
+    // Both ends from the identity's own index.
+    Status identityRange(const std::string& table, std::int64_t& lowest,
+                         std::int64_t& highest) override {
+        lowest = highest = 0;
+        if (!db()) return closed();
+        Result r(nullptr, PQclear);
+        Status st = db()->run("SELECT coalesce(min(" + q(kIdColumn) + "), 0), coalesce(max(" +
+                                  q(kIdColumn) + "), 0) FROM " + q(table),
+                              {}, r);
+        if (!st.ok()) return st;
+        lowest = std::atoll(PQgetvalue(r.get(), 0, 0));
+        highest = std::atoll(PQgetvalue(r.get(), 0, 1));
         return st;
     }
 
@@ -623,6 +703,7 @@ class PgDatabase : public Database {
     bool changedColumns_ = false;  // this write transaction added columns
     std::string cachedTable_;
     std::vector<FieldInfo> cachedFields_;
+    std::vector<std::string> uncounted_;  // tables made while building, not yet counted
 };
 
 class PgEngine : public Engine {
@@ -682,7 +763,12 @@ class PgEngine : public Engine {
         if (st.ok() && initialise) {
             PgDatabase content(*conn);
             st = initialise(content);
+            if (st.ok()) st = content.countBuiltTables();
         }
+        // A statement that failed unguarded leaves a transaction whose COMMIT only rolls back.
+        if (st.ok() && PQtransactionStatus(conn->get()) == PQTRANS_INERROR)
+            st = Status::failure(err::kEngine,
+                                 "Database engine error: the transaction was rolled back");
         if (st.ok()) st = conn->script("COMMIT");
         conn->rollback();
         idle_->put(path, std::move(conn), std::nullopt);

@@ -33,6 +33,7 @@
 #include <utility>
 
 #include "platform/platform.h"
+#include "platform/runs.h"
 #include "results_db/store.h"
 
 namespace krv::db {
@@ -423,6 +424,20 @@ class SqliteDatabase : public Database {
         return sqlite3_changes(db_) == 1 ? Status::success() : noCurrentRecord();
     }
 
+    Status dropTable(const std::string& table) override {
+        if (!db_) return closed();
+        lastInsert_.erase(table);
+        checkedCounters_.erase(table);
+        // Its counter triggers go with it; its counter row is taken out here.
+        return allOrNothing("drop_table", [&] {
+            Status st = exec("DROP TABLE IF EXISTS " + quoteIdentifier(table));
+            if (st.ok() && counterTableIsOurs(recordCounterStatements(table)[0]))
+                st = exec("DELETE FROM " + quoteIdentifier(kCounterTable) +
+                          " WHERE tableName = " + quoteLiteral(table));
+            return st;
+        });
+    }
+
     void close() override {
         if (!db_) return;
         lastInsert_.clear();
@@ -767,10 +782,11 @@ class SqliteEngine : public Engine {
             return fs::is_regular_file(there) ? alreadyExists() : notAFile(path, there);
         const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
         if (!fs::is_directory(folder, ec)) return notAValidPath(path);
+        platform::removeLeftoversOfEndedRuns(target);
         Status st = setAsideOrphanedJournal(target);
         if (!st.ok()) return st;
 
-        const fs::path building = withSuffix(target, ".new-" + randomSuffix());
+        const fs::path building = platform::privateNameBeside(target);
         st = build(building, initialise);
         if (!st.ok()) {
             removeOwnFile(building);
@@ -826,6 +842,8 @@ class SqliteEngine : public Engine {
             status = notAFile(path, fst);
             return nullptr;
         }
+        // A run killed while it made or replaced this database left its private copy beside it.
+        platform::removeLeftoversOfEndedRuns(p);
         const Header header = readHeader(p, ec);
         if (header != Header::Ours) {
             status = header == Header::Unreadable ? fileFailure("Could not read '" + path + "'", ec)

@@ -123,6 +123,13 @@ Status checkNewFieldName(const std::string& name, const std::vector<FieldInfo>& 
     return Status::success();
 }
 
+Status Database::dropTable(const std::string& table) {
+    return Status::failure(err::kEngine,
+                           "Database engine error: this store cannot remove the "
+                           "table '" +
+                               table + "'");
+}
+
 Status Database::identityRange(const std::string& table, std::int64_t& lowest,
                                std::int64_t& highest) {
     lowest = highest = 0;

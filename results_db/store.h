@@ -78,6 +78,9 @@ class Database {
     virtual Status updateValue(const std::string& table, std::int64_t id, const FieldInfo& field,
                                const Value& value) = 0;
     virtual Status deleteRecord(const std::string& table, std::int64_t id) = 0;
+    // Removes a table with its records, inside the caller's transaction where there is one;
+    // a table that is not there is no failure. Engines that cannot say so.
+    virtual Status dropTable(const std::string& table);
 
     virtual void close() = 0;
 };

@@ -7,7 +7,10 @@
 #include <QProcess>
 #include <atomic>
 #include <chrono>
+#include <map>
+#include <random>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "report/tests/report_builder.h"
@@ -190,6 +193,53 @@ TEST(Station, ServerGoingAwayMidAppendLeavesNothingHalfWritten) {
                               "pg_attribute WHERE attrelid = '\"SamData\"'::regclass"
                               " AND attnum > 0) FROM \"SamData\""),
               (Table{{"1 12"}}));  // one record; 7 fixed, 4 from the first run, the identity
+}
+
+// The server stopped at any moment of an append: a run that says nothing was saved (1) never
+// saved its record, one that says it was saved (0) saved it once, and one that cannot tell
+// (4) says so; every failure is one line saying the server cannot be reached or was lost.
+TEST_F(Stations, AServerStoppedDuringAppendsNeverMakesAStoredRecordLookUnsaved) {
+    PgServer own(true);
+    ASSERT_TRUE(own.running()) << own.error();
+    const std::string archive = own.newDatabase();
+    qputenv("PGHOST", QByteArray::fromStdString(own.socketFolder()));
+    JobFolder job;
+    job.usePaths(archive.substr(0, archive.find('?')), job.file("RESULTS.TXT"));
+    job.writeReport(stationReport(2, 0));
+    const auto began = std::chrono::steady_clock::now();
+    ASSERT_EQ(job.run({"NET"}).exitCode, 0);
+    const auto runTime = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - began);
+    std::mt19937 rng(1205);
+    std::map<int, int> exits;
+    for (int n = 1; n <= 8; ++n) {
+        job.writeReport(stationReport(2, n));
+        QProcess p;
+        job.start(p, {"NET"});
+        std::this_thread::sleep_for(std::chrono::microseconds(
+            std::uniform_int_distribution<long>(0, 2 * runTime.count())(rng)));
+        own.stop();
+        ASSERT_TRUE(p.waitForFinished(60000));
+        ASSERT_TRUE(own.start()) << own.error();
+        const int e = p.exitCode();
+        ++exits[e];
+        const std::string err = p.readAllStandardError().toStdString();
+        const std::string stored =
+            PgServer::query(archive,
+                            "SELECT count(*) FROM \"SamData\" WHERE \"ID Text\" LIKE '%RUN-" +
+                                std::to_string(n) + " %'")[0][0]
+                .value_or("?");
+        SCOPED_TRACE(std::to_string(n) + ": exit " + std::to_string(e) + ", " + err);
+        EXPECT_TRUE((e == 0 && stored == "1") || (e == 1 && stored == "0") ||
+                    (e == 4 && (stored == "0" || stored == "1")))
+            << stored << " stored";
+        std::istringstream lines(err);
+        int reasons = 0;
+        for (std::string line; std::getline(lines, line);)
+            reasons += line.rfind("krvarchiver: ", 0) == 0;
+        EXPECT_EQ(reasons, e == 0 ? 0 : 1);
+    }
+    for (const auto& [status, runs] : exits) RecordProperty("exit " + std::to_string(status), runs);
 }
 
 }  // namespace

@@ -2,13 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <QProcess>
+#include <chrono>
+#include <random>
 #include <sstream>
+#include <thread>
 
 #include "krvtool/tool.h"
+#include "legacy/report_import.h"
+#include "report/tests/report_builder.h"
 #include "results_db/archive.h"
 #include "tests/support/pg_server.h"
 #include "tests/support/raw_db.h"
 #include "tests/support/recording_dialogs.h"
+#include "tests/support/results_table.h"
 #include "tests/support/test_folder.h"
 #include "tests/support/tool_run.h"
 
@@ -16,6 +23,7 @@ namespace krv::tool {
 namespace {
 
 using testing::ToolRun;
+namespace fs = std::filesystem;
 
 // `krvtool copy` with these arguments.
 struct CopyRun : ToolRun {
@@ -127,6 +135,96 @@ TEST_F(Copy, ANonEmptyDestinationIsReplacedOnlyWhenAsked) {
               "krvtool: " + uri +
                   ": record 3, column 'Sample Date': holds a NUL character, which "
                   "a server cannot store; clear or correct it in the source first\n");
+}
+
+// The import ledger and the trail go with the records: reports imported before the copy are
+// skipped after it, and the trail says the copy was made.
+TEST_F(Copy, TheLedgerAndTheTrailGoAlong) {
+    fs::create_directories(tmp / "in");
+    for (const char* id : {"L1", "L2"}) {
+        testing::Lines lines{std::string("ID: ") + id,
+                             std::string("File: ") + id,
+                             "Date: 5/14/02  09:31:05",
+                             "LT: 100",
+                             "Activities reported as of Measurement Date",
+                             ""};
+        testing::append(lines, testing::block("CS-137", {testing::row("661.66", "5", "4", "3")}));
+        testing::writeFile(tmp / "in" / (std::string(id) + ".txt"), testing::join(lines));
+    }
+    legacy::ReportImportOptions net;
+    net.mode = 1;
+    auto engine = db::makeEngine();
+    ASSERT_EQ(legacy::importReports(*engine, file, {tmp.file("in")}, net).imported, 2);
+    const CopyRun up({q(file), q(uri)});
+    ASSERT_EQ(up.status, kDone) << up.err.str();
+    const auto again = legacy::importReports(*engine, uri, {tmp.file("in")}, net);
+    EXPECT_EQ(again.imported, 0);
+    EXPECT_EQ(again.skipped, 2);
+    EXPECT_EQ(testing::PgServer::query(uri,
+                                       "SELECT \"Operation\", \"Note\" FROM \"KrvAudit\" "
+                                       "ORDER BY \"KrvRecordId\""),
+              (testing::Rows{{"import", "2 reports in net mode"},
+                             {"copy", "copied 6 records from " + file}}));
+}
+
+// Killed at any moment, a copy leaves the destination as it was or the whole copy, never a
+// part; --replace keeps the old records until the new ones are complete; the next copy
+// leaves nothing private behind.
+TEST_F(Copy, AKilledCopyLeavesTheOldDestinationOrTheWholeCopy) {
+    const std::string big = tmp.file("big.mdb"), backup = tmp.file("backup.mdb");
+    constexpr int kRecords = 1500, kBackup = 50;
+    std::vector<std::vector<db::Value>> records;
+    for (int i = 0; i < kRecords; ++i)
+        records.push_back({static_cast<double>(i % 30000), "F" + std::to_string(i), "ID", "d", "s",
+                           "1", "2", std::to_string(i), "x"});
+    auto engine = db::makeEngine();
+    ASSERT_TRUE(testing::buildResultsDb(*engine, big, {"A@NET1", "B@NET1"}, records).ok());
+    records.resize(kBackup);
+    std::mt19937 rng(2126);
+    const auto count = [&](const std::string& where) -> int {
+        if (db::isServerPath(where)) {
+            const auto rows = testing::PgServer::query(where, "SELECT count(*) FROM \"SamData\"");
+            return rows.empty() ? -1 : std::stoi(rows[0][0].value_or("0"));
+        }
+        if (!fs::exists(where)) return -1;
+        return std::stoi(
+            testing::RawDb(where).scalar("SELECT count(*) FROM SamData").value_or("0"));
+    };
+    for (const bool toServer : {false, true}) {
+        for (const bool replace : {false, true}) {
+            SCOPED_TRACE(std::string(toServer ? "server" : "file") + (replace ? " --replace" : ""));
+            for (int kill = 0; kill < 3; ++kill) {
+                const std::string dst = toServer ? server.newDatabase() : tmp.file("dst.mdb");
+                fs::remove(dst);
+                if (replace) {
+                    ASSERT_TRUE(testing::buildResultsDb(*engine, dst, {}, records).ok());
+                }
+                const int before = replace ? kBackup : -1;
+                QStringList args{"copy"};
+                if (replace) args << "--replace";
+                args << QString::fromStdString(big) << QString::fromStdString(dst);
+                QProcess p;
+                p.start(KRV_TOOL, args);
+                ASSERT_TRUE(p.waitForStarted());
+                std::this_thread::sleep_for(std::chrono::milliseconds(
+                    std::uniform_int_distribution<int>(0, toServer ? 600 : 150)(rng)));
+                p.kill();
+                p.waitForFinished();
+                const int left = count(dst);
+                EXPECT_TRUE(left == before || left == kRecords) << left << " records left";
+                // The next copy finishes the job and tidies what the killed one left.
+                QProcess rerun;
+                rerun.start(KRV_TOOL, {"copy", "--replace", QString::fromStdString(big),
+                                       QString::fromStdString(dst)});
+                ASSERT_TRUE(rerun.waitForFinished(120'000));
+                EXPECT_EQ(rerun.exitCode(), 0) << rerun.readAllStandardError().toStdString();
+                EXPECT_EQ(count(dst), kRecords);
+                for (const auto& entry : fs::directory_iterator(tmp.path()))
+                    EXPECT_EQ(entry.path().filename().string().find(".new-"), std::string::npos)
+                        << entry.path();
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <QProcess>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <random>
 #include <thread>
 
 #include "legacy/folder_watch.h"
@@ -237,23 +239,6 @@ TEST(ReportImport, OnAServerTheSameRecordsAndLedgerAsInAFile) {
               (Rows{{"6", "31"}}));
 }
 
-TEST(ReportImport, AReportThatVanishesIsRefusedAndTheBatchGoesOn) {
-    TestFolder tmp;
-    writeArchive(tmp / "in");
-    auto engine = db::makeEngine();
-    ReportImporter importer(*engine, tmp.file("r.db"), optionsFor(1));
-    ASSERT_TRUE(importer.open().ok());
-    std::string reason;
-    EXPECT_EQ(importer.add(tmp.file("in/a1.txt"), reason), ReportImporter::Result::Imported);
-    fs::remove(tmp / "in" / "a2.txt");
-    EXPECT_EQ(importer.add(tmp.file("in/a2.txt"), reason), ReportImporter::Result::Refused);
-    EXPECT_NE(reason.find("cannot be read"), std::string::npos) << reason;
-    EXPECT_EQ(importer.add(tmp.file("in/f.txt"), reason), ReportImporter::Result::Imported);
-    ASSERT_TRUE(importer.finish().ok());
-    EXPECT_EQ(importer.committed(), 2);
-    EXPECT_FALSE(fs::exists(tmp / "in" / "a2.txt"));  // never created by the import
-}
-
 // Killed in the middle, the store holds whole batches and a ledger row for each record;
 // the rerun completes the job.
 TEST(ReportImport, AKilledRunLeavesWholeRecordsAndARerunCompletesIt) {
@@ -267,77 +252,237 @@ TEST(ReportImport, AKilledRunLeavesWholeRecordsAndARerunCompletesIt) {
                   report("R" + std::to_string(i),
                          block("CS-137", {row("661.66", std::to_string(1000 + i), "900", "1.0")})));
     }
-    const std::string dest = tmp.file("r.db");
-    QProcess p;
-    p.start(KRV_TOOL, {"import-reports", "--mode", "net", QString::fromStdString(dest),
-                       QString::fromStdString(tmp.file("in"))});
-    ASSERT_TRUE(p.waitForStarted());
-    // Killed as soon as the first batch is committed, while the next one is under way.
-    for (int waited = 0;
-         waited < 6000 && (!fs::exists(dest) || rowsIn(dest, "ImportedReports") == 0); ++waited)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    p.kill();
-    p.waitForFinished();
-    {
-        RawDb raw(dest);
-        const auto records = raw.scalar("SELECT count(*) FROM SamData");
-        EXPECT_EQ(raw.scalar("SELECT count(*) FROM ImportedReports"), records);
-        EXPECT_EQ(
-            raw.scalar("SELECT count(*) FROM SamData s JOIN ImportedReports l ON "
-                       "s.\"idxRec#\" = CAST(l.\"Record\" AS INTEGER) AND trim(s.\"ID Text\") "
-                       "= 'R' || CAST(l.\"Record\" - 1 AS TEXT)"),
-            records);
-        EXPECT_NE(records, std::to_string(reports));  // the kill came in the middle
-        RecordProperty("records when killed", records.value_or("?"));
-    }
-    QProcess rerun;
-    rerun.start(KRV_TOOL, {"import-reports", "--mode", "net", QString::fromStdString(dest),
+    // Killed while the store is being made, as soon as the first batch is committed (the
+    // next one under way), and at a random moment.
+    std::mt19937 rng(1207);
+    for (const int moment : {0, 1, 2}) {
+        SCOPED_TRACE(moment);
+        const std::string dest = tmp.file("r" + std::to_string(moment) + ".db");
+        QProcess p;
+        p.start(KRV_TOOL, {"import-reports", "--mode", "net", QString::fromStdString(dest),
                            QString::fromStdString(tmp.file("in"))});
-    ASSERT_TRUE(rerun.waitForFinished(120'000));
-    EXPECT_EQ(rerun.exitCode(), 0) << rerun.readAllStandardError().toStdString();
-    EXPECT_EQ(RawDb(dest).scalar("SELECT count(*) FROM SamData"), std::to_string(reports));
-    EXPECT_EQ(RawDb(dest).scalar("SELECT count(DISTINCT \"idxRec#\") FROM SamData"),
-              std::to_string(reports));
+        ASSERT_TRUE(p.waitForStarted());
+        if (moment == 1) {
+            for (int waited = 0;
+                 waited < 6000 && (!fs::exists(dest) || rowsIn(dest, "ImportedReports") == 0);
+                 ++waited)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(
+                std::uniform_int_distribution<int>(0, moment == 0 ? 40 : 1500)(rng)));
+        }
+        p.kill();
+        p.waitForFinished();
+        if (fs::exists(dest)) {
+            RawDb raw(dest);
+            const auto records = raw.scalar("SELECT count(*) FROM SamData");
+            if (raw.scalar("SELECT count(*) FROM sqlite_schema WHERE name = 'ImportedReports'") ==
+                "1") {
+                EXPECT_EQ(raw.scalar("SELECT count(*) FROM ImportedReports"), records);
+                EXPECT_EQ(
+                    raw.scalar("SELECT count(*) FROM SamData s JOIN ImportedReports l ON "
+                               "s.\"idxRec#\" = CAST(l.\"Record\" AS INTEGER) AND trim(s.\"ID "
+                               "Text\") = 'R' || CAST(l.\"Record\" - 1 AS TEXT)"),
+                    records);
+            }
+            if (moment == 1) {
+                EXPECT_NE(records, std::to_string(reports));  // in the middle
+            }
+        }
+        QProcess rerun;
+        rerun.start(KRV_TOOL, {"import-reports", "--mode", "net", QString::fromStdString(dest),
+                               QString::fromStdString(tmp.file("in"))});
+        ASSERT_TRUE(rerun.waitForFinished(120'000));
+        EXPECT_EQ(rerun.exitCode(), 0) << rerun.readAllStandardError().toStdString();
+        EXPECT_EQ(RawDb(dest).scalar("SELECT count(*) || ' ' || count(DISTINCT \"idxRec#\") "
+                                     "FROM SamData"),
+                  std::to_string(reports) + " " + std::to_string(reports));
+        for (const auto& entry : fs::directory_iterator(tmp.path()))
+            EXPECT_EQ(entry.path().filename().string().find(".new-"), std::string::npos)
+                << entry.path();
+    }
 }
 
-TEST(FolderWatch, ImportsAReportOnceItStopsGrowingAndWaitsForAVanishedFolder) {
-    TestFolder tmp;
-    const fs::path in = tmp / "in";
-    fs::create_directories(in);
-    auto engine = db::makeEngine();
-    const std::string dest = tmp.file("r.db");
-    std::vector<std::string> log;
-    FolderWatch watch(*engine, tmp.file("in"), dest, optionsFor(1),
-                      [&](const std::string& line) { log.push_back(line); });
-    const std::string whole =
-        report("W1", block("CS-137", {row("661.66", "12,874", "11,902", "4.567E+01")}));
-    writeFile(in / "w1.txt", whole.substr(0, 100));
-    EXPECT_TRUE(watch.poll());  // first seen
-    writeFile(in / "w1.txt", whole);
-    EXPECT_TRUE(watch.poll());  // still growing
-    EXPECT_EQ(watch.imported(), 0);
-    EXPECT_TRUE(watch.poll());  // unchanged since the last look
-    EXPECT_EQ(watch.imported(), 1);
-    EXPECT_TRUE(watch.poll());
-    EXPECT_EQ(watch.imported(), 1);  // once only
+// The watch under a clock the test moves: settle 3 s, settle-open 60 s.
+class WatchBench {
+  public:
+    WatchBench()
+        : watch_(
+              *engine_, tmp.file("in"), tmp.file("r.db"), optionsFor(1),
+              WatchOptions{std::chrono::seconds(3), std::chrono::seconds(60), {"*.lst"}},
+              [this](const std::string& line) { log.push_back(line); }, [this] { return now_; }) {
+        fs::create_directories(tmp / "in");
+    }
+    // Moves the clock on, then looks once.
+    bool after(int ms) {
+        now_ += std::chrono::milliseconds(ms);
+        return watch_.poll();
+    }
+    std::int64_t imported() const { return watch_.imported(); }
+    std::string ids() {
+        return RawDb(tmp.file("r.db"))
+            .scalar("SELECT group_concat(trim(\"ID Text\")) FROM SamData")
+            .value_or("");
+    }
+    fs::path in(const std::string& name) const { return tmp / "in" / name; }
 
-    fs::rename(in, tmp / "away");
-    EXPECT_FALSE(watch.poll());
-    EXPECT_FALSE(watch.poll());
-    fs::rename(tmp / "away", in);
-    writeFile(in / "w2.txt", report("W2", {}));
-    writeFile(in / "junk.bin", "\x01\x02");
-    EXPECT_TRUE(watch.poll());
-    EXPECT_TRUE(watch.poll());
-    EXPECT_EQ(watch.imported(), 2);
-    EXPECT_EQ(RawDb(dest).scalar("SELECT group_concat(trim(\"ID Text\")) FROM SamData"), "W1,W2");
-    EXPECT_EQ(log,
-              (std::vector<std::string>{
-                  "imported " + tmp.file("in/w1.txt"),
-                  "folder unavailable, waiting: " + tmp.file("in") + " (No such file or directory)",
-                  "folder available again: " + tmp.file("in"),
-                  "refused " + tmp.file("in/junk.bin") + ": not a results report (no \"ID:\" line)",
-                  "imported " + tmp.file("in/w2.txt")}));
+    TestFolder tmp;
+    std::vector<std::string> log;
+
+  private:
+    std::unique_ptr<db::Engine> engine_ = db::makeEngine();
+    std::chrono::steady_clock::time_point now_{};
+    FolderWatch watch_;
+};
+
+const std::string kWatched =
+    report("W1", block("CS-137", {row("661.66", "12,874", "11,902", "4.567E+01")}));
+
+// Each step changes the folder, moves the clock and looks; the count is what the watch has
+// imported by then.
+struct WatchStep {
+    std::function<void(WatchBench&)> change;
+    int afterMs;
+    int imported;
+};
+
+TEST(FolderWatch, AReportIsImportedOnceWholeHoweverItIsWritten) {
+    const auto write = [](std::string name, std::string text) {
+        return [=](WatchBench& b) { writeFile(b.in(name), text); };
+    };
+    const auto nothing = [](WatchBench&) {};
+    const std::string header = kWatched.substr(0, kWatched.find("CS-137"));
+    const std::string inTable = kWatched.substr(0, kWatched.find("Analyst") - 4);
+    const struct {
+        const char* name;
+        std::vector<WatchStep> steps;
+        const char* logged;  // a line the log must hold
+    } cases[] = {
+        {"written slowly under its final name",
+         {{write("w1.txt", header), 0, 0},
+          {nothing, 2900, 0},
+          {write("w1.txt", kWatched), 100, 0},
+          {nothing, 2900, 0},
+          {nothing, 200, 1},
+          {nothing, 5000, 1}},
+         "imported "},
+        {"written under a temporary name, then renamed",
+         {{write("w1.tmp", kWatched), 0, 0},
+          {write("~w1.txt", kWatched), 10000, 0},
+          {write(".w1.txt", kWatched), 10000, 0},
+          {[](WatchBench& b) { fs::rename(b.in("w1.tmp"), b.in("w1.txt")); }, 10000, 0},
+          {nothing, 3000, 1}},
+         "imported "},
+        {"its table cut off: waits for the longer settle time",
+         {{write("w1.txt", inTable), 0, 0},
+          {nothing, 3000, 0},
+          {nothing, 56000, 0},
+          {nothing, 1000, 1}},
+         "ends inside its isotope table and did not change for 60 s; imported as it stands"},
+        {"rewritten with the same content: skipped",
+         {{write("w1.txt", kWatched), 0, 0},
+          {nothing, 3000, 1},
+          {write("w1.txt", kWatched + " "), 1000, 1},
+          {write("w1.txt", kWatched), 1000, 1},
+          {nothing, 3000, 1}},
+         "skipped "},
+        {"a name the user ignores", {{write("w1.lst", kWatched), 0, 0}, {nothing, 9000, 0}}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WatchBench b;
+        int step = 0;
+        for (const auto& s : c.steps) {
+            s.change(b);
+            EXPECT_TRUE(b.after(s.afterMs));
+            EXPECT_EQ(b.imported(), s.imported) << "step " << step++;
+        }
+        if (b.imported()) {
+            EXPECT_EQ(b.ids(), "W1");
+        }
+        const bool found = std::any_of(b.log.begin(), b.log.end(), [&](const std::string& l) {
+            return l.find(c.logged) != std::string::npos;
+        });
+        EXPECT_TRUE(found || !*c.logged) << ::testing::PrintToString(b.log);
+    }
+}
+
+TEST(FolderWatch, AFolderThatVanishesIsWaitedFor) {
+    WatchBench b;
+    writeFile(b.in("w1.txt"), kWatched);
+    EXPECT_TRUE(b.after(0));
+    fs::rename(b.tmp / "in", b.tmp / "away");
+    EXPECT_FALSE(b.after(3000));
+    EXPECT_FALSE(b.after(3000));
+    fs::rename(b.tmp / "away", b.tmp / "in");
+    writeFile(b.in("junk.bin"), "\x01\x02");
+    EXPECT_TRUE(b.after(0));
+    EXPECT_TRUE(b.after(3000));
+    EXPECT_EQ(b.imported(), 1);
+    EXPECT_EQ(b.ids(), "W1");
+    EXPECT_EQ(
+        b.log,
+        (std::vector<std::string>{
+            "folder unavailable, waiting: " + b.tmp.file("in") + " (No such file or directory)",
+            "folder available again: " + b.tmp.file("in"), "imported " + b.tmp.file("in/w1.txt"),
+            "refused " + b.tmp.file("in/junk.bin") + ": not a results report (no \"ID:\" line)"}));
+}
+
+TEST(ReportImport, AReportThatCannotBeReadIsAFailureOfThatFileAlone) {
+    TestFolder tmp;
+    writeArchive(tmp / "in");
+    fs::create_directories(tmp / "in" / "a15.txt");  // read as a file, it fails as I/O does
+    auto engine = db::makeEngine();
+    ReportImporter importer(*engine, tmp.file("r.db"), optionsFor(1));
+    ASSERT_TRUE(importer.open().ok());
+    std::string reason;
+    for (const auto& [name, result] : {std::pair{"a1.txt", ReportImporter::Result::Imported},
+                                       std::pair{"a15.txt", ReportImporter::Result::Failed},
+                                       std::pair{"gone.txt", ReportImporter::Result::Failed},
+                                       std::pair{"d-notes.txt", ReportImporter::Result::Refused},
+                                       std::pair{"f.txt", ReportImporter::Result::Imported}})
+        EXPECT_EQ(importer.add(tmp.file("in/") + name, reason), result) << name << ": " << reason;
+    ASSERT_TRUE(importer.finish().ok());
+    EXPECT_EQ(importer.committed(), 2);
+}
+
+// Two stations, or a watch and a manual import, at the same folder at once: every report
+// once, into a file or a server, and neither run fails because the other made the store.
+TEST(ReportImport, TwoImportsOfOneFolderAtOnceStoreEachReportOnce) {
+    PgServer& server = sharedPgServer();
+    ASSERT_TRUE(server.running()) << server.error();
+    TestFolder tmp;
+    constexpr int kReports = 300;
+    fs::create_directories(tmp / "in");
+    for (int i = 0; i < kReports; ++i)
+        writeFile(tmp / "in" / ("r" + std::to_string(1000 + i) + ".txt"),
+                  report("R" + std::to_string(i),
+                         block("CS-137", {row("661.66", std::to_string(i), "900", "1.0")})));
+    for (int trial = 0; trial < 3; ++trial) {
+        for (const bool onServer : {false, true}) {
+            SCOPED_TRACE(std::string(onServer ? "server" : "file") + " trial " +
+                         std::to_string(trial));
+            const std::string dest =
+                onServer ? server.newDatabase() : tmp.file("r" + std::to_string(trial) + ".db");
+            QProcess runs[2];
+            for (auto& p : runs)
+                p.start(KRV_TOOL, {"import-reports", "--mode", "net", QString::fromStdString(dest),
+                                   QString::fromStdString(tmp.file("in"))});
+            for (auto& p : runs) {
+                ASSERT_TRUE(p.waitForFinished(120'000));
+                EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+            }
+            const std::string counts =
+                "SELECT count(*) || ' ' || count(DISTINCT \"ID Text\") || ' ' || "
+                "(SELECT count(*) FROM \"ImportedReports\") FROM \"SamData\"";
+            const std::string want = std::to_string(kReports) + " " + std::to_string(kReports) +
+                                     " " + std::to_string(kReports);
+            if (onServer)
+                EXPECT_EQ(PgServer::query(dest, counts), (Rows{{want}}));
+            else
+                EXPECT_EQ(RawDb(dest).scalar(counts), want);
+        }
+    }
 }
 
 // The command runs until stopped and commits each report as it comes.
@@ -346,19 +491,39 @@ TEST(FolderWatch, TheCommandImportsWhatArrivesUntilItIsStopped) {
     fs::create_directories(tmp / "in");
     const std::string dest = tmp.file("r.db");
     QProcess p;
-    p.start(KRV_TOOL, {"watch", "--mode", "gross", "--interval", "0.1",
+    p.start(KRV_TOOL, {"watch", "--mode", "gross", "--interval", "0.1", "--settle", "1",
                        QString::fromStdString(tmp.file("in")), QString::fromStdString(dest)});
     ASSERT_TRUE(p.waitForStarted());
-    writeFile(tmp / "in" / "x.txt",
-              report("X", block("CS-137", {row("661.66", "12,874", "11,902", "4.567E+01")})));
+    // Written slowly by a writer that keeps the file open, pausing longer than the settle
+    // time between the header and the table.
+    const std::string whole =
+        report("X", block("CS-137", {row("661.66", "12,874", "11,902", "4.567E+01")}));
+    const auto began = std::chrono::steady_clock::now();
+    {
+        std::ofstream out(tmp / "in" / "x.txt", std::ios::binary);
+        out << whole.substr(0, 40) << std::flush;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        out << whole.substr(40) << std::flush;
+    }
+    const auto written = std::chrono::steady_clock::now();
     for (int waited = 0; waited < 500 && rowsIn(dest, "SamData") == 0; ++waited)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // Within its settle time plus a second of being whole.
+    EXPECT_LT(std::chrono::steady_clock::now() - written, std::chrono::seconds(2));
+    EXPECT_GT(written - began, std::chrono::seconds(2));
     EXPECT_EQ(p.state(), QProcess::Running);
-    p.kill();
-    p.waitForFinished();
-    EXPECT_EQ(RawDb(dest).scalar("SELECT \"CS-137@GROSS1\" FROM SamData"), "12874");
-    EXPECT_NE(p.readAllStandardOutput().toStdString().find("imported " + tmp.file("in/x.txt")),
-              std::string::npos);
+    p.terminate();  // SIGTERM: a clean stop
+    ASSERT_TRUE(p.waitForFinished(10'000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0);
+    EXPECT_EQ(RawDb(dest).scalar("SELECT count(*) || ' ' || \"CS-137@GROSS1\" FROM SamData"),
+              "1 12874");
+    const std::string out = p.readAllStandardOutput().toStdString();
+    EXPECT_NE(out.find("imported " + tmp.file("in/x.txt")), std::string::npos) << out;
+    EXPECT_NE(out.find("stopped watching " + tmp.file("in") + " (1 reports imported)"),
+              std::string::npos)
+        << out;
+    EXPECT_FALSE(fs::exists(dest + "-journal"));
 }
 
 }  // namespace
