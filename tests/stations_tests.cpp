@@ -198,7 +198,7 @@ TEST(Station, ServerGoingAwayMidAppendLeavesNothingHalfWritten) {
 // The server stopped at any moment of an append: a run that says nothing was saved (1) never
 // saved its record, one that says it was saved (0) saved it once, and one that cannot tell
 // (4) says so; every failure is one line saying the server cannot be reached or was lost.
-TEST_F(Stations, AServerStoppedDuringAppendsNeverMakesAStoredRecordLookUnsaved) {
+TEST(StoppedServer, AStoredRecordNeverLooksUnsaved) {
     PgServer own(true);
     ASSERT_TRUE(own.running()) << own.error();
     const std::string archive = own.newDatabase();
