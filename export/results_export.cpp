@@ -265,11 +265,12 @@ void removeLeftovers(const fs::path& folder, std::string_view lead, std::string_
         const long pid = writerOf(name, lead, tail);
         if (pid <= 0 || platform::processAlive(pid)) continue;
         std::error_code removed;
-        if (it->is_regular_file(removed)) fs::remove(it->path(), removed);
+        fs::remove_all(it->path(), removed);
     }
 }
 
 constexpr std::string_view kPartLead = ".part-";
+constexpr std::string_view kWorkLead = ".work-";
 constexpr std::string_view kTempLead = "krv-export-";
 
 class FileSink : public ByteSink {
@@ -292,26 +293,37 @@ class FileSink : public ByteSink {
     std::ofstream out_;
 };
 
-// A file that is removed unless it was kept.
+// A file (or folder) that is removed unless it was kept.
 struct PartFile {
     fs::path path;
     bool keep = false;
     ~PartFile() {
         std::error_code ec;
-        if (!keep && !path.empty()) fs::remove(path, ec);
+        if (!keep && !path.empty()) fs::remove_all(path, ec);
     }
 };
 
-// Writes the export to `part` (which must not exist yet) and flushes it to the disk.
+Status failedWith(const std::error_code& ec) {
+    if (ec == std::errc::no_space_on_device)
+        return Status::failure(err::kDiskFull, "cannot write: no space left on the device");
+    return Status::failure(err::kPathFileAccess, "cannot write: " + ec.message());
+}
+
+// Writes the export to `part` (which must not exist yet) and flushes it to the disk. xlsx
+// keeps the spreadsheet library's working files in the private folder `work`.
 Status writeTo(db::Database& database, const Options& options, const fs::path& part,
-               const ProgressFn& progress, const NoteFn& notes) {
+               const fs::path& work, const ProgressFn& progress, const NoteFn& notes) {
     Status st;
     if (options.format == Format::Xlsx) {
-        // The library's working files beside the output: on the disk that must hold the
-        // result anyway, not in a temporary folder that may be small.
-        const fs::path folder = part.parent_path().empty() ? fs::path(".") : part.parent_path();
+        // Beside the output, on the disk that must hold the result anyway rather than in a
+        // temporary folder that may be small; and in a folder of its own, since the library
+        // names its files itself and leaves one behind when it cannot remove it.
+        PartFile workFolder;
+        std::error_code ec;
+        if (!fs::create_directory(work, ec)) return failedWith(ec);
+        workFolder.path = work;
         auto form =
-            makeXlsxForm(options, platform::fromPath(part), platform::fromPath(folder), notes);
+            makeXlsxForm(options, platform::fromPath(part), platform::fromPath(work), notes);
         st = run(database, options, *form, progress, notes);
     } else {
         FileSink sink(part);
@@ -320,10 +332,7 @@ Status writeTo(db::Database& database, const Options& options, const fs::path& p
         if (st.ok() && !sink.close()) st = writeFailed();
     }
     if (st.ok()) {
-        if (const std::error_code ec = platform::syncFile(part))
-            return Status::failure(
-                ec == std::errc::no_space_on_device ? err::kDiskFull : err::kPathFileAccess,
-                "cannot write: " + ec.message());
+        if (const std::error_code ec = platform::syncFile(part)) return failedWith(ec);
     }
     return st;
 }
@@ -417,18 +426,20 @@ Status exportToFile(db::Database& database, const Options& options, const std::s
         return Status::failure(err::kPathNotFound,
                                "the folder '" + platform::fromPath(folder) + "' does not exist");
     removeLeftovers(folder, kPartLead, "", true);
+    removeLeftovers(folder, kWorkLead, "", true);
 
     // A private name beside the target, so the final rename stays on one file system.
     PartFile part;
-    part.path =
-        folder / privateName("." + platform::fromPath(p.filename()) + std::string(kPartLead), "");
+    const std::string hidden = "." + platform::fromPath(p.filename());
+    part.path = folder / privateName(hidden + std::string(kPartLead), "");
     errno = 0;
-    Status st = writeTo(database, options, part.path, progress, notes);
+    Status st = writeTo(database, options, part.path,
+                        folder / privateName(hidden + std::string(kWorkLead), ""), progress, notes);
     if (!st.ok()) return st;
     if (replacing) fs::permissions(part.path, kind.permissions(), ec);
     ec.clear();
     fs::rename(part.path, p, ec);
-    if (ec) return Status::failure(err::kPathFileAccess, "cannot write: " + ec.message());
+    if (ec) return failedWith(ec);
     part.keep = true;
     if ((ec = platform::syncFolder(folder)))
         return Status::failure(err::kPathFileAccess,
@@ -446,11 +457,15 @@ Status exportToStream(db::Database& database, const Options& options, std::ostre
         return st;
     }
     // The spreadsheet library writes files only; pass one through.
-    const fs::path temp = fs::temp_directory_path();
+    std::error_code ec;
+    const fs::path temp = fs::temp_directory_path(ec);
+    if (ec) return Status::failure(err::kPathNotFound, "no temporary folder: " + ec.message());
     removeLeftovers(temp, kTempLead, ".xlsx", false);
+    removeLeftovers(temp, kTempLead, ".work", false);
     PartFile part;
     part.path = temp / privateName(std::string(kTempLead), ".xlsx");
-    Status st = writeTo(database, options, part.path, progress, notes);
+    Status st = writeTo(database, options, part.path,
+                        temp / privateName(std::string(kTempLead), ".work"), progress, notes);
     if (!st.ok()) return st;
     std::ifstream in(part.path, std::ios::binary);
     out << in.rdbuf();

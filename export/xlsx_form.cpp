@@ -179,9 +179,9 @@ class XlsxForm : public Form {
 
     Status workingFileFailure() const {
         if (errno == 0 || errno == ENOSPC) return writeFailed();
-        return Status::failure(err::kPathFileAccess,
-                               "cannot write the spreadsheet's working file in '" + tmpdir_ +
-                                   "': " + std::strerror(errno));
+        return Status::failure(
+            err::kPathFileAccess,
+            "cannot write the spreadsheet's working files: " + std::string(std::strerror(errno)));
     }
 
     // The library's own words name its private files; errno says what the system refused.

@@ -18,6 +18,7 @@
 #include "report/tests/report_builder.h"
 #include "tests/support/job_folder.h"
 #include "tests/support/raw_db.h"
+#include "tests/support/strace_calls.h"
 
 namespace krv::testing {
 namespace {
@@ -154,20 +155,7 @@ class Bench {
         for (const char* k : kKinds) kinds << QString::fromLatin1(k);
         traced({"-y", "-o", QString::fromStdString(log), "-e",
                 QStringLiteral("trace=") + kinds.join(QLatin1Char(','))});
-        std::map<std::string, int> seen;
-        std::map<std::string, std::vector<int>> ours;
-        std::ifstream in(log);
-        const std::string folder = job_.path().string();
-        for (std::string line; std::getline(in, line);) {
-            const std::size_t paren = line.find('(');
-            if (paren == std::string::npos) continue;
-            const std::string kind = line.substr(0, paren);
-            const int n = ++seen[kind];
-            // The working folder decorates every relative call; only named paths count.
-            for (std::size_t at; (at = line.find("AT_FDCWD<")) != std::string::npos;)
-                line.erase(at, line.find('>', at) - at + 1);
-            if (line.find(folder) != std::string::npos) ours[kind].push_back(n);
-        }
+        auto ours = callsTouching(log, job_.path().string());
         fs::remove(log);
         return ours;
     }
