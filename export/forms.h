@@ -71,8 +71,8 @@ std::unique_ptr<Form> makeTextForm(const Options& options, ByteSink& sink, const
 std::unique_ptr<Form> makeXlsxForm(const Options& options, const std::string& path,
                                    const std::string& tmpdir, const NoteFn& notes);
 
-// Reads a finished workbook back: every part inflates whole to the size and checksum its
-// directory records, every XML part ends with its root element's end tag, and the first
+// Reads a finished workbook back: every part inflates whole to the size its directory
+// records, every XML part ends with its root element's end tag, and the first
 // sheet's rows are exactly `sheetRowBytes` bytes. The spreadsheet library does not check
 // its own temporary files, so a failed write there shows only here.
 Status checkWorkbook(const std::string& path, std::uint64_t sheetRowBytes);

@@ -1,7 +1,9 @@
 #include "platform/output_files.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <mutex>
+#include <string_view>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -133,11 +135,13 @@ StderrFilter::~StderrFilter() {
             }
         }
         if (--d.users == 0) {
+#if defined(__GLIBC__)
             if (d.divert) {
                 stderr = d.original;
                 done = d.divert;
                 d.divert = nullptr;
             }
+#endif
             d.kept.clear();
         }
     }

@@ -16,8 +16,6 @@
 #include <sstream>
 #include <thread>
 
-#include "results_db/archive.h"
-#include "tests/support/raw_db.h"
 #include "tests/support/results_table.h"
 #include "tests/support/strace_calls.h"
 #include "tests/support/test_folder.h"
@@ -102,11 +100,6 @@ class Bench {
     TestFolder out_;
 };
 
-std::string bytesOf(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 struct Fault {
     std::string format, kind;
     int call;
@@ -122,24 +115,12 @@ TEST(ExportFaultSweep, EveryFailingCallLeavesTheOldFileOrTheWholeNewOne) {
     const std::string db = store.file("results.db");
     std::vector<std::string> isotopes;
     for (int i = 1; i <= 20; ++i) isotopes.push_back("CO-" + std::to_string(i) + "@NET1");
-    std::vector<db::Value> record = {
-        db::Value(1.0), db::Value("S.CNF"), db::Value("S-1"), db::Value("5/14/02  09:31:05"),
-        db::Value(""),  db::Value("3600"),  db::Value("1,5")};
+    std::vector<db::Value> record = {db::Value(1.0), db::Value("S.CNF"), db::Value("S-1"),
+                                     db::Value("5/14/02  09:31:05")};
     record.resize(7 + isotopes.size(), db::Value("1234,5"));
     auto engine = db::makeEngine();
     ASSERT_TRUE(buildResultsDb(*engine, db, isotopes, {record}).ok());
-    {
-        std::string columns;
-        for (const db::FieldInfo& f : fixedFields()) columns += ", \"" + f.name + "\"";
-        for (const std::string& n : isotopes) columns += ", \"" + n + "\"";
-        columns.erase(0, 2);
-        std::string copied = columns;
-        copied.replace(0, columns.find("\"ID Text\"") + 9, "n.i, \"File Name\", 'S-' || n.i");
-        RawDb(db).query(
-            "WITH RECURSIVE n(i) AS (SELECT 2 UNION ALL SELECT i + 1 FROM n WHERE "
-            "i < 400) INSERT INTO SamData (" +
-            columns + ") SELECT " + copied + " FROM n, SamData WHERE \"idxRec#\" = 1");
-    }
+    repeatFirstRecord(db, 400, "S-");
 
     std::map<std::string, std::string> reference;
     std::vector<Fault> faults;
@@ -148,7 +129,7 @@ TEST(ExportFaultSweep, EveryFailingCallLeavesTheOldFileOrTheWholeNewOne) {
         bench.prepare();
         const ToolRun clean = runTool({}, bench.args());
         ASSERT_EQ(clean.exitCode, 0) << clean.stdErr;
-        reference[format] = bytesOf(bench.target());
+        reference[format] = readFile(bench.target());
         for (const auto& [kind, calls] : bench.callsOfOurs()) {
             const std::size_t take = std::min(calls.size(), kMaxPerKind);
             for (std::size_t k = 0; k < take; ++k) {
@@ -184,7 +165,7 @@ TEST(ExportFaultSweep, EveryFailingCallLeavesTheOldFileOrTheWholeNewOne) {
                              .arg(f.call)},
                         bench->args());
             std::vector<std::string> problems;
-            const std::string now = bytesOf(bench->target());
+            const std::string now = readFile(bench->target());
             const auto lines = std::count(run.stdErr.begin(), run.stdErr.end(), '\n');
             if (run.exitCode == 0) {
                 if (!run.stdErr.empty()) problems.push_back("exit 0 with: " + run.stdErr);
