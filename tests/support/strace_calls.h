@@ -27,7 +27,8 @@ inline std::map<std::string, std::vector<int>> callsTouching(const std::string& 
             const std::string pid = line.substr(0, blank);
             if (firstPid.empty()) firstPid = pid;
             if (pid != firstPid) continue;
-            line.erase(0, blank + 1);
+            // The id is padded to a width: the call starts after the blanks.
+            line.erase(0, line.find_first_not_of(' ', blank));
         }
         const std::size_t paren = line.find('(');
         if (paren == std::string::npos || line.rfind("<...", 0) == 0) continue;
