@@ -1,34 +1,22 @@
 """SENAITE's "2-Dimensional-CSV" instrument import, read as SENAITE reads it, for the tests.
 
-Follows senaite.core 2.6.0 (TwoDimensionCSVParser in
-src/senaite/core/exportimport/instruments/generic/two_dimension.py, and the line reading of
-InstrumentCSVResultsFileParser.parse in .../instruments/parser.py), which runs on Python 2:
-
-- the file is read in universal-newline mode; every line is stripped of blanks, blank
-  lines are skipped;
-- lines are split at every comma (no quoting) and each token stripped;
-- the first line whose last token is "end" is the header: its tokens between the first
-  and the last are the keywords;
-- after it, a line whose first token is "end" is skipped (and reading goes on), a line
-  of empty tokens is skipped; otherwise the first token is the sample and the tokens
-  between the first and the last are the values, one per keyword (an extra non-empty
-  token is an "orphan value" error);
-- a value: empty gives no result (from 2.5; before, 0.0); "ND" or a token starting
-  with "--" gives 0.0; a token Python 2's float() reads gives that number, or 0.0
-  when it is not greater than 0 (so also NaN); anything else is an error "No valid
-  number" and no result;
-- the keyword looked up keeps only ASCII letters, digits, "_", "-", "+" and "." (from
-  2.1; before, only letters, digits and "_");
-- results of lines with the same sample are gathered under that sample.
-
-The interim-field look-up (a keyword that is no analysis service) needs SENAITE's catalog
-and is left out.
+Follows senaite.core 2.6.0 (TwoDimensionCSVParser in .../instruments/generic/two_dimension.py
+and InstrumentCSVResultsFileParser.parse in .../instruments/parser.py; Python 2): lines in
+universal-newline mode, stripped, blank ones skipped; split at every comma (no quoting),
+tokens stripped; the first line ending in "end" is the header, its middle tokens the
+keywords; then a line starting with "end" or of empty tokens is skipped (reading goes on),
+any other gives the sample (first token) one value per keyword (the middle tokens). A value:
+empty gives no result (2.5 on; before, 0.0); "ND" or "--..." 0.0; what Python 2's float()
+reads, that number, or 0.0 unless greater than 0 (so also NaN); anything else "No valid
+number". The keyword looked up keeps ASCII letters, digits, "_", "-", "+" and "." (2.1 on;
+before, letters, digits and "_"). Lines of one sample gather under it. The interim-field
+look-up needs SENAITE's catalog and is left out.
 
 Usage: senaite_2d.py FILE DB [--lims-version V] [--sample-column NAME] [--keywords MAP]
                      [--records FIRST..LAST] [--duplicates first|last]
 compares what SENAITE would import from FILE with the SamData table of the SQLite file DB
-(as the archive means its values: a stored text with a decimal comma is that number) and
-prints one line per difference; exit status 1 when there is any.
+(as the archive means its values: a stored text with a decimal comma is that number);
+prints "ok: ..." or one line per difference (exit status 1).
 """
 import argparse
 import csv
