@@ -126,15 +126,7 @@ class Bench {
     // The program under strace with the given options (a log, or a fault to inject).
     JobRun traced(const QStringList& straceArgs) const {
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            env.remove(QString::fromLatin1(v));
-        // The leak checker cannot run under a tracer; the program's other checks can.
-        const QString asan = env.value(QStringLiteral("ASAN_OPTIONS"));
-        env.insert(QStringLiteral("ASAN_OPTIONS"),
-                   (asan.isEmpty() ? QString() : asan + QLatin1Char(':')) +
-                       QStringLiteral("detect_leaks=0"));
-        p.setProcessEnvironment(env);
+        p.setProcessEnvironment(tracedJobEnvironment());
         p.start(strace_, QStringList{"-qq"} + straceArgs +
                              QStringList{QString::fromStdString(job_.file("krvarchiver"))} +
                              word());

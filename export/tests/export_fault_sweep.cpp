@@ -38,14 +38,7 @@ struct ToolRun {
 
 ToolRun runTool(const QStringList& straceArgs, const QStringList& exportArgs) {
     QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        env.remove(QString::fromLatin1(v));
-    // The leak checker cannot run under a tracer; the program's other checks can.
-    const QString asan = env.value(QStringLiteral("ASAN_OPTIONS"));
-    env.insert(QStringLiteral("ASAN_OPTIONS"),
-               (asan.isEmpty() ? QString() : asan + ':') + QStringLiteral("detect_leaks=0"));
-    p.setProcessEnvironment(env);
+    p.setProcessEnvironment(tracedJobEnvironment());
     const QString tool = QStringLiteral(KRV_TOOL);
     if (straceArgs.isEmpty())
         p.start(tool, QStringList{"export"} + exportArgs);

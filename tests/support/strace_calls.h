@@ -1,8 +1,10 @@
 #pragma once
 
-// Which system calls of a traced run touch a folder, read from strace's log (-y, -o): the
-// numbers fault injection (-e inject=KIND:when=N) takes to fail exactly those calls.
+// Programs under strace: which system calls of a traced run touch a folder, read from
+// strace's log (-y, -o), as the numbers fault injection (-e inject=KIND:when=N) takes to
+// fail exactly those calls.
 
+#include <QProcessEnvironment>
 #include <fstream>
 #include <map>
 #include <string>
@@ -40,6 +42,19 @@ inline std::map<std::string, std::vector<int>> callsTouching(const std::string& 
         if (line.find(folder) != std::string::npos) ours[kind].push_back(n);
     }
     return ours;
+}
+
+// The environment of a program traced as a job runs it: no display, and no leak checker,
+// which cannot run under a tracer (the sanitizers' other checks can).
+inline QProcessEnvironment tracedJobEnvironment() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(v));
+    const QString asan = env.value(QStringLiteral("ASAN_OPTIONS"));
+    env.insert(
+        QStringLiteral("ASAN_OPTIONS"),
+        (asan.isEmpty() ? QString() : asan + QLatin1Char(':')) + QStringLiteral("detect_leaks=0"));
+    return env;
 }
 
 }  // namespace krv::testing
