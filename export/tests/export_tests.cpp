@@ -510,28 +510,6 @@ TEST_F(ExportTest, LimsStreamGetsNothingWhenTheLastRecordFails) {
     EXPECT_GT(streamed.size(), 4500u * 150);
 }
 
-TEST_F(ExportTest, RecordRangesPastTheEndAreCutAndEmptyOnesFail) {
-    build(kIsotopes, sampleRecords());
-    Options o;
-    o.firstRecord = 2;
-    o.lastRecord = 9;
-    EXPECT_EQ(readCsvBack(exported(Format::Csv, o)).size(), 2u);
-    ASSERT_EQ(notes.size(), 1u);
-    EXPECT_FALSE(notes[0].changedCell());
-    EXPECT_EQ(notes[0].text, "records 2..9 asked, the table has 2 records: exported 2..2");
-    for (const auto& [first, last, says] :
-         {std::tuple{3, 0, "records 3.. select nothing: the table has 2 records"},
-          std::tuple{50, 60, "records 50..60 select nothing: the table has 2 records"}}) {
-        o.firstRecord = first;
-        o.lastRecord = last;
-        const Status st = exportTo(folder.file("none.csv"), o);
-        EXPECT_EQ(st.number, err::kItemNotFound);
-        EXPECT_EQ(st.description, says);
-        EXPECT_FALSE(isOutputFailure(st));
-        EXPECT_FALSE(fs::exists(folder.file("none.csv")));
-    }
-}
-
 // Replacing a file by renaming needs only the folder's permission, so a read-only file
 // would go unnoticed; and the replacement must not reset who may read the file.
 TEST_F(ExportTest, TargetsKeepTheirModeAndReadOnlyOnesStay) {

@@ -167,9 +167,12 @@ TEST_F(ExportCommand, StatusAndLinesTellWhatWentOut) {
         {{"export", sheet, "--records", "2..9"},
          kDone,
          "krvtool: records 2..9 asked, the table has 2 records: exported 2..2\n"},
-        {{"export", sheet, "--records", "3..9"},
+        {{"export", sheet, "--records", "3..9", "--output", xlsx},
          kFailed,
          "krvtool: " + sheetDb + ": records 3..9 select nothing: the table has 2 records\n"},
+        {{"export", sheet, "--records", "3.."},
+         kFailed,
+         "krvtool: " + sheetDb + ": records 3.. select nothing: the table has 2 records\n"},
         {{"export", db, "--format", "lims2d", "--lims-version", "2.4"}, kDone, ""},
         {{"export", sheet, "--output", ro, "--force"}, kDone, ""},
     };
