@@ -54,13 +54,33 @@ class Form {
     virtual ~Form() = default;
     // Columns the form reads beyond the selected ones (field indices).
     virtual std::vector<int> extraColumns(const TableShape&) const { return {}; }
+    // A form that must see every record before it writes anything (so a failure leaves
+    // nothing, even on a stream) gets a read-only pass of check() calls, then checked().
+    virtual bool checksFirst() const { return false; }
+    virtual Status prepare(const TableShape&) { return Status::success(); }
+    virtual void check(const std::vector<db::Value>&, std::int64_t /*position*/) {}
+    virtual Status checked() { return Status::success(); }
     virtual Status begin(const TableShape& shape) = 0;
-    virtual Status row(const std::vector<db::Value>& row) = 0;
+    // `position`: the record's place in the table, counted from 1.
+    virtual Status row(const std::vector<db::Value>& row, std::int64_t position) = 0;
     virtual Status finish() = 0;
 };
 
-std::unique_ptr<Form> makeTextForm(const Options& options, ByteSink& sink);
-std::unique_ptr<Form> makeXlsxForm(const Options& options, const std::string& path);
+std::unique_ptr<Form> makeTextForm(const Options& options, ByteSink& sink, const NoteFn& notes);
+// `tmpdir`: where the spreadsheet library keeps its working files.
+std::unique_ptr<Form> makeXlsxForm(const Options& options, const std::string& path,
+                                   const std::string& tmpdir, const NoteFn& notes);
+
+// Reads a finished workbook back: every part inflates whole to the size its directory
+// records, every XML part ends with its root element's end tag, and the first
+// sheet's rows are exactly `sheetRowBytes` bytes. The spreadsheet library does not check
+// its own temporary files, so a failed write there shows only here.
+Status checkWorkbook(const std::string& path, std::uint64_t sheetRowBytes);
+
+// A text as a spreadsheet cell can hold it (valid UTF-8, no control characters but tab
+// and line feed, at most 32767 characters) in `out`; what had to change in `changes`
+// ("; "-separated, empty when the text went in as it is).
+void sheetText(std::string_view in, std::string& out, std::string& changes);
 
 // Whether `name` is one of the seven columns every results table starts with.
 bool isFixedColumn(std::string_view name);

@@ -1,7 +1,9 @@
 #include "export/results_export.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -12,7 +14,9 @@
 
 #include "export/forms.h"
 #include "export/values.h"
+#include "platform/output_files.h"
 #include "platform/platform.h"
+#include "platform/runs.h"
 #include "results_db/archive.h"
 
 namespace krv::exports {
@@ -66,10 +70,65 @@ Status selectColumns(const std::vector<db::FieldInfo>& fields,
     return Status::success();
 }
 
+std::string rangeText(const Options& o) {
+    return (o.firstRecord > 0 ? std::to_string(o.firstRecord) : std::string()) + ".." +
+           (o.lastRecord > 0 ? std::to_string(o.lastRecord) : std::string());
+}
+
+std::string recordsText(std::int64_t n) {
+    return std::to_string(n) + (n == 1 ? " record" : " records");
+}
+
+// Reads records first..last (positions from 1) a chunk at a time and hands each row with
+// its position to `each`; `afterChunk` gets the count done. The next chunk is read while
+// this one is handled, so the store's reading hides behind the writing (the spreadsheet's
+// XML and compression most of all). Only one thread at a time uses the database.
+Status forEachRecord(db::Database& database, const std::string& table,
+                     const std::vector<std::string>& names, const std::vector<std::int64_t>& ids,
+                     std::int64_t first, std::int64_t last,
+                     const std::function<Status(const std::vector<db::Value>&, std::int64_t)>& each,
+                     const std::function<Status(std::int64_t)>& afterChunk) {
+    const auto chunk =
+        static_cast<std::int64_t>(std::max<std::size_t>(1, kCellsPerChunk / (names.size() + 1)));
+    const auto readChunk = [&](std::int64_t i, std::vector<std::vector<db::Value>>& rows) {
+        const std::int64_t j = std::min(last, i + chunk) - 1;
+        return database.readRecords(table, names, ids[static_cast<std::size_t>(i)],
+                                    ids[static_cast<std::size_t>(j)], rows);
+    };
+    std::vector<std::vector<db::Value>> rows, nextRows;
+    Status st;
+    if (first - 1 < last) st = readChunk(first - 1, rows);
+    std::int64_t done = 0;
+    for (std::int64_t i = first - 1; st.ok() && i < last; i += chunk) {
+        std::future<Status> ahead;
+        if (i + chunk < last)
+            ahead = std::async(std::launch::async, readChunk, i + chunk, std::ref(nextRows));
+        const std::int64_t expected = std::min(last, i + chunk) - i;
+        // A record removed or added meanwhile would shift every position after it.
+        if (static_cast<std::int64_t>(rows.size()) != expected)
+            st = Status::failure(
+                err::kItemNotFound,
+                "the table changed while it was exported: " + std::to_string(rows.size()) + " of " +
+                    recordsText(expected) + " read at position " + std::to_string(i + 1));
+        for (std::size_t r = 0; st.ok() && r < rows.size(); ++r)
+            st = each(rows[r], i + 1 + static_cast<std::int64_t>(r));
+        if (st.ok()) {
+            done += expected;
+            st = afterChunk(done);
+        }
+        if (ahead.valid()) {
+            const Status next = ahead.get();
+            if (st.ok()) st = next;
+            rows.swap(nextRows);
+        }
+    }
+    return st;
+}
+
 // `sink`, when the form writes to one, is emptied after every chunk, so a write failure
 // (a full disk) stops the export early and memory stays bounded.
 Status run(db::Database& database, const Options& options, Form& form, const ProgressFn& progress,
-           ByteSink* sink = nullptr) {
+           const NoteFn& notes, ByteSink* sink = nullptr) {
     TableShape shape;
     Status st = database.fields(options.table, shape.fields);
     if (!st.ok()) return st;
@@ -94,43 +153,49 @@ Status run(db::Database& database, const Options& options, Form& form, const Pro
     st = database.recordIds(options.table, ids);
     if (!st.ok()) return st;
     const auto count = static_cast<std::int64_t>(ids.size());
+    const bool ranged = options.firstRecord > 0 || options.lastRecord > 0;
     const std::int64_t first = std::max<std::int64_t>(options.firstRecord, 1);
+    if (ranged && first > count)
+        return Status::failure(err::kItemNotFound, "records " + rangeText(options) +
+                                                       " select nothing: the table has " +
+                                                       recordsText(count));
     const std::int64_t last = options.lastRecord > 0 ? std::min(options.lastRecord, count) : count;
+    if (options.lastRecord > count && notes)
+        notes({0,
+               {},
+               "records " + rangeText(options) + " asked, the table has " + recordsText(count) +
+                   ": exported " + std::to_string(first) + ".." + std::to_string(last)});
     shape.firstPosition = first;
     shape.records = std::max<std::int64_t>(0, last - first + 1);
 
-    st = form.begin(shape);
-    if (!st.ok()) return st;
-    const auto chunk =
-        static_cast<std::int64_t>(std::max<std::size_t>(1, kCellsPerChunk / (names.size() + 1)));
-    const auto readChunk = [&](std::int64_t i, std::vector<std::vector<db::Value>>& rows) {
-        const std::int64_t j = std::min(last, i + chunk) - 1;
-        return database.readRecords(options.table, names, ids[static_cast<std::size_t>(i)],
-                                    ids[static_cast<std::size_t>(j)], rows);
+    const auto cancelled = [&](std::int64_t done) {
+        return progress && !progress(done, shape.records)
+                   ? Status::failure(kCancelled, "export cancelled")
+                   : Status::success();
     };
-    // The next chunk is read while this one is written, so the store's reading hides
-    // behind the writing (the spreadsheet's XML and compression most of all). Only one
-    // thread at a time uses the database.
-    std::vector<std::vector<db::Value>> rows, nextRows;
-    std::int64_t done = 0;
-    if (first - 1 < last) st = readChunk(first - 1, rows);
-    for (std::int64_t i = first - 1; st.ok() && i < last; i += chunk) {
-        if (progress && !progress(done, shape.records))
-            return Status::failure(kCancelled, "export cancelled");
-        std::future<Status> ahead;
-        if (i + chunk < last)
-            ahead = std::async(std::launch::async, readChunk, i + chunk, std::ref(nextRows));
-        for (const auto& row : rows) {
-            st = form.row(row);
-            if (!st.ok()) return st;
-        }
-        done += std::min(last, i + chunk) - i;
-        if (sink && !sink->flushIfFull()) return writeFailed();
-        if (ahead.valid()) {
-            st = ahead.get();
-            rows.swap(nextRows);
-        }
+    st = form.prepare(shape);
+    if (st.ok() && form.checksFirst()) {
+        st = forEachRecord(
+            database, options.table, names, ids, first, last,
+            [&](const std::vector<db::Value>& row, std::int64_t position) {
+                form.check(row, position);
+                return Status::success();
+            },
+            [&](std::int64_t) { return cancelled(0); });
+        if (st.ok()) st = form.checked();
     }
+    if (st.ok()) st = form.begin(shape);
+    if (st.ok()) st = cancelled(0);
+    if (st.ok())
+        st = forEachRecord(
+            database, options.table, names, ids, first, last,
+            [&](const std::vector<db::Value>& row, std::int64_t position) {
+                return form.row(row, position);
+            },
+            [&](std::int64_t done) {
+                if (sink && !sink->flushIfFull()) return writeFailed();
+                return cancelled(done);
+            });
     if (!st.ok()) return st;
     st = form.finish();
     if (st.ok() && progress) progress(shape.records, shape.records);
@@ -138,9 +203,9 @@ Status run(db::Database& database, const Options& options, Form& form, const Pro
 }
 
 Status runToSink(db::Database& database, const Options& options, ByteSink& sink,
-                 const ProgressFn& progress) {
-    auto form = makeTextForm(options, sink);
-    Status st = run(database, options, *form, progress, &sink);
+                 const ProgressFn& progress, const NoteFn& notes) {
+    auto form = makeTextForm(options, sink, notes);
+    Status st = run(database, options, *form, progress, notes, &sink);
     if (st.ok() && !sink.flush()) st = writeFailed();
     return st;
 }
@@ -152,6 +217,62 @@ std::string randomSuffix() {
     std::snprintf(buf, sizeof buf, "%016llx", d(rd));
     return buf;
 }
+
+// This machine's name as it may stand in a file name.
+std::string hostTag() {
+    std::string h = platform::hostName();
+    for (char& c : h)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-') c = '_';
+    return h;
+}
+
+// Private files carry the host and process id of the run that writes them, so a later
+// run can tell a killed run's leftover from a file a live run is still writing. A file
+// written from another machine (a shared folder) is never judged.
+std::string privateName(const std::string& lead, const std::string& tail) {
+    return lead + hostTag() + "-" + std::to_string(platform::currentProcessId()) + "-" +
+           randomSuffix() + tail;
+}
+
+// The process id in `name` when it is lead + this host + "-PID-RANDOM" + tail.
+std::int64_t writerOf(std::string_view name, std::string_view lead, std::string_view tail) {
+    const std::string marker = std::string(lead) + hostTag() + "-";
+    const auto at = name.rfind(marker);
+    if (at == std::string_view::npos || name.size() < tail.size() ||
+        name.substr(name.size() - tail.size()) != tail)
+        return 0;
+    std::string_view rest = name.substr(at + marker.size());
+    rest.remove_suffix(tail.size());
+    const auto dash = rest.find('-');
+    if (dash == std::string_view::npos || dash == 0 || rest.size() - dash - 1 != 16) return 0;
+    std::int64_t pid = 0;
+    for (char c : rest.substr(0, dash)) {
+        if (!std::isdigit(static_cast<unsigned char>(c)) || pid > 1000000000L) return 0;
+        pid = pid * 10 + (c - '0');
+    }
+    for (char c : rest.substr(dash + 1))
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return 0;
+    return pid;
+}
+
+// Removes what killed exports left in `folder`: names made by privateName(lead, tail)
+// whose process has ended. `hidden` asks for names that start with a dot.
+void removeLeftovers(const fs::path& folder, std::string_view lead, std::string_view tail,
+                     bool hidden) {
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = platform::fromPath(it->path().filename());
+        if (hidden != (!name.empty() && name[0] == '.')) continue;
+        const std::int64_t pid = writerOf(name, lead, tail);
+        if (pid <= 0 || platform::processAlive(pid)) continue;
+        std::error_code removed;
+        fs::remove_all(it->path(), removed);
+    }
+}
+
+constexpr std::string_view kPartLead = ".part-";
+constexpr std::string_view kWorkLead = ".work-";
+constexpr std::string_view kTempLead = "krv-export-";
 
 class FileSink : public ByteSink {
   public:
@@ -173,27 +294,47 @@ class FileSink : public ByteSink {
     std::ofstream out_;
 };
 
-// A file that is removed unless it was kept.
+// A file (or folder) that is removed unless it was kept.
 struct PartFile {
     fs::path path;
     bool keep = false;
     ~PartFile() {
         std::error_code ec;
-        if (!keep && !path.empty()) fs::remove(path, ec);
+        if (!keep && !path.empty()) fs::remove_all(path, ec);
     }
 };
 
-// Writes the export to `part` (which must not exist yet).
+Status failedWith(const std::error_code& ec) {
+    if (ec == std::errc::no_space_on_device)
+        return Status::failure(err::kDiskFull, "cannot write: no space left on the device");
+    return Status::failure(err::kPathFileAccess, "cannot write: " + ec.message());
+}
+
+// Writes the export to `part` (which must not exist yet) and flushes it to the disk. xlsx
+// keeps the spreadsheet library's working files in the private folder `work`.
 Status writeTo(db::Database& database, const Options& options, const fs::path& part,
-               const ProgressFn& progress) {
+               const fs::path& work, const ProgressFn& progress, const NoteFn& notes) {
+    Status st;
     if (options.format == Format::Xlsx) {
-        auto form = makeXlsxForm(options, platform::fromPath(part));
-        return run(database, options, *form, progress);
+        // Beside the output, on the disk that must hold the result anyway rather than in a
+        // temporary folder that may be small; and in a folder of its own, since the library
+        // names its files itself and leaves one behind when it cannot remove it.
+        PartFile workFolder;
+        std::error_code ec;
+        if (!fs::create_directory(work, ec)) return failedWith(ec);
+        workFolder.path = work;
+        auto form =
+            makeXlsxForm(options, platform::fromPath(part), platform::fromPath(work), notes);
+        st = run(database, options, *form, progress, notes);
+    } else {
+        FileSink sink(part);
+        if (!sink.isOpen()) return writeFailed();
+        st = runToSink(database, options, sink, progress, notes);
+        if (st.ok() && !sink.close()) st = writeFailed();
     }
-    FileSink sink(part);
-    if (!sink.isOpen()) return writeFailed();
-    Status st = runToSink(database, options, sink, progress);
-    if (st.ok() && !sink.close()) st = writeFailed();
+    if (st.ok()) {
+        if (const std::error_code ec = platform::syncFile(part)) return failedWith(ec);
+    }
     return st;
 }
 
@@ -228,7 +369,8 @@ Status writeFailed() {
 
 bool isOutputFailure(const Status& status) {
     return status.number == err::kPathFileAccess || status.number == err::kDiskFull ||
-           status.number == err::kPathNotFound || status.number == err::kBadFileName;
+           status.number == err::kPermissionDenied || status.number == err::kPathNotFound ||
+           status.number == err::kBadFileName;
 }
 
 std::optional<Format> formatFromName(std::string_view name) {
@@ -253,7 +395,8 @@ const char* formatName(Format format) {
 const char* formatSuffix(Format format) { return format == Format::Xlsx ? ".xlsx" : ".csv"; }
 
 Status exportToFile(db::Database& database, const Options& options, const std::string& target,
-                    const ProgressFn& progress, const std::string& databasePath) {
+                    const ProgressFn& progress, const std::string& databasePath,
+                    const NoteFn& notes) {
     const fs::path named = platform::toPath(target);
     std::error_code ec;
     if (target.empty() || named.filename().empty())
@@ -267,46 +410,98 @@ Status exportToFile(db::Database& database, const Options& options, const std::s
         // A device or a pipe is written in place: renaming over it would replace it.
         std::ofstream out(p, std::ios::binary);
         if (!out) return writeFailed();
-        return exportToStream(database, options, out, progress);
+        return exportToStream(database, options, out, progress, notes);
     }
     if (fs::is_directory(p, ec)) return Status::failure(err::kPathFileAccess, "is a folder");
     if (!databasePath.empty() && fs::equivalent(p, platform::toPath(databasePath), ec))
         return Status::failure(err::kPathFileAccess, "is the database being exported");
+    const bool replacing = fs::is_regular_file(kind);
+    // The rename needs only the folder's permission; a file marked read-only is kept as
+    // copying tools and spreadsheet programs keep it, also for the administrator.
+    if (replacing && !options.replaceReadOnly &&
+        ((kind.permissions() & fs::perms::owner_write) == fs::perms::none ||
+         !platform::writableByCurrentUser(p)))
+        return Status::failure(err::kPermissionDenied, "is read-only");
     const fs::path folder = p.parent_path().empty() ? fs::path(".") : p.parent_path();
     if (!fs::is_directory(folder, ec))
         return Status::failure(err::kPathNotFound,
                                "the folder '" + platform::fromPath(folder) + "' does not exist");
+    removeLeftovers(folder, kPartLead, "", true);
+    removeLeftovers(folder, kWorkLead, "", true);
 
     // A private name beside the target, so the final rename stays on one file system.
     PartFile part;
-    part.path = folder / ("." + platform::fromPath(p.filename()) + ".part-" + randomSuffix());
+    const std::string hidden = "." + platform::fromPath(p.filename());
+    part.path = folder / privateName(hidden + std::string(kPartLead), "");
     errno = 0;
-    Status st = writeTo(database, options, part.path, progress);
+    Status st = writeTo(database, options, part.path,
+                        folder / privateName(hidden + std::string(kWorkLead), ""), progress, notes);
     if (!st.ok()) return st;
+    if (replacing) fs::permissions(part.path, kind.permissions(), ec);
+    ec.clear();
     fs::rename(part.path, p, ec);
-    if (ec) return Status::failure(err::kPathFileAccess, "cannot write: " + ec.message());
+    if (ec) return failedWith(ec);
     part.keep = true;
+    if ((ec = platform::syncFolder(folder)))
+        return Status::failure(err::kPathFileAccess,
+                               "written, but the folder could not be synced: " + ec.message());
     return Status::success();
 }
 
 Status exportToStream(db::Database& database, const Options& options, std::ostream& out,
-                      const ProgressFn& progress) {
+                      const ProgressFn& progress, const NoteFn& notes) {
     errno = 0;
     if (options.format != Format::Xlsx) {
         StreamSink sink(out);
-        Status st = runToSink(database, options, sink, progress);
+        Status st = runToSink(database, options, sink, progress, notes);
         if (st.ok() && !out.flush()) st = writeFailed();
         return st;
     }
     // The spreadsheet library writes files only; pass one through.
+    std::error_code ec;
+    const fs::path temp = fs::temp_directory_path(ec);
+    if (ec) return Status::failure(err::kPathNotFound, "no temporary folder: " + ec.message());
+    removeLeftovers(temp, kTempLead, ".xlsx", false);
+    removeLeftovers(temp, kTempLead, ".work", false);
     PartFile part;
-    part.path = fs::temp_directory_path() / ("krv-export-" + randomSuffix() + ".xlsx");
-    Status st = writeTo(database, options, part.path, progress);
+    part.path = temp / privateName(std::string(kTempLead), ".xlsx");
+    Status st = writeTo(database, options, part.path,
+                        temp / privateName(std::string(kTempLead), ".work"), progress, notes);
     if (!st.ok()) return st;
     std::ifstream in(part.path, std::ios::binary);
     out << in.rdbuf();
     if (!in || !out.flush()) return writeFailed();
     return Status::success();
+}
+
+std::optional<LimsRules> limsRulesFor(std::string_view version) {
+    int major = 0, minor = 0;
+    const auto dot = version.find('.');
+    const std::string_view a = version.substr(0, dot);
+    const std::string_view b = dot == std::string_view::npos ? "0" : version.substr(dot + 1);
+    // "2.5.0" and "2.5" alike: the patch level never changed the importer.
+    const std::string_view bMinor = b.substr(0, b.find('.'));
+    if (a.empty() || bMinor.empty() ||
+        std::from_chars(a.data(), a.data() + a.size(), major).ptr != a.data() + a.size() ||
+        std::from_chars(bMinor.data(), bMinor.data() + bMinor.size(), minor).ptr !=
+            bMinor.data() + bMinor.size())
+        return std::nullopt;
+    if (major == 1) return LimsRules::Senaite20;
+    if (major != 2) return std::nullopt;
+    return minor >= 5   ? LimsRules::Senaite25
+           : minor >= 1 ? LimsRules::Senaite21
+                        : LimsRules::Senaite20;
+}
+
+std::string limsLookupKeyword(std::string_view keyword, LimsRules rules) {
+    std::string out;
+    for (char c : keyword) {
+        const bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                          (c >= '0' && c <= '9') || c == '_' ||
+                          (rules != LimsRules::Senaite20 && (c == '-' || c == '+' || c == '.'));
+        if (kept) out += c;
+    }
+    return out;
 }
 
 Status readKeywordMap(std::string_view text,

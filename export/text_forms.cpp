@@ -2,6 +2,12 @@
 // two-dimensional instrument file.
 
 #include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <optional>
+#include <unordered_map>
 
 #include "export/forms.h"
 #include "export/values.h"
@@ -58,7 +64,7 @@ class CsvForm : public Form {
         return Status::success();
     }
 
-    Status row(const std::vector<db::Value>& row) override {
+    Status row(const std::vector<db::Value>& row, std::int64_t) override {
         bool first = true;
         for (int f : shape_->selected) {
             if (!first) out_.put(',');
@@ -129,7 +135,7 @@ class LongForm : public Form {
         return Status::success();
     }
 
-    Status row(const std::vector<db::Value>& row) override {
+    Status row(const std::vector<db::Value>& row, std::int64_t) override {
         // The record's own columns are written once per value; build them once.
         prefix_.clear();
         for (std::size_t i = 0; i < fixed_.size(); ++i) {
@@ -173,72 +179,196 @@ class LongForm : public Form {
 };
 
 // The LIMS splits its lines at every comma and knows no quoting, so a text that holds a
-// comma or a line break cannot be carried at all.
+// comma or a line break cannot be carried at all (nor a quote, which spreadsheet programs
+// opening the file would take for quoting).
 bool fitsTwoDimension(std::string_view text) {
     return text.find_first_of(",\r\n\"") == std::string_view::npos;
 }
 
+// Cells as the LIMS sees them: it strips every token of Python's blanks.
+std::string_view limsTrim(std::string_view s) {
+    constexpr std::string_view kBlanks = " \t\v\f\r\n";
+    s = trimPadding(s);
+    const auto a = s.find_first_not_of(kBlanks);
+    if (a == std::string_view::npos) return {};
+    return s.substr(a, s.find_last_not_of(kBlanks) - a + 1);
+}
+
+// What Python's float() (the LIMS runs Python 2) makes of a text it accepts that is no
+// number the archive would write: nothing when it does not accept the text.
+std::optional<double> pythonFloat(std::string_view s) {
+    std::size_t i = 0;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    std::string rest;
+    for (std::size_t k = i; k < s.size(); ++k)
+        rest += static_cast<char>(std::tolower(static_cast<unsigned char>(s[k])));
+    const bool negative = !s.empty() && s[0] == '-';
+    if (rest == "inf" || rest == "infinity") return negative ? -HUGE_VAL : HUGE_VAL;
+    if (rest == "nan") return std::nan("");
+    std::size_t digits = 0, k = 0;
+    while (k < rest.size() && std::isdigit(static_cast<unsigned char>(rest[k]))) ++k, ++digits;
+    if (k < rest.size() && rest[k] == '.') ++k;
+    while (k < rest.size() && std::isdigit(static_cast<unsigned char>(rest[k]))) ++k, ++digits;
+    if (digits == 0) return std::nullopt;
+    if (k < rest.size() && rest[k] == 'e') {
+        ++k;
+        if (k < rest.size() && (rest[k] == '+' || rest[k] == '-')) ++k;
+        const std::size_t e = k;
+        while (k < rest.size() && std::isdigit(static_cast<unsigned char>(rest[k]))) ++k;
+        if (k == e) return std::nullopt;
+    }
+    if (k != rest.size()) return std::nullopt;
+    return std::strtod(std::string(s).c_str(), nullptr);
+}
+
+// Why the LIMS would not import `value` as the number the archive holds; empty when it
+// would. "ND" and texts starting with "--" are its own words for 0, and a negative number
+// becomes 0 there by design (both documented).
+std::string limsValueProblem(std::string_view value) {
+    if (value.empty() || readStoredNumber(value) || value == "ND" || value.substr(0, 2) == "--")
+        return {};
+    if (!fitsTwoDimension(value)) return "holds a comma, quote or line break";
+    if (const auto d = pythonFloat(value)) {
+        if (std::isinf(*d) && *d > 0) return "is no finite number: the LIMS would store infinity";
+        return "is no finite number: the LIMS would store 0";
+    }
+    return "is no number: the LIMS would not import it";
+}
+
 // Keywords across after an ignored first cell, closed by "end"; one line per sample
-// with an empty last cell; a closing "end" line.
+// with an empty last cell; a closing "end" line. Every record is checked before the first
+// byte is written, so a failure writes nothing, not even to a stream.
 class Lims2dForm : public Form {
   public:
-    Lims2dForm(const Options& o, ByteSink& out)
-        : keywords_(o.keywords), fromFileName_(o.sampleIdFromFileName), out_(out) {}
+    Lims2dForm(const Options& o, ByteSink& out, const NoteFn& notes)
+        : options_(o), out_(out), notes_(notes) {}
 
     std::vector<int> extraColumns(const TableShape& shape) const override {
         return {shape.field(sampleColumn())};
     }
 
-    Status begin(const TableShape& shape) override {
+    bool checksFirst() const override { return true; }
+
+    Status prepare(const TableShape& shape) override {
         shape_ = &shape;
         sample_ = shape.field(sampleColumn());
         if (sample_ < 0)
             return Status::failure(err::kItemNotFound,
                                    "the table has no '" + sampleColumn() + "' column");
-        std::vector<std::pair<int, std::string>> columns;
-        if (keywords_.empty()) {
-            for (const ValueColumn& c : valueColumns(shape)) columns.emplace_back(c.field, c.name);
+        if (options_.keywords.empty()) {
+            for (const ValueColumn& c : valueColumns(shape)) columns_.emplace_back(c.field, c.name);
         } else {
-            for (const auto& [column, keyword] : keywords_) {
+            for (const auto& [column, keyword] : options_.keywords) {
                 const int f = shape.field(column);
                 if (f >= 0 && std::find(shape.selected.begin(), shape.selected.end(), f) !=
                                   shape.selected.end())
-                    columns.emplace_back(f, keyword);
+                    columns_.emplace_back(f, keyword);
             }
         }
-        out_.put("");
-        for (const auto& [field, keyword] : columns) {
+        std::map<std::string, std::string> lookedUp;
+        for (const auto& [field, keyword] : columns_) {
+            const std::string_view k = limsTrim(keyword);
             if (!fitsTwoDimension(keyword))
                 return Status::failure(
                     kNotRepresentable,
                     "the LIMS keyword '" + keyword + "' holds a comma, quote or line break");
+            const std::string key = limsLookupKeyword(k, options_.limsRules);
+            if (key.empty())
+                return Status::failure(
+                    kNotRepresentable,
+                    "the LIMS keyword '" + keyword + "' has no letter or digit the LIMS looks up");
+            const auto [at, fresh] = lookedUp.emplace(key, keyword);
+            if (!fresh)
+                return Status::failure(kNotRepresentable,
+                                       "the LIMS keywords '" + at->second + "' and '" + keyword +
+                                           "' are both looked up as '" + key + "'");
+        }
+        return Status::success();
+    }
+
+    void check(const std::vector<db::Value>& row, std::int64_t position) override {
+        const std::string_view id = limsTrim(cellText(shape_->cell(row, sample_), scratch_));
+        const std::string where = "record " + std::to_string(position) + ": ";
+        if (id.empty()) {
+            problem(where + "the sample identifier ('" + sampleColumn() +
+                    "') is empty, which the LIMS cannot place");
+        } else if (id == "end") {
+            problem(where + "the sample identifier is 'end', which makes the LIMS skip the line");
+        } else if (!fitsTwoDimension(id)) {
+            problem(where + "the sample identifier '" + std::string(id) +
+                    "' holds a comma, quote or line break");
+        } else {
+            Sample& s = samples_[std::string(id)];
+            if (s.count++ == 0) s.first = position;
+            s.last = position;
+        }
+        for (const auto& [field, keyword] : columns_) {
+            const std::string_view v =
+                valueText(limsTrim(cellText(shape_->cell(row, field), scratch_)), number_);
+            const std::string why = limsValueProblem(v);
+            if (!why.empty())
+                problem(where + "the value '" + std::string(v) + "' of '" +
+                        shape_->fields[static_cast<std::size_t>(field)].name + "' " + why);
+        }
+    }
+
+    Status checked() override {
+        if (options_.duplicates == Duplicates::Fail) {
+            std::vector<std::pair<const std::string*, const Sample*>> shared;
+            for (const auto& [id, s] : samples_)
+                if (s.count > 1) shared.emplace_back(&id, &s);
+            std::sort(shared.begin(), shared.end(), [](const auto& a, const auto& b) {
+                return a.second->first < b.second->first;
+            });
+            for (const auto& [idp, sp] : shared) {
+                const std::string& id = *idp;
+                const Sample& s = *sp;
+                problem("records " + std::to_string(s.first) + " and " + std::to_string(s.last) +
+                        (s.count > 2 ? " (and " + std::to_string(s.count - 2) + " more)"
+                                     : std::string()) +
+                        " have the sample identifier '" + id +
+                        "', which the LIMS would merge into one sample");
+            }
+        }
+        if (problems_ == 0) return Status::success();
+        std::string text = std::to_string(problems_) + (problems_ == 1 ? " problem" : " problems") +
+                           " for the LIMS, nothing written: " + listed_;
+        if (problems_ > kListed) text += "; and " + std::to_string(problems_ - kListed) + " more";
+        return Status::failure(kNotRepresentable, text);
+    }
+
+    Status begin(const TableShape&) override {
+        out_.put("");
+        for (const auto& [field, keyword] : columns_) {
             out_.put(',');
-            out_.put(keyword);
-            fields_.push_back(field);
+            out_.put(limsTrim(keyword));
         }
         out_.put(",end");
         out_.put(kEol);
         return Status::success();
     }
 
-    Status row(const std::vector<db::Value>& row) override {
-        const std::int64_t position = shape_->firstPosition + rowsDone_++;
-        const std::string_view id = trimBoth(cellText(shape_->cell(row, sample_), scratch_));
-        if (!fitsTwoDimension(id))
+    Status row(const std::vector<db::Value>& row, std::int64_t position) override {
+        const std::string_view id = limsTrim(cellText(shape_->cell(row, sample_), scratch_));
+        const auto s = samples_.find(std::string(id));
+        if (s == samples_.end())
             return Status::failure(kNotRepresentable, "record " + std::to_string(position) +
-                                                          ": the sample identifier '" +
-                                                          std::string(id) +
-                                                          "' holds a comma, quote or line break");
+                                                          " changed while it was exported");
+        if (s->second.count > 1) {
+            const bool kept = options_.duplicates == Duplicates::First ? position == s->second.first
+                                                                       : position == s->second.last;
+            if (!kept) {
+                ++skipped_;
+                return Status::success();
+            }
+        }
         out_.put(id);
-        for (int f : fields_) {
+        for (const auto& [field, keyword] : columns_) {
             const std::string_view v =
-                valueText(trimBoth(cellText(shape_->cell(row, f), scratch_)), number_);
-            if (!fitsTwoDimension(v))
-                return Status::failure(kNotRepresentable,
-                                       "record " + std::to_string(position) + ": the value '" +
-                                           std::string(v) + "' of '" +
-                                           shape_->fields[static_cast<std::size_t>(f)].name +
-                                           "' holds a comma, quote or line break");
+                valueText(limsTrim(cellText(shape_->cell(row, field), scratch_)), number_);
+            if (!limsValueProblem(v).empty())
+                return Status::failure(kNotRepresentable, "record " + std::to_string(position) +
+                                                              " changed while it was exported");
             out_.put(',');
             out_.put(v);
         }
@@ -249,32 +379,50 @@ class Lims2dForm : public Form {
 
     Status finish() override {
         out_.put("end");
-        out_.put(std::string(fields_.size() + 1, ','));
+        out_.put(std::string(columns_.size() + 1, ','));
         out_.put(kEol);
+        if (skipped_ > 0 && notes_)
+            notes_({0,
+                    {},
+                    std::to_string(skipped_) + (skipped_ == 1 ? " record" : " records") +
+                        " left out for " +
+                        (options_.duplicates == Duplicates::First ? "an earlier" : "a later") +
+                        " record of the same sample identifier"});
         return Status::success();
     }
 
   private:
-    std::string sampleColumn() const { return fromFileName_ ? "File Name" : "ID Text"; }
+    static constexpr std::int64_t kListed = 5;
+    struct Sample {
+        std::int64_t count = 0, first = 0, last = 0;
+    };
 
-    std::vector<std::pair<std::string, std::string>> keywords_;
-    bool fromFileName_;
+    std::string sampleColumn() const {
+        return options_.sampleIdFromFileName ? "File Name" : "ID Text";
+    }
+    void problem(const std::string& text) {
+        if (problems_++ < kListed) listed_ += (listed_.empty() ? "" : "; ") + text;
+    }
+
+    const Options& options_;
     ByteSink& out_;
+    const NoteFn& notes_;
     const TableShape* shape_ = nullptr;
     int sample_ = -1;
-    std::vector<int> fields_;
-    std::int64_t rowsDone_ = 0;
-    std::string scratch_, number_;
+    std::vector<std::pair<int, std::string>> columns_;
+    std::unordered_map<std::string, Sample> samples_;
+    std::int64_t problems_ = 0, skipped_ = 0;
+    std::string listed_, scratch_, number_;
 };
 
 }  // namespace
 
-std::unique_ptr<Form> makeTextForm(const Options& options, ByteSink& sink) {
+std::unique_ptr<Form> makeTextForm(const Options& options, ByteSink& sink, const NoteFn& notes) {
     switch (options.format) {
         case Format::Long:
             return std::make_unique<LongForm>(sink);
         case Format::Lims2d:
-            return std::make_unique<Lims2dForm>(options, sink);
+            return std::make_unique<Lims2dForm>(options, sink, notes);
         default:
             return std::make_unique<CsvForm>(options, sink);
     }

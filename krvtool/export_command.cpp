@@ -1,5 +1,7 @@
 #include "krvtool/export_command.h"
 
+#include <sqlite3.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -27,6 +29,35 @@ bool readWholeFile(const std::string& path, std::string& text) {
     if (!in) return false;
     text.assign(std::istreambuf_iterator<char>(in), {});
     return !in.bad();
+}
+
+// The store's "Unrecognized database format" says nothing of which file was taken; a user
+// who picked another program's SQLite file learns that it is one, and what it holds.
+std::string notResultsDatabase(const std::string& path, const std::string& storeSays) {
+    std::string head(16, '\0');
+    std::ifstream in(platform::toPath(path), std::ios::binary);
+    if (!in.read(head.data(), 16) || head != std::string("SQLite format 3\0", 16)) return storeSays;
+    sqlite3* db = nullptr;
+    std::vector<std::string> tables;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* q = nullptr;
+        if (sqlite3_prepare_v2(db,
+                               "SELECT name FROM sqlite_schema WHERE type = 'table' AND name NOT "
+                               "LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY name",
+                               -1, &q, nullptr) == SQLITE_OK)
+            while (sqlite3_step(q) == SQLITE_ROW)
+                tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(q, 0)));
+        sqlite3_finalize(q);
+    }
+    sqlite3_close(db);
+    std::string text = "an SQLite database without a SamData table";
+    if (tables.empty()) return text + " (it holds no table)";
+    constexpr std::size_t kNamed = 8;
+    text += tables.size() == 1 ? " (its table: " : " (its tables: ";
+    for (std::size_t i = 0; i < tables.size() && i < kNamed; ++i)
+        text += (i ? ", " : "") + tables[i];
+    if (tables.size() > kNamed) text += " and " + std::to_string(tables.size() - kNamed) + " more";
+    return text + ")";
 }
 
 // The viewer's stored widths, from the widths file beside the program when there is one.
@@ -65,7 +96,19 @@ int runExport(const QStringList& args, Io& io) {
     const auto sampleId =
         option("sample-id", "lims2d: the sample identifier from id-text (default) or file-name.",
                "FROM", "id-text");
-    for (const auto& o : {format, output, columns, records, keepPadding, keywords, sampleId})
+    const auto limsVersion =
+        option("lims-version",
+               "lims2d: the SENAITE version that imports the file (default 2.6; 2.1-2.4 and "
+               "older clean keywords and empty cells differently).",
+               "V", "2.6");
+    const auto duplicates =
+        option("duplicates",
+               "lims2d: records sharing a sample identifier: fail (default), first or last "
+               "(only that one goes out).",
+               "HOW", "fail");
+    const auto force = option("force", "Replace an output file that is marked read-only.");
+    for (const auto& o : {format, output, columns, records, keepPadding, keywords, sampleId,
+                          limsVersion, duplicates, force})
         p.addOption(o);
     if (auto done = parseOptions(p, QStringLiteral("export"), args, io, 1, 1)) return *done;
 
@@ -93,8 +136,26 @@ int runExport(const QStringList& args, Io& io) {
     if (from != QLatin1String("id-text") && from != QLatin1String("file-name"))
         return fail(io, "export", "--sample-id takes id-text or file-name", kUsage);
     options.sampleIdFromFileName = from == QLatin1String("file-name");
-    if ((p.isSet(keywords) || p.isSet(sampleId)) && options.format != exports::Format::Lims2d)
-        return fail(io, "export", "--keywords and --sample-id belong to --format lims2d", kUsage);
+    if ((p.isSet(keywords) || p.isSet(sampleId) || p.isSet(limsVersion) || p.isSet(duplicates)) &&
+        options.format != exports::Format::Lims2d)
+        return fail(io, "export",
+                    "--keywords, --sample-id, --lims-version and --duplicates belong to --format "
+                    "lims2d",
+                    kUsage);
+    const auto rules = exports::limsRulesFor(p.value(limsVersion).toStdString());
+    if (!rules)
+        return fail(io, "export", "--lims-version takes a SENAITE version such as 2.6 or 2.4",
+                    kUsage);
+    options.limsRules = *rules;
+    const QString dup = p.value(duplicates);
+    if (dup == QLatin1String("first")) {
+        options.duplicates = exports::Duplicates::First;
+    } else if (dup == QLatin1String("last")) {
+        options.duplicates = exports::Duplicates::Last;
+    } else if (dup != QLatin1String("fail")) {
+        return fail(io, "export", "--duplicates takes fail, first or last", kUsage);
+    }
+    options.replaceReadOnly = p.isSet(force);
     if (p.isSet(keywords)) {
         const std::string mapFile = p.value(keywords).toStdString();
         std::string text;
@@ -108,7 +169,10 @@ int runExport(const QStringList& args, Io& io) {
     Status st;
     auto engine = db::makeEngine();
     auto database = engine->openDatabase(dbPath, st);
-    if (!database) return fail(io, dbPath, st.description);
+    if (!database)
+        return fail(io, dbPath,
+                    st.number == err::kNotADatabase ? notResultsDatabase(dbPath, st.description)
+                                                    : st.description);
 
     const std::string out = p.value(output).toStdString();
     std::int64_t lastTotal = -1;
@@ -121,14 +185,34 @@ int runExport(const QStringList& args, Io& io) {
         bar->step(done);
         return true;
     };
-    st = out == "-" ? exports::exportToStream(*database, options, io.out, report)
-                    : exports::exportToFile(*database, options, out, report, dbPath);
+    // Each cell that did not go out as stored gets its line as it is found, as the
+    // append's "not stored" lines do; remarks on the export as a whole get theirs.
+    std::int64_t changed = 0;
+    const exports::NoteFn note = [&](const exports::Note& n) {
+        if (bar) bar->finish();
+        if (n.changedCell()) {
+            ++changed;
+            io.err << "krvtool: not exported as stored: record " << n.record << ", " << n.column
+                   << ": " << n.text << '\n';
+        } else {
+            io.err << "krvtool: " << n.text << '\n';
+        }
+    };
+    st = out == "-" ? exports::exportToStream(*database, options, io.out, report, note)
+                    : exports::exportToFile(*database, options, out, report, dbPath, note);
     database->close();
     if (bar) bar->finish();
-    if (!st.ok())
-        return fail(io,
-                    exports::isOutputFailure(st) ? (out == "-" ? "standard output" : out) : dbPath,
-                    st.description);
+    if (!st.ok()) {
+        const bool output = exports::isOutputFailure(st);
+        return fail(
+            io, output ? (out == "-" ? "standard output" : out) : dbPath,
+            st.description + (st.number == err::kPermissionDenied ? " (--force replaces it)" : ""));
+    }
+    if (changed > 0) {
+        io.err << "krvtool: " << changed << (changed == 1 ? " cell" : " cells")
+               << " not exported as stored\n";
+        return kRejected;
+    }
     return kDone;
 }
 

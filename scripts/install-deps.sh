@@ -3,8 +3,9 @@
 set -euo pipefail
 packages=(cmake g++ clang libclang-rt-14-dev qt6-base-dev libgl-dev libsqlite3-dev sqlite3
           libgtest-dev libbenchmark-dev xvfb xauth imagemagick
-          # server store, exports, legacy import, quality-control charts
-          postgresql libpq-dev libssl-dev libxlsxwriter-dev mdbtools-dev mdbtools pkgconf qt6-charts-dev qt6-svg-dev
+          # server store, exports (zlib: reading a written workbook back), legacy import,
+          # quality-control charts
+          postgresql libpq-dev libssl-dev libxlsxwriter-dev zlib1g-dev mdbtools-dev mdbtools pkgconf qt6-charts-dev qt6-svg-dev
           # finding libxlsxwriter, and the export benchmark's peak-memory figures
           time
           # readers the tests check our outputs with, and the fault-injection sweep

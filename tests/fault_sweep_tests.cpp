@@ -18,6 +18,7 @@
 #include "report/tests/report_builder.h"
 #include "tests/support/job_folder.h"
 #include "tests/support/raw_db.h"
+#include "tests/support/strace_calls.h"
 
 namespace krv::testing {
 namespace {
@@ -111,39 +112,25 @@ TracedRun underStrace(const QString& strace, const QStringList& straceArgs, cons
                       const QStringList& args) {
     const QString asan = QProcessEnvironment::systemEnvironment().value("ASAN_OPTIONS");
     ProcessSetup setup;
-    setup.environment = {{QStringLiteral("ASAN_OPTIONS"),
-                          (asan.isEmpty() ? QString() : asan + QLatin1Char(':')) +
-                              QStringLiteral("detect_leaks=0")}};
+    setup.environment = {
+        {QStringLiteral("ASAN_OPTIONS"), (asan.isEmpty() ? QString() : asan + QLatin1Char(':')) +
+                                             QStringLiteral("detect_leaks=0")}};
     return runJobProcess(strace, QStringList{"-qq"} + straceArgs + QStringList{program} + args,
                          setup);
 }
 
-// For each kind, the numbers (1-based, among all its calls) of the calls that touch
-// `folder`: the program's start-up before them is not ours to test.
-std::map<std::string, std::vector<int>> callsTouching(const QString& strace,
-                                                      const std::string& folder,
-                                                      const std::string& log,
-                                                      const QString& program,
-                                                      const QStringList& args) {
+// For each kind, the numbers of the calls of one traced run that touch `folder`: the
+// program's start-up before them is not ours to test.
+std::map<std::string, std::vector<int>> callsOfRun(const QString& strace, const std::string& folder,
+                                                   const std::string& log, const QString& program,
+                                                   const QStringList& args) {
     QStringList kinds;
     for (const char* k : kKinds) kinds << QString::fromLatin1(k);
     underStrace(strace,
                 {"-y", "-o", QString::fromStdString(log), "-e",
                  QStringLiteral("trace=") + kinds.join(QLatin1Char(','))},
                 program, args);
-    std::map<std::string, int> seen;
-    std::map<std::string, std::vector<int>> ours;
-    std::ifstream in(log);
-    for (std::string line; std::getline(in, line);) {
-        const std::size_t paren = line.find('(');
-        if (paren == std::string::npos) continue;
-        const std::string kind = line.substr(0, paren);
-        const int n = ++seen[kind];
-        // The working folder decorates every relative call; only named paths count.
-        for (std::size_t at; (at = line.find("AT_FDCWD<")) != std::string::npos;)
-            line.erase(at, line.find('>', at) - at + 1);
-        if (line.find(folder) != std::string::npos) ours[kind].push_back(n);
-    }
+    auto ours = callsTouching(log, folder);
     fs::remove(log);
     return ours;
 }
@@ -211,9 +198,9 @@ class Bench {
 
     // For each kind, the numbers of the calls that touch the job's folder.
     std::map<std::string, std::vector<int>> callsOfOurs() {
-        return callsTouching(strace_, job_.path().string(),
-                             job_.file("../" + job_.path().filename().string() + ".strace"),
-                             QString::fromStdString(job_.file("krvarchiver")), word());
+        return callsOfRun(strace_, job_.path().string(),
+                          job_.file("../" + job_.path().filename().string() + ".strace"),
+                          QString::fromStdString(job_.file("krvarchiver")), word());
     }
 
     JobRun clean(const QStringList& words) const { return job_.run(words); }
@@ -510,8 +497,8 @@ TEST(FaultSweep, EveryFailingFileCallOfABulkImportIsToldAndARerunCompletesIt) {
         const char* error;
     };
     std::vector<ImportFault> faults;
-    sampleCalls(callsTouching(strace, probe.path().string(), probe.file("../import.strace"),
-                              KRV_TOOL, args(probe)),
+    sampleCalls(callsOfRun(strace, probe.path().string(), probe.file("../import.strace"), KRV_TOOL,
+                           args(probe)),
                 60, faults, [](const char* kind, int call, const char* error) {
                     return ImportFault{kind, call, error};
                 });
@@ -534,8 +521,7 @@ TEST(FaultSweep, EveryFailingFileCallOfABulkImportIsToldAndARerunCompletesIt) {
             const auto lines = std::count(run.err.begin(), run.err.end(), '\n');
             if (e == 0 && n != kReports) problems.push_back("exit 0 with reports missing");
             if (e == 1 && n == kReports) problems.push_back("all imported, yet exit 1");
-            if (e == 3 &&
-                (n == kReports || run.out.find("could not be read") == std::string::npos))
+            if (e == 3 && (n == kReports || run.out.find("could not be read") == std::string::npos))
                 problems.push_back("exit 3 without a report listed as unread");
             if (e != 0 && lines != 1)
                 problems.push_back("exit " + std::to_string(e) + " with " + std::to_string(lines) +

@@ -7,8 +7,11 @@
 #include <filesystem>
 #include <sstream>
 
+#include "export/forms.h"
 #include "export/results_export.h"
 #include "export/values.h"
+#include "platform/output_files.h"
+#include "platform/runs.h"
 #include "results_db/archive.h"
 #include "tests/support/raw_db.h"
 #include "tests/support/results_table.h"
@@ -76,6 +79,19 @@ Grid lines(const std::string& text, bool hexCells) {
 Grid readCsvBack(const std::string& file) {
     return lines(run(kPython, {KRV_READ_BACK, "csv", QString::fromStdString(file)}), true);
 }
+// What SENAITE's two-dimension parser makes of a lims2d file, compared with the database by
+// a reader that follows SENAITE's own rules: "ok: ..." or one line per difference.
+std::string senaiteReads(const std::string& file, const std::string& db,
+                         const QStringList& options = {}) {
+    int code = -1;
+    const std::string out =
+        run(kPython,
+            QStringList{KRV_SENAITE, QString::fromStdString(file), QString::fromStdString(db)} +
+                options,
+            {}, &code);
+    return (code == 0 ? "" : "exit " + std::to_string(code) + ": ") + out;
+}
+
 // openpyxl's view: the sheet's settings line, then typed cells.
 Grid readXlsxBack(const std::string& file) {
     return lines(run(kPython, {KRV_READ_BACK, "xlsx", QString::fromStdString(file)}), false);
@@ -109,12 +125,30 @@ struct ExportTest : ::testing::Test {
         ASSERT_TRUE(st.ok()) << st.description;
     }
 
+    std::vector<Note> notes;
     Status exportTo(const std::string& target, const Options& options,
                     const ProgressFn& progress = {}) {
         Status st;
         auto database = engine->openDatabase(dbPath, st);
         if (!database) return st;
-        return exportToFile(*database, options, target, progress, dbPath);
+        notes.clear();
+        return exportToFile(*database, options, target, progress, dbPath,
+                            [this](const Note& n) { notes.push_back(n); });
+    }
+    Status exportToText(const Options& options, std::string& text) {
+        Status st;
+        auto database = engine->openDatabase(dbPath, st);
+        if (!database) return st;
+        std::ostringstream out;
+        notes.clear();
+        st = exportToStream(*database, options, out, {},
+                            [this](const Note& n) { notes.push_back(n); });
+        text = out.str();
+        return st;
+    }
+    std::size_t fileCount() const {
+        return static_cast<std::size_t>(
+            std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()));
     }
     std::string exported(Format format, Options options = {}) {
         options.format = format;
@@ -152,6 +186,33 @@ TEST(StoredValues, NumbersNamesAndPadding) {
     check("X:Y@NET1", "X.Y", "1", "net counts");
 
     EXPECT_EQ(trimPadding(std::string("ab  \0\0 ", 7)), "ab");
+}
+
+TEST(SheetText, SaysWhatASheetCannotHold) {
+    const std::string longText(40001, 'x');
+    const struct {
+        std::string in, out, changes;
+    } cases[] = {
+        {"plain Ø", "plain Ø", ""},
+        {std::string("pad\0\0", 5), "pad", ""},
+        {"a\x01"
+         "b",
+         "ab", "control character U+0001 left out, a sheet cannot hold it"},
+        {std::string("a\0b", 3), "ab", "control character U+0000 left out, a sheet cannot hold it"},
+        {"x\r\ny", "x\ny", "line break CR LF written as LF"},
+        {"x\ry", "x\ny", "line break CR written as LF"},
+        {"\xff!", "\xEF\xBF\xBD!", "bytes that are no UTF-8 written as U+FFFD"},
+        {longText, longText.substr(0, 32767), "cut to 32767 of 40001 characters, a cell's limit"},
+        {"\x02" + longText + "\r\n", longText.substr(0, 32767),
+         "cut to 32767 of 40002 characters, a cell's limit; control character U+0002 left out, "
+         "a sheet cannot hold it; line break CR LF written as LF"},
+    };
+    for (const auto& c : cases) {
+        std::string out, changes;
+        sheetText(c.in, out, changes);
+        EXPECT_EQ(out, c.out) << c.in.substr(0, 20);
+        EXPECT_EQ(changes, c.changes) << c.in.substr(0, 20);
+    }
 }
 
 TEST_F(ExportTest, CsvReadsBackWithPythonAndLoadsBackWithSqlite) {
@@ -220,17 +281,39 @@ TEST_F(ExportTest, XlsxHasNumbersTextsFrozenPanesFilterAndStoredWidths) {
     EXPECT_EQ(g[3][10], "n:12");
 }
 
-TEST_F(ExportTest, XlsxCarriesTextsThatXmlCannotHold) {
-    // A store edited by hand: control characters, a broken byte, a NUL inside a text.
-    build({}, {{db::Value(1.0), db::Value(std::string("a\x01"
-                                                      "b\xff"
-                                                      "c\0d   ",
-                                                      9))}});
+TEST_F(ExportTest, XlsxSaysWhichCellsItCouldNotCarryAsStored) {
+    // A store edited by hand: control characters, a broken byte, a NUL inside a text, a
+    // text longer than a cell, a line break of two characters.
+    std::string longText;
+    for (int i = 0; i < 40001; ++i) longText += "é";
+    build({}, {{db::Value(1.0),
+                db::Value(std::string("a\x01"
+                                      "b\xff"
+                                      "c\0d   ",
+                                      9)),
+                db::Value(longText), db::Value("x\r\ny"), db::Value("fine")}});
     const Grid g = readXlsxBack(exported(Format::Xlsx));
     ASSERT_EQ(g.size(), 3u);
     EXPECT_EQ(g[2][1],
               "s:ab\xEF\xBF\xBD"
               "cd");
+    EXPECT_EQ(g[2][2], "s:" + longText.substr(0, 2 * 32767));
+    EXPECT_EQ(g[2][3], "s:x\ny");
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"File Name",
+         "control character U+0001 left out, a sheet cannot hold it; bytes that are no UTF-8 "
+         "written as U+FFFD"},
+        {"ID Text", "cut to 32767 of 40001 characters, a cell's limit"},
+        {"Date & time", "line break CR LF written as LF"}};
+    ASSERT_EQ(notes.size(), expected.size());
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+        EXPECT_EQ(notes[i].record, 1);
+        EXPECT_EQ(notes[i].column, expected[i].first);
+        EXPECT_EQ(notes[i].text, expected[i].second);
+    }
+    // csv carries every one of them exactly.
+    exported(Format::Csv);
+    EXPECT_TRUE(notes.empty());
 }
 
 TEST_F(ExportTest, LongFormHasOneRowPerValueWithItsMeaning) {
@@ -296,6 +379,187 @@ TEST_F(ExportTest, LimsTwoDimensionLayoutKeywordMapAndSampleIdentifier) {
     EXPECT_FALSE(fs::exists(target));
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 2)
         << "only the database and the earlier export";
+}
+
+// SENAITE's own parsing rules, in a reader we did not write, for each rule set.
+TEST_F(ExportTest, LimsFileReadsBackAsSenaiteImportsIt) {
+    auto records = sampleRecords();
+    records[0][2] = db::Value("  SOIL B-17  ");
+    records.push_back({db::Value(3.0), db::Value("c.CNF"), db::Value("1E5"), db::Value(""),
+                       db::Value(""), db::Value("10"), db::Value("1"), db::Value("--"),
+                       db::Value("-0"), db::Value(" 4,25 "), db::Value("1E5"), db::Value("0"),
+                       db::Value("ND")});
+    build(kIsotopes, records);
+    writeFile(folder / "map.csv", "CS-137,Cs-137 (1)\nK-40@NET1,K40\n");
+    const struct {
+        LimsRules rules;
+        const char* version;
+        bool mapped;
+        const char* reads;
+    } cases[] = {{LimsRules::Senaite25, "2.6", false, "ok: 3 samples, 18 results\n"},
+                 {LimsRules::Senaite21, "2.4", false, "ok: 3 samples, 18 results\n"},
+                 {LimsRules::Senaite20, "2.0", false, "ok: 3 samples, 18 results\n"},
+                 {LimsRules::Senaite25, "2.5", true, "ok: 3 samples, 6 results\n"},
+                 {LimsRules::Senaite20, "1.3", true, "ok: 3 samples, 6 results\n"}};
+    for (const auto& c : cases) {
+        Options o;
+        o.limsRules = c.rules;
+        QStringList reader{"--lims-version", c.version};
+        if (c.mapped) {
+            o.keywords = {{"CS-137", "Cs-137 (1)"}, {"K-40@NET1", "K40"}};
+            reader << "--keywords" << QString::fromStdString(folder.file("map.csv"));
+        }
+        EXPECT_EQ(senaiteReads(exported(Format::Lims2d, o), dbPath, reader), c.reads) << c.version;
+    }
+}
+
+// Whatever SENAITE would skip, merge or turn into another number fails the export before
+// anything is written, to a file or to a stream, naming the record.
+TEST_F(ExportTest, LimsRefusesWhatSenaiteWouldMisread) {
+    using Map = std::vector<std::pair<std::string, std::string>>;
+    const struct {
+        std::size_t column;  // of record 2, whose ID Text is S-2; 0: keywords only
+        const char* value;
+        const char* says;
+        Map keywords;
+    } cases[] = {
+        {2, "end", "record 2: the sample identifier is 'end'", {}},
+        {2, " end\t", "record 2: the sample identifier is 'end'", {}},
+        {2, "   ", "record 2: the sample identifier ('ID Text') is empty", {}},
+        {2, "S-1", "records 1 and 2 have the sample identifier 'S-1'", {}},
+        {2, "a,b", "record 2: the sample identifier 'a,b' holds a comma", {}},
+        {7, "NAN", "record 2: the value 'NAN' of 'CS-137' is no finite number", {}},
+        {7, "INF", "'INF' of 'CS-137' is no finite number: the LIMS would store infinity", {}},
+        {8, "1.5e400", "'1.5e400' of 'CO-60@LINE2' is no finite number: the LIMS would", {}},
+        {8, "-inf", "'-inf' of 'CO-60@LINE2' is no finite number: the LIMS would store 0", {}},
+        {9, "12 Bq", "'12 Bq' of 'K-40@NET1' is no number: the LIMS would not import it", {}},
+        {12, "1,2,3", "'1,2,3' of 'U-235@BKG1' holds a comma", {}},
+        {0, "", "the LIMS keywords 'Cs.137' and 'Cs137' are both looked up as 'Cs137'",
+         Map{{"CS-137", "Cs.137"}, {"K-40@NET1", "Cs137"}}},
+        {0, "", "the LIMS keyword '@:' has no letter or digit", Map{{"CS-137", "@:"}}},
+    };
+    for (const auto& c : cases) {
+        auto records = sampleRecords();
+        records[0][2] = db::Value("S-1");
+        records[1][2] = db::Value("S-2");
+        if (c.column) records[1][c.column] = db::Value(c.value);
+        fs::remove(dbPath);
+        build(kIsotopes, records);
+        Options o;
+        o.format = Format::Lims2d;
+        o.limsRules = c.keywords.empty() ? LimsRules::Senaite25 : LimsRules::Senaite20;
+        o.keywords = c.keywords;
+        const Status st = exportTo(folder.file("lims.csv"), o);
+        EXPECT_EQ(st.number, kNotRepresentable) << c.says;
+        EXPECT_NE(st.description.find(c.says), std::string::npos) << st.description;
+        EXPECT_EQ(fileCount(), 1u) << c.says;
+        std::string streamed;
+        EXPECT_EQ(exportToText(o, streamed).number, kNotRepresentable) << c.says;
+        EXPECT_EQ(streamed, "") << c.says;
+    }
+}
+
+TEST_F(ExportTest, LimsDuplicatesGoOutOncePickedAsAsked) {
+    auto records = sampleRecords();
+    records[0][2] = db::Value("S-1");
+    records[1][2] = db::Value("S-1");
+    records.push_back(records[0]);
+    records.back()[0] = db::Value(3.0);
+    records.back()[2] = db::Value("S-3");
+    build(kIsotopes, records);
+    for (const auto& [how, name, line] :
+         {std::tuple{Duplicates::First, "first", "S-1,12.31,0.0015,ND,,583.2,-0.5,\r\n"},
+          std::tuple{Duplicates::Last, "last", "S-1,,,7,12,,,\r\n"}}) {
+        Options o;
+        o.duplicates = how;
+        const std::string file = exported(Format::Lims2d, o);
+        const std::string text = readFile(file);
+        EXPECT_NE(text.find(line), std::string::npos) << text;
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4) << text;
+        ASSERT_EQ(notes.size(), 1u);
+        EXPECT_EQ(notes[0].text, std::string("1 record left out for ") +
+                                     (how == Duplicates::First ? "an earlier" : "a later") +
+                                     " record of the same sample identifier");
+        EXPECT_EQ(senaiteReads(file, dbPath, {"--duplicates", name}),
+                  "ok: 2 samples, 12 results\n");
+    }
+}
+
+// A table of several chunks, the first alone more than the writer buffers, whose last
+// record cannot go to the LIMS: not one byte reaches the stream (the LIMS itself would
+// accept a file that stops early).
+TEST_F(ExportTest, LimsStreamGetsNothingWhenTheLastRecordFails) {
+    std::vector<std::string> isotopes;
+    for (int i = 1; i <= 30; ++i) isotopes.push_back("N-" + std::to_string(i));
+    std::vector<db::Value> record = {db::Value(1.0), db::Value("F.CNF"), db::Value("SAMPLE-1"),
+                                     db::Value(""),  db::Value(""),      db::Value("3600"),
+                                     db::Value("1")};
+    record.resize(7 + isotopes.size(), db::Value("12,5"));
+    build(isotopes, {record});
+    testing::repeatFirstRecord(dbPath, 4500, "SAMPLE-");
+    testing::RawDb raw(dbPath);
+    raw.query("UPDATE SamData SET \"N-30\" = 'n/a' WHERE \"idxRec#\" = 4500");
+    Options o;
+    o.format = Format::Lims2d;
+    std::string streamed;
+    const Status st = exportToText(o, streamed);
+    EXPECT_EQ(st.number, kNotRepresentable);
+    EXPECT_NE(st.description.find("record 4500"), std::string::npos) << st.description;
+    EXPECT_EQ(streamed.size(), 0u);
+    raw.query("UPDATE SamData SET \"N-30\" = '1' WHERE \"idxRec#\" = 4500");
+    EXPECT_TRUE(exportToText(o, streamed).ok());
+    EXPECT_GT(streamed.size(), 4500u * 150);
+}
+
+// Replacing a file by renaming needs only the folder's permission, so a read-only file
+// would go unnoticed; and the replacement must not reset who may read the file.
+TEST_F(ExportTest, TargetsKeepTheirModeAndReadOnlyOnesStay) {
+    build(kIsotopes, sampleRecords());
+    const std::string target = folder.file("out.csv");
+    using P = fs::perms;
+    for (const auto& [mode, force, replaced] :
+         {std::tuple{P::owner_read | P::group_read | P::others_read, false, false},
+          std::tuple{P::owner_read | P::group_read | P::others_read, true, true},
+          std::tuple{P::owner_read | P::owner_write | P::group_read, false, true}}) {
+        fs::remove(target);
+        writeFile(target, "previous export");
+        fs::permissions(target, mode);
+        Options o;
+        o.replaceReadOnly = force;
+        const Status st = exportTo(target, o);
+        EXPECT_EQ(st.ok(), replaced) << st.description;
+        if (!replaced) {
+            EXPECT_EQ(st.number, err::kPermissionDenied);
+            EXPECT_EQ(st.description, "is read-only");
+        }
+        EXPECT_EQ(readFile(target) == "previous export", !replaced);
+        EXPECT_EQ(fs::status(target).permissions(), mode);
+        EXPECT_EQ(fileCount(), 2u);
+    }
+}
+
+// Private files of killed exports on this machine go; a live run's and another machine's
+// stay.
+TEST_F(ExportTest, LeftoversOfDeadRunsAreRemoved) {
+    build(kIsotopes, sampleRecords());
+    QProcess gone;
+    gone.start(QStringLiteral("true"), {});
+    ASSERT_TRUE(gone.waitForStarted());
+    const long deadPid = static_cast<long>(gone.processId());
+    ASSERT_TRUE(gone.waitForFinished());
+    std::string host = platform::hostName();
+    for (char& c : host)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-') c = '_';
+    const std::string hex = "0123456789abcdef";
+    const std::string dead = ".x.csv.part-" + host + "-" + std::to_string(deadPid) + "-" + hex;
+    const std::string live =
+        ".x.csv.part-" + host + "-" + std::to_string(platform::currentProcessId()) + "-" + hex;
+    const std::string elsewhere = ".x.csv.part-other_host-" + std::to_string(deadPid) + "-" + hex;
+    const std::string mine = ".x.csv.part-" + host + "-" + std::to_string(deadPid) + "-xyz";
+    for (const auto& name : {dead, live, elsewhere, mine}) writeFile(folder / name, "part");
+    exported(Format::Csv);
+    EXPECT_FALSE(fs::exists(folder / dead));
+    for (const auto& name : {live, elsewhere, mine}) EXPECT_TRUE(fs::exists(folder / name)) << name;
 }
 
 TEST_F(ExportTest, FixedColumnsOnlyAndEmptyTablesGiveHeadersAlone) {

@@ -8,6 +8,7 @@
 
 #include "results_db/archive.h"
 #include "results_db/store.h"
+#include "tests/support/raw_db.h"
 
 namespace krv::testing {
 
@@ -29,6 +30,25 @@ inline Status buildResultsDb(db::Engine& engine, const std::string& path,
         }
         return s;
     });
+}
+
+// Fills a results table up to `count` records with copies of its first one, numbered on and
+// with the ID Text `idPrefix` and the number, in one SQL statement: the store would sync
+// every insert.
+inline void repeatFirstRecord(const std::string& path, int count, const std::string& idPrefix) {
+    RawDb db(path);
+    std::string columns, copied;
+    for (const std::string& c : db.columns()) {
+        const std::string name = "\"" + c.substr(0, c.rfind(' ')) + "\"";
+        columns += (columns.empty() ? "" : ", ") + name;
+        copied +=
+            (copied.empty() ? "" : ", ") + (name == "\"idxRec#\""   ? std::string("n.i")
+                                            : name == "\"ID Text\"" ? "'" + idPrefix + "' || n.i"
+                                                                    : name);
+    }
+    db.query("WITH RECURSIVE n(i) AS (SELECT 2 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+             std::to_string(count) + ") INSERT INTO SamData (" + columns + ") SELECT " + copied +
+             " FROM n, SamData WHERE \"idxRec#\" = 1");
 }
 
 }  // namespace krv::testing
