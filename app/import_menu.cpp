@@ -8,7 +8,7 @@
 #include <QProgressDialog>
 #include <chrono>
 
-#include "legacy/legacy_import.h"
+#include "jet/legacy_import.h"
 #include "legacy/report_import.h"
 #include "platform/platform.h"
 #include "report/text.h"

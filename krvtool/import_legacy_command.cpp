@@ -4,7 +4,7 @@
 #include <ostream>
 
 #include "krvtool/tool.h"
-#include "legacy/legacy_import.h"
+#include "jet/legacy_import.h"
 #include "results_db/archive.h"
 
 namespace krv::tool {

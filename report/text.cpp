@@ -359,4 +359,30 @@ std::string utf8ToCp1252(std::string_view utf8) {
     return out;
 }
 
+void appendHex(std::string& out, std::string_view bytes, bool upper) {
+    const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+    out.reserve(out.size() + 2 * bytes.size());
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+}
+
+bool fromHex(std::string_view hex, std::string& out) {
+    if (hex.size() % 2) return false;
+    const auto digit = [](char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        return -1;
+    };
+    out.resize(hex.size() / 2);
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        const int high = digit(hex[i]), low = digit(hex[i + 1]);
+        if (high < 0 || low < 0) return false;
+        out[i / 2] = static_cast<char>(high * 16 + low);
+    }
+    return true;
+}
+
 }  // namespace krv::text

@@ -32,6 +32,11 @@ double readNumberSkippingCommas(std::string_view s);
 // quote or a line break, or starts or ends with a blank that a reader could trim away.
 std::string csvField(std::string_view s);
 
+// Each byte as two hex digits (lowercase unless `upper`), so no byte needs escaping.
+void appendHex(std::string& out, std::string_view bytes, bool upper = false);
+// Lowercase hex digits back to bytes; false on an odd length or any other character.
+bool fromHex(std::string_view hex, std::string& out);
+
 // Narrows to a 32-bit float, rounding to nearest; nullopt when the value does not fit.
 std::optional<float> toSingle(double v);
 

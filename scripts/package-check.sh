@@ -113,7 +113,7 @@ expect_status 0 net as_user "$home" /usr/bin/krvarchiver NET
     fail "NET did not append the sample report"
 expect_status 0 export as_user "$home" /usr/bin/krvtool export "$db" --format csv
 grep -q 'SOIL CORE B-17' "$tmp/export.out" || fail "krvtool export did not write the record"
-cp "$root/legacy/tests/fixtures/testV1997.mdb" "$home/old.mdb"
+cp "$root/jet/tests/fixtures/testV1997.mdb" "$home/old.mdb"
 chown nobody "$home/old.mdb"
 expect_status 0 import-legacy as_user "$home" /usr/bin/krvtool import-legacy "$home/old.mdb" \
     "$home/imported.db" --table Table1

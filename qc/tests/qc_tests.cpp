@@ -2,79 +2,42 @@
 
 #include <cmath>
 #include <map>
+#include <optional>
 
 #include "qc/half_life.h"
 #include "qc/reading.h"
 #include "qc/tests/check_source_db.h"
 #include "qc/trend.h"
 #include "qc/westgard.h"
+#include "tests/support/case_table.h"
 #include "tests/support/test_folder.h"
 
 namespace krv::qc {
 namespace {
 
-TEST(QcReading, ValuesWithEitherDecimalSeparatorAndExponent) {
-    EXPECT_EQ(readValue("1234.5"), 1234.5);
-    EXPECT_EQ(readValue("  1234,5 "), 1234.5);
-    EXPECT_EQ(readValue("1.2345E+03"), 1234.5);
-    EXPECT_EQ(readValue("1,2345e3"), 1234.5);
-    EXPECT_EQ(readValue("-5"), -5.0);
-    EXPECT_EQ(readValue("+.5"), 0.5);
-    EXPECT_EQ(readValue("2.5E-05"), 2.5e-5);
-    for (const char* no : {"", "   ", "abc", "1,234.5", "1.2.3", "1E", "1e+", "inf", "nan", "12 Bq",
-                           "0x10", "-", ".", "1E999"}) {
-        EXPECT_FALSE(readValue(no)) << no;
-    }
-}
-
-TEST(QcReading, DatesInTheFormsReportsUse) {
-    const DateSettings monthFirst;
-    auto read = [](const char* text, const DateSettings& s) -> std::string {
-        const auto t = readDateTime(text, s);
-        return t ? formatDateTime(*t) : "unreadable";
-    };
-    EXPECT_EQ(read("5/14/02  09:31:05", monthFirst), "2002-05-14 09:31:05");
-    EXPECT_EQ(read("05-Dec-2026 10:15:22", monthFirst), "2026-12-05 10:15:22");
-    EXPECT_EQ(read("5 December 2026 10:15", monthFirst), "2026-12-05 10:15:00");
-    EXPECT_EQ(read("Dec 5, 2026 10:15:22 PM", monthFirst), "2026-12-05 22:15:22");
-    EXPECT_EQ(read("12/5/2026 12:01 AM", monthFirst), "2026-12-05 00:01:00");
-    EXPECT_EQ(read("2026-12-05T10:15:22.250", monthFirst), "2026-12-05 10:15:22");
-    EXPECT_EQ(read("2000-02-29", monthFirst), "2000-02-29 00:00:00");
-    EXPECT_EQ(read("1/1/70 00:00:00", monthFirst), "1970-01-01 00:00:00");
-    EXPECT_EQ(readDateTime("1/1/70 00:00:00", monthFirst), 0);
-
-    DateSettings dayFirst;
+TEST(QcReading, ValuesDatesAndFiltersAsTheCaseTableSays) {
+    DateSettings monthFirst, dayFirst, pivot50;
     dayFirst.dayFirst = true;
-    EXPECT_EQ(read("14/5/02 09:31:05", dayFirst), "2002-05-14 09:31:05");
-    EXPECT_EQ(read("14.05.2002 9:31", dayFirst), "2002-05-14 09:31:00");
-    EXPECT_EQ(read("5/14/02 09:31:05", dayFirst), "unreadable");  // never swapped to fit
-    EXPECT_EQ(read("14/5/02 09:31:05", monthFirst), "unreadable");
-    // Words name the month, so the order setting does not apply to them.
-    EXPECT_EQ(read("05-Dec-26 10:15:22", dayFirst), "2026-12-05 10:15:22");
-
-    EXPECT_EQ(read("1/2/29 10:00", monthFirst), "2029-01-02 10:00:00");
-    EXPECT_EQ(read("1/2/30 10:00", monthFirst), "1930-01-02 10:00:00");
-    DateSettings pivot50;
     pivot50.twoDigitYearPivot = 50;
-    EXPECT_EQ(read("1/2/30 10:00", pivot50), "2030-01-02 10:00:00");
-
-    for (const char* bad :
-         {"", "Measurement Date", "13/14/02 09:31", "2/30/02 10:00", "2/29/1900 10:00",
-          "5/14/02 25:00:00", "5/14/02 09:61", "5/14 09:31", "05-Foo-2026 10:00",
-          "5/14/02 09:31:05 extra", "5/14/02 9:3", "13:00 PM 5/14/02", "5/14/2002/7",
-          "5/14/123 10:00", "2026-12-05 10:15:22 +0100 !"}) {
-        EXPECT_EQ(read(bad, monthFirst), "unreadable") << bad;
+    const std::map<std::string, const DateSettings*> settings = {
+        {"monthFirst", &monthFirst}, {"dayFirst", &dayFirst}, {"pivot50", &pivot50}};
+    for (const auto& c : testing::caseTable("qc_reading.tsv", 4)) {
+        const std::string& check = c[0];
+        if (check == "value") {
+            const auto v = readValue(c[1]);
+            EXPECT_EQ(v ? std::optional(*v) : std::nullopt,
+                      c[3] == "none" ? std::nullopt : std::optional(std::stod(c[3])))
+                << c.where("qc_reading.tsv");
+        } else if (check == "date") {
+            ASSERT_TRUE(settings.count(c[2])) << c.where("qc_reading.tsv");
+            const auto t = readDateTime(c[1], *settings.at(c[2]));
+            EXPECT_EQ(t ? formatDateTime(*t) : "unreadable", c[3]) << c.where("qc_reading.tsv");
+        } else {
+            ASSERT_EQ(check, "wildcard") << c.where("qc_reading.tsv");
+            EXPECT_EQ(matchesWildcard(c[1], c[2]), c[3] == "yes") << c.where("qc_reading.tsv");
+        }
     }
-}
-
-TEST(QcReading, WildcardFilterIgnoresCaseAndPadding) {
-    EXPECT_TRUE(matchesWildcard("CHECK CO-60" + std::string(60, ' '), "CHECK*"));
-    EXPECT_TRUE(matchesWildcard("check co-60", "CHECK*60"));
-    EXPECT_TRUE(matchesWildcard("CHK1.CNF", "CHK?.CNF"));
-    EXPECT_TRUE(matchesWildcard("anything", "*"));
-    EXPECT_FALSE(matchesWildcard("BLANK", "CHECK*"));
-    EXPECT_FALSE(matchesWildcard("CHK12.CNF", "CHK?.CNF"));
-    EXPECT_FALSE(matchesWildcard("RECHECK", "CHECK*"));
+    EXPECT_EQ(readDateTime("1/1/70 00:00:00", monthFirst), 0);
 }
 
 TEST(QcHalfLives, TableSourcesColumnsAndUserFile) {

@@ -177,6 +177,8 @@ TEST_F(ViewerTest, EditsAndDeletionsLeaveTheirTrailOrDoNotHappen) {
     raw.query(
         "CREATE TRIGGER refuse BEFORE INSERT ON KrvAudit BEGIN SELECT RAISE(FAIL, 'no'); END");
     EXPECT_FALSE(model()->setData(model()->index(1, kDeadTime), "1"));
+    // An editor closed on an unchanged cell leaves the store, and so the trail, alone.
+    EXPECT_TRUE(model()->setData(model()->index(0, kDeadTime), "9.5"));
     click("Command1");
     EXPECT_EQ(raw.scalar("SELECT count(*) || ' ' || group_concat(\"DT %\") FROM SamData"),
               "2 9.5,0");
@@ -201,6 +203,9 @@ TEST_F(ViewerTest, EditsGoToTheirOwnRecordAndRefusedOnesKeepTheStoredValue) {
     ASSERT_TRUE(model()->setData(model()->index(1, kIdText), "changed"));
     EXPECT_EQ(raw.query("SELECT rowid, trim(\"ID Text\") FROM SamData"),
               (Rows{{"1", "Sample A"}, {"2", "changed"}}));
+    // The cell shows what the column made of the text.
+    ASSERT_TRUE(model()->setData(model()->index(0, kNumber), "7.6"));
+    EXPECT_EQ(model()->data(model()->index(0, kNumber)).toString(), "8");
 
     const Rows before = raw.query("SELECT * FROM SamData");
     for (auto [column, text, reason] :

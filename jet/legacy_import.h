@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "legacy/jet_table.h"
+#include "jet/jet_table.h"
 #include "platform/status.h"
 #include "results_db/store.h"
 

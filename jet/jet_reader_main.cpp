@@ -20,18 +20,15 @@
 #include <system_error>
 #include <vector>
 
+#include "report/text.h"
+
 namespace {
 
 constexpr int kOffsetMask = 0x1fff;
 constexpr std::size_t kTextBuffer = 256 * 1024;
 
 void hex(std::string& out, const void* data, std::size_t size) {
-    static const char digits[] = "0123456789abcdef";
-    const auto* p = static_cast<const unsigned char*>(data);
-    for (std::size_t i = 0; i < size; ++i) {
-        out += digits[p[i] >> 4];
-        out += digits[p[i] & 15];
-    }
+    krv::text::appendHex(out, std::string_view(static_cast<const char*>(data), size));
 }
 
 int refuse(const char* code, const std::string& message) {

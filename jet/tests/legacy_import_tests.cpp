@@ -6,10 +6,11 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <random>
 
-#include "legacy/legacy_import.h"
+#include "jet/legacy_import.h"
 #include "results_db/archive.h"
 #include "tests/support/pg_server.h"
 #include "tests/support/raw_db.h"
@@ -95,6 +96,7 @@ class FakeTable : public JetTable {
     bool next(std::vector<JetCell>& row, Status& status) override {
         status = Status::success();
         if (next_ == failAfter_) {
+            if (beforeFailing) beforeFailing();
             status = Status::failure(err::kNotADatabase, "the old database is damaged");
             return false;
         }
@@ -102,6 +104,8 @@ class FakeTable : public JetTable {
         row = rows_[static_cast<std::size_t>(next_++)];
         return true;
     }
+
+    std::function<void()> beforeFailing;
 
   private:
     std::vector<JetColumn> columns_;
@@ -229,6 +233,16 @@ TEST_F(LegacyImport, DestinationMustBeNewOrEmptyAndAFailureLeavesNothing) {
         FakeTable cancelled(samDataColumns(), samDataRows());
         EXPECT_EQ(import(cancelled, dest, [](std::int64_t) { return false; }).number, 3059);
         EXPECT_FALSE(std::filesystem::exists(dest));
+    }
+    // Another run makes the same file while this one fails: that file stays as it made it.
+    {
+        FakeTable table(samDataColumns(), samDataRows(), 2);
+        table.beforeFailing = [&] {
+            ASSERT_TRUE(engine->createDatabase(dest, createResultsTable).ok());
+        };
+        EXPECT_FALSE(import(table, dest).ok());
+        EXPECT_EQ(RawDb(dest).columns().size(), 7u);
+        std::filesystem::remove(dest);
     }
     // A name the store does not take, and a text longer than its column (a damaged row).
     {

@@ -1,4 +1,4 @@
-#include "legacy/jet_table.h"
+#include "jet/jet_table.h"
 
 #include <QProcess>
 #include <array>
@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "platform/platform.h"
+#include "report/text.h"
 
 namespace krv::legacy {
 
@@ -21,25 +22,8 @@ Status damaged(const std::string& why) {
 }
 
 bool fromHex(const QByteArray& text, std::string& out) {
-    if (text.size() % 2) return false;
-    out.resize(static_cast<std::size_t>(text.size() / 2));
-    for (qsizetype i = 0; i < text.size(); i += 2) {
-        int v = 0;
-        for (int k = 0; k < 2; ++k) {
-            const char c = text[i + k];
-            int d;
-            if (c >= '0' && c <= '9') {
-                d = c - '0';
-            } else if (c >= 'a' && c <= 'f') {
-                d = c - 'a' + 10;
-            } else {
-                return false;
-            }
-            v = v * 16 + d;
-        }
-        out[static_cast<std::size_t>(i / 2)] = static_cast<char>(v);
-    }
-    return true;
+    return text::fromHex(std::string_view(text.constData(), static_cast<std::size_t>(text.size())),
+                         out);
 }
 
 class ChildJetTable : public JetTable {

@@ -1,15 +1,16 @@
-#include "legacy/legacy_import.h"
+#include "jet/legacy_import.h"
 
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <system_error>
 
 #include "audit/audit.h"
 #include "platform/platform.h"
+#include "report/text.h"
 #include "results_db/archive.h"
 
 namespace krv::legacy {
@@ -55,27 +56,6 @@ std::string currencyText(std::int64_t tenThousandths) {
     char frac[8];
     std::snprintf(frac, sizeof frac, "%04u", static_cast<unsigned>(m % 10000));
     return (negative ? "-" : "") + std::to_string(m / 10000) + "." + frac;
-}
-
-std::string hexText(const std::string& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string s;
-    for (unsigned char c : bytes) (s += digits[c >> 4]) += digits[c & 15];
-    return s;
-}
-
-// Days since 1970-01-01 to a civil date (proleptic Gregorian).
-void civilFromDays(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
-    z += 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const auto doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    y = static_cast<std::int64_t>(yoe) + era * 400;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    d = doy - (153 * mp + 2) / 5 + 1;
-    m = mp < 10 ? mp + 3 : mp - 9;
-    y += m <= 2;
 }
 
 struct KindInfo {
@@ -275,14 +255,14 @@ std::string formatJetDateTime(double days) {
         ms -= 86'400'000;
         whole += 1;
     }
-    constexpr std::int64_t kEpochFrom1970 = -25569;  // 1899-12-30
-    std::int64_t y;
-    unsigned m, d;
-    civilFromDays(static_cast<std::int64_t>(whole) + kEpochFrom1970, y, m, d);
+    namespace chrono = std::chrono;
+    constexpr chrono::sys_days kJetEpoch = chrono::year{1899} / chrono::December / 30;
+    const chrono::year_month_day date{kJetEpoch + chrono::days{static_cast<std::int64_t>(whole)}};
     char buf[128];
     const auto secs = ms / 1000;
-    std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u %02lld:%02lld:%02lld",
-                  static_cast<long long>(y), m, d, static_cast<long long>(secs / 3600),
+    std::snprintf(buf, sizeof buf, "%04d-%02u-%02u %02lld:%02lld:%02lld",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), static_cast<long long>(secs / 3600),
                   static_cast<long long>(secs / 60 % 60), static_cast<long long>(secs % 60));
     std::string s = buf;
     if (ms % 1000) {
@@ -332,9 +312,12 @@ Status decodeCell(const JetColumn& column, const JetCell& cell, db::Value& value
             if (!need(8)) return bad;
             value = formatJetDateTime(fromBits<double>(b));
             return Status::success();
-        case kJetBinary:
-            value = hexText(b);
+        case kJetBinary: {
+            std::string hex;
+            text::appendHex(hex, b, true);
+            value = std::move(hex);
             return Status::success();
+        }
         default:
             value = b;
             return Status::success();
@@ -372,25 +355,17 @@ Status importLegacyTable(JetTable& source, db::Engine& engine, const std::string
     }
     std::error_code ec;
     if (std::filesystem::exists(platform::toPath(destination), ec)) return opened;
-    // A new store appears at its path only once every record is in.
-    std::optional<Status> filled;
-    const Status created = engine.createDatabase(destination, [&](db::Database& fresh) {
+    // A new store appears at its path only once every record is in, and a failed fill
+    // leaves nothing there, so a file found there afterwards belongs to someone else.
+    return engine.createDatabase(destination, [&](db::Database& fresh) {
         Status st = createTable(fresh, plans, summary);
         if (st.ok()) st = fresh.beginWrite();
         if (st.ok()) st = copyRows(source, plans, fresh, summary, progress);
         if (st.ok()) st = noteImport(fresh, summary);
         if (st.ok()) st = fresh.commit();
         if (!st.ok()) fresh.rollback();
-        filled = st;
         return st;
     });
-    // The store still appears when filling it failed; it is ours alone (the creation takes
-    // only a free path), so it goes again.
-    if (filled && !filled->ok() && created.number == filled->number &&
-        created.description == filled->description) {
-        std::filesystem::remove(platform::toPath(destination), ec);
-    }
-    return created;
 }
 
 }  // namespace krv::legacy
