@@ -5,7 +5,9 @@
 ; Lab IT installs it silently with "KrvArchiver-setup.exe /S" (and /D=folder to choose
 ; the folder); "Uninstall.exe /S" removes it silently.
 
-Unicode true
+; A 64-bit installer: the program is 64-bit, and a 64-bit installer sees the real Program
+; Files and registry without redirection.
+Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 
