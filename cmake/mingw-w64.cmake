@@ -15,4 +15,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# Qt for Windows (scripts/qt-windows.sh) is a set of DLLs and asks for shared linking.
+if(NOT KRV_MINGW_SHARED)
+    set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+endif()

@@ -13,7 +13,9 @@ packages=(cmake g++ clang libclang-rt-14-dev qt6-base-dev libgl-dev libsqlite3-d
           # the Windows build of the unattended jobs, and its tests
           g++-mingw-w64-x86-64-posix googletest wine64 xdotool
           # the Debian package and its checks
-          dpkg-dev fakeroot file lintian desktop-file-utils appstream man-db xdg-utils)
+          dpkg-dev fakeroot file lintian desktop-file-utils appstream man-db xdg-utils
+          # Qt for Windows from Debian's source, and the Windows installer
+          ninja-build nsis)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
