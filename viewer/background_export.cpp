@@ -21,6 +21,7 @@ void BackgroundExport::start() {
 
 void BackgroundExport::work(const std::atomic<bool>& cancelled) {
     Status st;
+    std::string notes;
     auto engine = db::makeEngine();
     std::unique_ptr<db::Database> database = engine->openDatabase(databasePath_, st);
     if (database) {
@@ -36,11 +37,17 @@ void BackgroundExport::work(const std::atomic<bool>& cancelled) {
                 }
                 return !cancelled;
             },
-            databasePath_);
+            databasePath_,
+            [&](const exports::Note& note) {
+                if (note.changedCell())
+                    notes += "record " + std::to_string(note.record) + ", " + note.column + ": ";
+                notes += note.text + "\n";
+            });
         database->close();
     }
     if (cancelled && !st.ok()) st = Status::failure(exports::kCancelled, "export cancelled");
-    emit finished(st.number, QString::fromStdString(st.description));
+    emit finished(st.number, QString::fromStdString(st.description),
+                  QString::fromStdString(st.ok() ? notes : std::string()));
 }
 
 }  // namespace krv

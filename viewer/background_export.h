@@ -28,8 +28,9 @@ class BackgroundExport : public QObject {
 
   signals:
     void progressed(qint64 done, qint64 total);
-    // number 0: written; exports::kCancelled: stopped by the user, nothing written.
-    void finished(int number, const QString& description);
+    // number 0: written; exports::kCancelled: stopped by the user, nothing written. `notes`
+    // lists, one per line, what a written file does not carry exactly as stored.
+    void finished(int number, const QString& description, const QString& notes);
 
   private:
     void work(const std::atomic<bool>& cancelled);

@@ -442,7 +442,27 @@ bool ResultsWindow::exportTo(const std::string& target, exports::Format format) 
     return true;
 }
 
-void ResultsWindow::exportFinished(int number, const QString& description) {
+namespace {
+
+// A written export that does not carry everything exactly as stored says so, as krvtool's
+// "not exported as stored" lines do; a long list is cut so the box stays on the screen.
+std::string exportNotesMessage(const std::string& target, const std::string& notes) {
+    constexpr int kShown = 15;
+    std::string shown;
+    int lines = 0;
+    for (std::size_t at = 0; at < notes.size();) {
+        const std::size_t end = notes.find('\n', at);
+        if (lines++ < kShown) shown += notes.substr(at, end - at) + "\n";
+        at = end == std::string::npos ? notes.size() : end + 1;
+    }
+    if (lines > kShown) shown += "... and " + std::to_string(lines - kShown) + " more\n";
+    shown.pop_back();
+    return "Exported to " + target + ", but not everything as stored:\n" + shown;
+}
+
+}  // namespace
+
+void ResultsWindow::exportFinished(int number, const QString& description, const QString& notes) {
     const std::string target = export_ ? export_->target() : std::string();
     if (export_) export_->deleteLater();
     export_ = nullptr;
@@ -452,6 +472,8 @@ void ResultsWindow::exportFinished(int number, const QString& description) {
     if (number != 0 && number != exports::kCancelled)
         dialogs_.message("Could not export to " + target + ": " + description.toStdString(),
                          kAppTitle);
+    else if (number == 0 && !notes.isEmpty())
+        dialogs_.message(exportNotesMessage(target, notes.toStdString()), kAppTitle);
 }
 
 }  // namespace krv

@@ -80,7 +80,7 @@ class ResultsWindow : public QWidget {
     void giveAutomaticWidths();
     void showCount(QLabel* label, long long count);
     void exportCommand();
-    void exportFinished(int number, const QString& description);
+    void exportFinished(int number, const QString& description, const QString& notes);
 
     WindowState& state_;
     Dialogs& dialogs_;

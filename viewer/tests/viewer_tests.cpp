@@ -394,6 +394,18 @@ TEST_F(ViewerTest, ExportRunsOffTheInterfaceThreadAndLeavesNoFileWhenCancelled) 
               "Could not export to " + folder.path().string() + ": is a folder");
     EXPECT_EQ(files(), (std::vector<std::string>{"out.csv", "results.db"}));
 
+    // A sheet that cannot hold a cell exactly as stored is written, and the window says so.
+    RawDb(path).query("UPDATE SamData SET \"ID Text\" = 'a' || char(1) || 'b' WHERE rowid = 1");
+    const std::string sheet = folder.file("cut.xlsx");
+    ASSERT_TRUE(viewer->exportTo(sheet, exports::Format::Xlsx));
+    finish();
+    ASSERT_EQ(dialogs.shown.size(), 2u);
+    EXPECT_EQ(dialogs.shown[1].text,
+              "Exported to " + sheet +
+                  ", but not everything as stored:\nrecord 1, ID Text: "
+                  "control character U+0001 left out, a sheet cannot hold it");
+    std::filesystem::remove(sheet);
+
     // Closing the window stops a running export; nothing of it stays.
     {
         RawDb holder(path);
