@@ -9,7 +9,7 @@
 #include <chrono>
 
 #include "jet/legacy_import.h"
-#include "legacy/report_import.h"
+#include "ingest/report_import.h"
 #include "platform/platform.h"
 #include "report/text.h"
 #include "results_db/archive.h"

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "legacy/report_import.h"
+#include "ingest/report_import.h"
 #include "report/tests/report_builder.h"
 
 namespace {

@@ -11,7 +11,7 @@
 
 #include "audit/audit.h"
 #include "krvtool/tool.h"
-#include "legacy/report_import.h"
+#include "ingest/report_import.h"
 #include "platform/runs.h"
 #include "results_db/archive.h"
 

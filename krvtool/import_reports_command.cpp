@@ -6,7 +6,7 @@
 #include <ostream>
 
 #include "krvtool/mode_option.h"
-#include "legacy/report_import.h"
+#include "ingest/report_import.h"
 #include "platform/platform.h"
 
 namespace krv::tool {

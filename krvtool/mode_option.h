@@ -3,7 +3,7 @@
 // The --mode option of the subcommands that append reports.
 
 #include "krvtool/tool.h"
-#include "legacy/report_import.h"
+#include "ingest/report_import.h"
 
 namespace krv::tool {
 

@@ -4,7 +4,7 @@
 #include <ostream>
 
 #include "krvtool/mode_option.h"
-#include "legacy/folder_watch.h"
+#include "ingest/folder_watch.h"
 #include "platform/platform.h"
 #include "platform/runs.h"
 

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "krvtool/tool.h"
-#include "legacy/report_import.h"
+#include "ingest/report_import.h"
 #include "report/tests/report_builder.h"
 #include "results_db/archive.h"
 #include "tests/support/pg_server.h"

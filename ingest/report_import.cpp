@@ -1,4 +1,4 @@
-#include "legacy/report_import.h"
+#include "ingest/report_import.h"
 
 #include <openssl/evp.h>
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "legacy/report_import.h"
+#include "ingest/report_import.h"
 
 namespace krv::legacy {
 

@@ -1,4 +1,4 @@
-#include "legacy/folder_watch.h"
+#include "ingest/folder_watch.h"
 
 #include <algorithm>
 #include <filesystem>

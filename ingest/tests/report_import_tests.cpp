@@ -9,8 +9,8 @@
 #include <random>
 #include <thread>
 
-#include "legacy/folder_watch.h"
-#include "legacy/report_import.h"
+#include "ingest/folder_watch.h"
+#include "ingest/report_import.h"
 #include "platform/platform.h"
 #include "report/tests/report_builder.h"
 #include "tests/support/job_folder.h"
