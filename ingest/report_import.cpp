@@ -281,27 +281,12 @@ ReportImporter::~ReportImporter() {
 }
 
 Status ReportImporter::open() {
-    Status opened;
-    // A server database answers without holding a results table yet: the first import
-    // makes the table there, as the first append does. Another station making it at the
-    // same moment is no failure.
-    if (db::isServerPath(destination_) &&
-        engine_.locate(destination_) == platform::Lookup::NotFound) {
-        const Status created = engine_.createDatabase(destination_, createResultsTable);
-        if (!created.ok() && engine_.locate(destination_) != platform::Lookup::Found)
-            return created;
-    }
-    store_ = engine_.openDatabase(destination_, opened);
-    std::error_code ec;
-    if (!store_ && !db::isServerPath(destination_) &&
-        !fs::exists(platform::toPath(destination_), ec)) {
-        // A missing store is made as the append makes it; one that another run made a
-        // moment earlier is the store this run goes on into.
-        Status created = engine_.createDatabase(destination_, createResultsTable);
-        if (!created.ok() && created.number != err::kDatabaseExists) return created;
-        store_ = engine_.openDatabase(destination_, opened);
-    }
-    if (!store_) return opened;
+    // A store another station makes at the same moment is the store this run goes on into.
+    StoreOpening opening;
+    store_ = openOrCreateResults(engine_, destination_, opening);
+    if (!store_)
+        return opening.made.ok() || opening.made.number == err::kDatabaseExists ? opening.opened
+                                                                                : opening.made;
     database_ = std::make_unique<BatchView>(*store_);
     std::vector<db::FieldInfo> columns;
     Status st = database_->fields(kTableName, columns);

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <system_error>
 
@@ -346,26 +345,26 @@ Status importLegacyTable(JetTable& source, db::Engine& engine, const std::string
     summary.columns = static_cast<int>(plans.size());
     if (plans.empty()) return Status::failure(err::kNotADatabase, "the old table has no columns");
 
-    Status opened;
-    std::unique_ptr<db::Database> existing = engine.openDatabase(destination, opened);
-    if (existing) {
-        const Status st = fillExisting(*existing, source, plans, summary, progress);
-        existing->close();
-        return st;
-    }
-    std::error_code ec;
-    if (std::filesystem::exists(platform::toPath(destination), ec)) return opened;
     // A new store appears at its path only once every record is in, and a failed fill
-    // leaves nothing there, so a file found there afterwards belongs to someone else.
-    return engine.createDatabase(destination, [&](db::Database& fresh) {
-        Status st = createTable(fresh, plans, summary);
-        if (st.ok()) st = fresh.beginWrite();
-        if (st.ok()) st = copyRows(source, plans, fresh, summary, progress);
-        if (st.ok()) st = noteImport(fresh, summary);
-        if (st.ok()) st = fresh.commit();
-        if (!st.ok()) fresh.rollback();
-        return st;
-    });
+    // leaves nothing there, so a store found there afterwards belongs to someone else.
+    StoreOpening opening;
+    std::unique_ptr<db::Database> store =
+        openOrCreateResults(engine, destination, opening, [&](db::Database& fresh) {
+            Status st = createTable(fresh, plans, summary);
+            if (st.ok()) st = fresh.beginWrite();
+            if (st.ok()) st = copyRows(source, plans, fresh, summary, progress);
+            if (st.ok()) st = noteImport(fresh, summary);
+            if (st.ok()) st = fresh.commit();
+            if (!st.ok()) fresh.rollback();
+            return st;
+        });
+    Status st = !opening.made.ok() ? opening.made
+                : opening.created  ? Status::success()
+                                   : opening.opened;
+    if (store && st.ok() && !opening.created)
+        st = fillExisting(*store, source, plans, summary, progress);
+    if (store) store->close();
+    return st;
 }
 
 }  // namespace krv::legacy

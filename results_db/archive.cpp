@@ -255,6 +255,33 @@ Status createResultsTable(db::Database& database) {
     return database.createTable(kTableName, fixedFields(), kIndexName, kRecordNumberField);
 }
 
+std::unique_ptr<db::Database> openOrCreateResults(db::Engine& engine, const std::string& path,
+                                                  StoreOpening& opening,
+                                                  const db::Initialise& initialise) {
+    opening = StoreOpening{};
+    const bool server = db::isServerPath(path);
+    const platform::Lookup there = engine.locate(path);
+    // A server that does not answer has nothing to create; the open says why.
+    if (there == platform::Lookup::NotFound || (there == platform::Lookup::Failed && !server)) {
+        // A symbolic link at the path stays and the file it names is made.
+        fs::path target = platform::toPath(path);
+        const std::error_code ec =
+            server ? std::error_code() : platform::resolveLinks(platform::toPath(path), target);
+        if (ec == std::errc::too_many_symbolic_link_levels) {
+            opening.made = Status::failure(err::kPathFileAccess,
+                                           "The symbolic links at '" + path + "' form a loop");
+        } else {
+            opening.made =
+                engine.createDatabase(server ? path : platform::fromPath(target), initialise);
+            opening.created = opening.made.ok();
+            if (opening.made.number == err::kDatabaseExists)
+                opening.made.description = "another run created a new database at '" + path +
+                                           "' meanwhile; that one was kept";
+        }
+    }
+    return engine.openDatabase(path, opening.opened);
+}
+
 namespace {
 
 // How many records the database about to be replaced holds; -1 when it is none of ours.
@@ -268,14 +295,11 @@ std::int64_t recordsIn(db::Engine& engine, const std::string& where) {
     return count;
 }
 
-// The reset after its question. The append's silent reset runs with replace false: it
-// only ever fills an empty place, so a database another run created a moment earlier is
-// opened, never deleted. A symbolic link at the path stays: the file it points to is
-// replaced, the same file the append writes to. A server replaces its table in one
+// The reset after its question. A symbolic link at the path stays: the file it points to
+// is replaced, the same file the append writes to. A server replaces its table in one
 // transaction of its own.
 JobOutcome resetDatabase(const std::string& pathAsTyped, bool blind, Dialogs& dialogs,
-                         db::Engine& engine, bool replace, const StartTrail& startTrail,
-                         ArchiveCounts& counts) {
+                         db::Engine& engine, const StartTrail& startTrail, ArchiveCounts& counts) {
     ErrorTrap trap;
     const std::string path = trimmedPath(pathAsTyped);
     const bool server = db::isServerPath(path);
@@ -285,7 +309,7 @@ JobOutcome resetDatabase(const std::string& pathAsTyped, bool blind, Dialogs& di
     const std::string where = server ? path : platform::fromPath(target);
     bool deleted = false;
     const fs::path staged =
-        replace && !server && !path.empty() ? platform::privateNameBeside(target) : fs::path();
+        !server && !path.empty() ? platform::privateNameBeside(target) : fs::path();
     const std::int64_t removedRecords = startTrail ? recordsIn(engine, where) : -1;
     // The table is built before the database appears at its path, so a job starting
     // meanwhile never finds a database without its table.
@@ -295,13 +319,13 @@ JobOutcome resetDatabase(const std::string& pathAsTyped, bool blind, Dialogs& di
         return built;
     };
     Status replaced;
-    const bool replacedWhole = replace && engine.replaceDatabase(where, build, replaced);
+    const bool replacedWhole = engine.replaceDatabase(where, build, replaced);
     if (replacedWhole) {
         trap.record(replaced);
     } else if (ec == std::errc::too_many_symbolic_link_levels) {
         trap.record(Status::failure(err::kPathFileAccess,
                                     "The symbolic links at '" + path + "' form a loop"));
-    } else if (replace && !server && !path.empty() && fs::exists(fs::symlink_status(target, ec))) {
+    } else if (!server && !path.empty() && fs::exists(fs::symlink_status(target, ec))) {
         // Only a plain file is removed: a folder, or a file the system hides, stays.
         if (fs::is_directory(target, ec)) {
             trap.record(Status::failure(err::kPathFileAccess,
@@ -436,8 +460,7 @@ JobOutcome resetResults(const std::string& pathAsTyped, bool blind, Dialogs& dia
         return JobOutcome::failed("reset not confirmed");
     }
     ArchiveCounts own;
-    return resetDatabase(pathAsTyped, blind, dialogs, engine, true, startTrail,
-                         counts ? *counts : own);
+    return resetDatabase(pathAsTyped, blind, dialogs, engine, startTrail, counts ? *counts : own);
 }
 
 RecordAppend appendRecord(db::Database& database, const AppendInput& input, ErrorTrap& trap) {
@@ -499,15 +522,15 @@ JobOutcome appendReport(const AppendInput& input, const std::string& pathAsTyped
     ArchiveCounts& counts = countsOut ? *countsOut : own;
     const std::string path = trimmedPath(pathAsTyped);
     const bool server = db::isServerPath(path);
-    JobOutcome created = JobOutcome::done();
-    const platform::Lookup there = engine.locate(path);
-    // A server that does not answer has nothing to create; the open below says why.
-    if (there == platform::Lookup::NotFound || (there == platform::Lookup::Failed && !server))
-        created = resetDatabase(pathAsTyped, true, dialogs, engine, false, {}, counts);
+    StoreOpening opening;
+    std::unique_ptr<db::Database> database = openOrCreateResults(engine, path, opening);
+    if (opening.created) {
+        counts.fields = static_cast<int>(fixedFields().size());
+        counts.records = 0;
+    }
 
     ErrorTrap trap;
-    Status opened;
-    std::unique_ptr<db::Database> database = engine.openDatabase(path, opened);
+    Status opened = opening.opened;
     trap.record(opened);
     if (trap.failed() || !database) {
         // A server that cannot be reached is no wrong path.
@@ -518,7 +541,9 @@ JobOutcome appendReport(const AppendInput& input, const std::string& pathAsTyped
                             trap.last().description + ">";
         if (!blind) dialogs.message(message, kAppTitle);
         // The window shows the open's own words; a job learns why the file is not there.
-        return JobOutcome::failed(created.ok ? message : message + " (" + created.reason + ")");
+        return JobOutcome::failed(opening.made.ok() ? message
+                                                    : message + " (Could not create database: " +
+                                                          opening.made.description + ")");
     }
 
     // Columns, record count and insert in one write transaction: two appends running at

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "platform/dialogs.h"
@@ -57,6 +58,20 @@ using StartTrail = std::function<Status(db::Database& fresh, std::int64_t remove
 
 // The empty results table with its fixed columns and index, in a new database.
 Status createResultsTable(db::Database& database);
+
+// How openOrCreateResults came by its store.
+struct StoreOpening {
+    Status opened;         // the open: why there is no store, where there is none
+    Status made;           // the make, where one was tried
+    bool created = false;  // this call made the store
+};
+
+// Opens the results store at `path`, making it first where nothing is there, as the append
+// does: `initialise` builds the new store whole before it appears at its path, and a store
+// another run made a moment earlier is opened, never replaced.
+std::unique_ptr<db::Database> openOrCreateResults(
+    db::Engine& engine, const std::string& path, StoreOpening& opening,
+    const db::Initialise& initialise = createResultsTable);
 
 // What appending one record came to.
 struct RecordAppend {

@@ -85,6 +85,9 @@ class Database {
     virtual void close() = 0;
 };
 
+// Builds the content of a new database before it appears at its path.
+using Initialise = std::function<Status(Database&)>;
+
 class Engine {
   public:
     virtual ~Engine() = default;
