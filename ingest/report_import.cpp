@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <system_error>
 
 #include "audit/audit.h"
@@ -15,6 +14,7 @@
 #include "platform/runs.h"
 #include "report/parser.h"
 #include "results_db/archive.h"
+#include "results_db/batch_view.h"
 
 namespace krv::legacy {
 
@@ -44,111 +44,6 @@ std::string fitPath(std::string path) {
     path.resize(cut);
     return path;
 }
-
-// The store seen through one write transaction: while the transaction holds the file no
-// other program can add a column or a record, so the column list and the record count
-// are asked once per batch instead of several times per report.
-class BatchView : public db::Database {
-  public:
-    explicit BatchView(db::Database& inner) : inner_(inner) {}
-
-    Status createTable(const std::string& table, const std::vector<db::FieldInfo>& fields,
-                       const std::string& indexName, const std::string& indexField) override {
-        forget();
-        return inner_.createTable(table, fields, indexName, indexField);
-    }
-    Status fields(const std::string& table, std::vector<db::FieldInfo>& out) override {
-        auto it = fields_.find(table);
-        if (it == fields_.end()) {
-            Status st = inner_.fields(table, out);
-            if (st.ok() && holding_) fields_.emplace(table, out);
-            return st;
-        }
-        out = it->second;
-        return Status::success();
-    }
-    Status appendField(const std::string& table, const db::FieldInfo& field) override {
-        Status st = inner_.appendField(table, field);
-        auto it = fields_.find(table);
-        if (st.ok() && it != fields_.end()) {
-            it->second.push_back(field);
-        } else {
-            fields_.erase(table);
-        }
-        return st;
-    }
-    Status beginWrite() override {
-        forget();
-        Status st = inner_.beginWrite();
-        holding_ = st.ok();
-        return st;
-    }
-    Status commit() override {
-        forget();
-        return inner_.commit();
-    }
-    void rollback() override {
-        forget();
-        inner_.rollback();
-    }
-    Status recordCount(const std::string& table, std::int64_t& count) override {
-        auto it = counts_.find(table);
-        if (it != counts_.end()) {
-            count = it->second;
-            return Status::success();
-        }
-        Status st = inner_.recordCount(table, count);
-        if (st.ok() && holding_) counts_.emplace(table, count);
-        return st;
-    }
-    Status insertRecord(const std::string& table,
-                        const std::vector<std::pair<std::string, db::Value>>& values) override {
-        Status st = inner_.insertRecord(table, values);
-        auto it = counts_.find(table);
-        if (st.ok() && it != counts_.end()) {
-            ++it->second;
-        } else {
-            counts_.erase(table);
-        }
-        return st;
-    }
-    Status recordIds(const std::string& table, std::vector<std::int64_t>& ids) override {
-        return inner_.recordIds(table, ids);
-    }
-    Status identityRange(const std::string& table, std::int64_t& lowest,
-                         std::int64_t& highest) override {
-        return inner_.identityRange(table, lowest, highest);
-    }
-    Status readRecords(const std::string& table, const std::vector<std::string>& columns,
-                       std::int64_t first, std::int64_t last,
-                       std::vector<std::vector<db::Value>>& rows) override {
-        return inner_.readRecords(table, columns, first, last, rows);
-    }
-    Status updateValue(const std::string& table, std::int64_t id, const db::FieldInfo& field,
-                       const db::Value& value) override {
-        return inner_.updateValue(table, id, field, value);
-    }
-    Status deleteRecord(const std::string& table, std::int64_t id) override {
-        counts_.erase(table);
-        return inner_.deleteRecord(table, id);
-    }
-    void close() override {
-        forget();
-        inner_.close();
-    }
-
-  private:
-    void forget() {
-        holding_ = false;
-        fields_.clear();
-        counts_.clear();
-    }
-
-    db::Database& inner_;
-    bool holding_ = false;
-    std::map<std::string, std::vector<db::FieldInfo>> fields_;
-    std::map<std::string, std::int64_t> counts_;
-};
 
 using Digest = std::array<unsigned char, 20>;
 
@@ -287,7 +182,7 @@ Status ReportImporter::open() {
     if (!store_)
         return opening.made.ok() || opening.made.number == err::kDatabaseExists ? opening.opened
                                                                                 : opening.made;
-    database_ = std::make_unique<BatchView>(*store_);
+    database_ = std::make_unique<db::BatchView>(*store_);
     std::vector<db::FieldInfo> columns;
     Status st = database_->fields(kTableName, columns);
     if (!st.ok()) return st;
@@ -535,7 +430,7 @@ Status ReportImporter::batchStored(bool& stored) {
 Status ReportImporter::reopen() {
     Status opened;
     store_ = engine_.openDatabase(destination_, opened);
-    if (store_) database_ = std::make_unique<BatchView>(*store_);
+    if (store_) database_ = std::make_unique<db::BatchView>(*store_);
     return opened;
 }
 

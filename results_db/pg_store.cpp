@@ -26,6 +26,7 @@
 #include <string_view>
 
 #include "results_db/archive.h"
+#include "results_db/batch_view.h"
 #include "results_db/store.h"
 
 namespace krv::db {
@@ -370,10 +371,7 @@ class PgDatabase : public Database {
         out.clear();
         if (!db()) return closed();
         // Within an append only this connection changes the columns: it holds the lock.
-        if (writing_ && cachedTable_ == table && !cachedFields_.empty()) {
-            out = cachedFields_;
-            return Status::success();
-        }
+        if (cache_.findFields(table, out)) return Status::success();
         Result r(nullptr, PQclear);
         Status st = db()->run(
             "SELECT attname, format_type(atttypid, atttypmod) FROM pg_attribute "
@@ -383,10 +381,7 @@ class PgDatabase : public Database {
         if (!st.ok()) return st;
         for (int i = 0; i < PQntuples(r.get()); ++i)
             out.push_back(fieldOf(PQgetvalue(r.get(), i, 0), PQgetvalue(r.get(), i, 1)));
-        if (writing_) {
-            cachedTable_ = table;
-            cachedFields_ = out;
-        }
+        if (!out.empty()) cache_.keepFields(table, out);
         return out.empty() ? tableNotFound(table) : st;
     }
 
@@ -404,7 +399,7 @@ class PgDatabase : public Database {
             });
             if (st.ok()) {
                 changedColumns_ = true;
-                cachedFields_.clear();
+                cache_.forgetFields(table);
             }
             if (st.number != err::kLocked || attempt == kChangeAttempts) return st;
         }
@@ -428,7 +423,7 @@ class PgDatabase : public Database {
                                  {table});
             });
         if (st.number == err::kTableNotFound) st = Status::success();
-        cachedFields_.clear();
+        cache_.forgetFields(table);
         return st;
     }
 
@@ -436,17 +431,15 @@ class PgDatabase : public Database {
         if (!db()) return closed();
         if (borrowed_) {
             // Already inside the transaction of the database being built.
-            writing_ = true;
+            cache_.hold(true);
             changedColumns_ = false;
-            cachedFields_.clear();
             return Status::success();
         }
         Status st = db()->script(std::string("BEGIN ISOLATION LEVEL READ COMMITTED; ") +
                                  kWriterWait + "; " + kWriterLock);
         if (!st.ok()) db()->rollback();
-        writing_ = st.ok();
+        cache_.hold(st.ok());
         changedColumns_ = false;
-        cachedFields_.clear();
         return st;
     }
 
@@ -454,7 +447,7 @@ class PgDatabase : public Database {
     // guard) cannot commit; saying so beats the server's silent rollback.
     Status commit() override {
         if (!db()) return closed();
-        writing_ = false;
+        cache_.hold(false);
         if (!db()->inTransaction()) return Status::success();
         // The builder commits the whole database at its end.
         if (borrowed_ && PQtransactionStatus(db()->get()) != PQTRANS_INERROR)
@@ -472,7 +465,7 @@ class PgDatabase : public Database {
 
     // Inside a build the builder rolls back everything when its content fails.
     void rollback() override {
-        writing_ = false;
+        cache_.hold(false);
         if (db() && !borrowed_) db()->rollback();
     }
 
@@ -699,10 +692,8 @@ class PgDatabase : public Database {
     bool counted_ = false;  // the record counter was there at the open
     std::string path_;
     std::shared_ptr<IdleConnections> idle_;
-    bool writing_ = false;         // inside beginWrite .. commit/rollback
-    bool changedColumns_ = false;  // this write transaction added columns
-    std::string cachedTable_;
-    std::vector<FieldInfo> cachedFields_;
+    TableCache cache_;                    // holding inside beginWrite .. commit/rollback
+    bool changedColumns_ = false;         // this write transaction added columns
     std::vector<std::string> uncounted_;  // tables made while building, not yet counted
 };
 
