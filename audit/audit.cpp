@@ -282,22 +282,16 @@ Status readEntries(db::Database& database, const std::string& since, std::vector
     std::int64_t lowest = 0, highest = 0;
     st = database.identityRange(kAuditTable, lowest, highest);
     if (!st.ok()) return st;
-    for (std::int64_t first = lowest; first <= highest; first += kReadChunk) {
-        const std::int64_t last = highest - first < kReadChunk ? highest : first + kReadChunk - 1;
-        std::vector<std::vector<db::Value>> rows;
-        st = database.readRecords(kAuditTable, names, first, last, rows);
-        if (!st.ok()) return st;
-        for (const auto& r : rows) {
+    return db::forEachRowBetween(
+        database, kAuditTable, names, lowest, highest, kReadChunk,
+        [&](const std::vector<db::Value>& r) {
             const auto at = [&](std::size_t i) { return i + 1 < r.size() ? textOf(r[i + 1]) : ""; };
             Entry e{at(0), at(1), at(2), at(3), at(4), at(5), at(6), {}, {}, at(9)};
             if (r.size() > 8 && !std::holds_alternative<std::monostate>(r[8])) e.oldValue = at(7);
             if (r.size() > 9 && !std::holds_alternative<std::monostate>(r[9])) e.newValue = at(8);
-            if (!since.empty() && e.time < since) continue;
-            out.push_back(std::move(e));
-        }
-        if (last == highest) break;
-    }
-    return Status::success();
+            if (since.empty() || e.time >= since) out.push_back(std::move(e));
+            return Status::success();
+        });
 }
 
 }  // namespace krv::audit

@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "report/text.h"
 #include "results_db/archive.h"
+#include "results_db/table_copy.h"
 
 namespace krv::legacy {
 
@@ -155,11 +156,6 @@ std::vector<db::FieldInfo> fieldsOf(const std::vector<ColumnPlan>& plans) {
     return fields;
 }
 
-bool sameField(const db::FieldInfo& a, const db::FieldInfo& b) {
-    return a.name == b.name && a.type == b.type &&
-           (a.type != db::FieldType::Text || a.size == b.size);
-}
-
 // The trail's entry for the import, written in the import's own transaction.
 Status noteImport(db::Database& database, const LegacySummary& summary) {
     audit::Entry e;
@@ -198,15 +194,12 @@ Status fillExisting(db::Database& database, JetTable& source, const std::vector<
                                                    " records; the old table goes only into a "
                                                    "new or empty store");
         }
-        for (std::size_t i = 0; st.ok() && i < present.size(); ++i) {
-            if (i >= plans.size() || !sameField(present[i], plans[i].field)) {
-                st = Status::failure(err::kEngine,
-                                     "the destination's column \"" + present[i].name +
-                                         "\" is not the old table's column at that place");
-            }
-        }
-        for (std::size_t i = present.size(); st.ok() && i < plans.size(); ++i)
-            st = database.appendField(kTableName, plans[i].field);
+        std::size_t mismatch = 0;
+        if (st.ok()) st = db::extendColumns(database, kTableName, fieldsOf(plans), mismatch);
+        if (st.number == err::kItemNotFound && mismatch < present.size())
+            st = Status::failure(err::kEngine,
+                                 "the destination's column \"" + present[mismatch].name +
+                                     "\" is not the old table's column at that place");
     } else {
         st = createTable(database, plans, summary);
     }

@@ -10,16 +10,17 @@
 #include <ostream>
 
 #include "audit/audit.h"
-#include "krvtool/tool.h"
 #include "ingest/report_import.h"
+#include "krvtool/tool.h"
 #include "platform/runs.h"
 #include "results_db/archive.h"
+#include "results_db/table_copy.h"
 
 namespace krv::tool {
 
 namespace {
 
-constexpr std::int64_t kPageRecords = 500;
+constexpr std::size_t kPageRecords = 500;
 constexpr const char* kCopyOperation = "copy";
 
 // FNV-1a over the columns and every value in record order. Values are tagged by kind,
@@ -65,29 +66,21 @@ std::vector<std::string> namesOf(const std::vector<db::FieldInfo>& fields) {
     return names;
 }
 
-// Every record of `table` in order, a page at a time; `each` gets one record's values (its
-// identity dropped) and stops the walk by failing.
+// Every record of `table` in order; `each` gets one record's values, its identity dropped.
 template <typename Each>
-Status forEachRow(db::Database& database, const std::string& table,
-                  const std::vector<std::string>& names, const std::vector<std::int64_t>& ids,
-                  Each each) {
-    std::vector<std::vector<db::Value>> rows;
-    for (std::size_t at = 0; at < ids.size(); at += kPageRecords) {
-        const std::size_t end = std::min(ids.size(), at + kPageRecords);
-        Status st = database.readRecords(table, names, ids[at], ids[end - 1], rows);
-        if (!st.ok()) return st;
-        for (auto& row : rows) {
-            row.erase(row.begin());
-            st = each(row);
-            if (!st.ok()) return st;
-        }
-    }
-    return Status::success();
+Status forEachValues(db::Database& database, const std::string& table,
+                     const std::vector<std::string>& names, const std::vector<std::int64_t>& ids,
+                     Each each) {
+    return db::forEachRow(database, table, names, ids, kPageRecords,
+                          [&](std::vector<db::Value>& row) {
+                              row.erase(row.begin());
+                              return each(row);
+                          });
 }
 
 template <typename Each>
 Status forEachRecord(db::Database& database, const Archive& a, Each each) {
-    return forEachRow(database, kTableName, namesOf(a.fields), a.ids, each);
+    return forEachValues(database, kTableName, namesOf(a.fields), a.ids, each);
 }
 
 // "N records, M columns, checksum X" of one store.
@@ -113,10 +106,6 @@ Status summarise(db::Engine& engine, const std::string& path, std::string& line)
                   static_cast<long long>(records), a.fields.size(), sum.value());
     line = text;
     return st;
-}
-
-bool sameField(const db::FieldInfo& a, const db::FieldInfo& b) {
-    return a.name == b.name && a.type == b.type && a.size == b.size;
 }
 
 // A destination that holds records is only replaced when asked; one that is not a results
@@ -151,31 +140,26 @@ Status fitsServer(const db::Value& v) {
 Status valuesFor(const std::vector<db::FieldInfo>& fields, const std::vector<db::Value>& row,
                  bool toServer, std::int64_t number,
                  std::vector<std::pair<std::string, db::Value>>& values) {
-    values.clear();
-    for (std::size_t c = 0; c < row.size(); ++c) {
-        if (std::holds_alternative<std::monostate>(row[c])) continue;
-        db::Value stored;
-        Status fits = db::convertForField(fields[c], row[c], stored);
-        if (fits.ok() && toServer) fits = fitsServer(stored);
-        if (!fits.ok())
-            return Status::failure(fits.number, "record " + std::to_string(number) + ", column '" +
-                                                    fields[c].name + "': " + fits.description);
-        values.emplace_back(fields[c].name, std::move(stored));
+    std::size_t failed = 0;
+    Status fits = db::convertRow(fields, row, values, failed);
+    std::string column = failed < fields.size() ? fields[failed].name : std::string();
+    for (std::size_t k = 0; fits.ok() && toServer && k < values.size(); ++k) {
+        fits = fitsServer(values[k].second);
+        column = values[k].first;
     }
-    return Status::success();
+    if (fits.ok()) return fits;
+    return Status::failure(fits.number, "record " + std::to_string(number) + ", column '" + column +
+                                            "': " + fits.description);
 }
 
 Status copyRecords(db::Database& from, const Archive& a, db::Database& to, bool toServer, Io& io) {
-    std::vector<db::FieldInfo> made;
+    std::size_t mismatch = 0;
     Status st = createResultsTable(to);
-    if (st.ok()) st = to.fields(kTableName, made);
-    if (!st.ok()) return st;
-    if (made.size() > a.fields.size() ||
-        !std::equal(made.begin(), made.end(), a.fields.begin(), sameField))
+    if (st.ok()) st = db::extendColumns(to, kTableName, a.fields, mismatch);
+    if (st.number == err::kItemNotFound)
         return Status::failure(err::kItemNotFound,
                                "the source's first columns are not the results table's");
-    for (std::size_t i = made.size(); st.ok() && i < a.fields.size(); ++i)
-        st = to.appendField(kTableName, a.fields[i]);
+    if (!st.ok()) return st;
     Progress progress(io, "records", static_cast<std::int64_t>(a.ids.size()));
     std::int64_t done = 0;
     std::vector<std::pair<std::string, db::Value>> values;
@@ -207,10 +191,11 @@ Status copyTable(db::Database& from, db::Database& to, const std::string& table,
     std::int64_t done = 0;
     std::vector<std::pair<std::string, db::Value>> values;
     if (st.ok())
-        st = forEachRow(from, table, namesOf(fields), ids, [&](const std::vector<db::Value>& row) {
-            Status stored = valuesFor(fields, row, toServer, ++done, values);
-            return stored.ok() ? to.insertRecord(table, values) : stored;
-        });
+        st = forEachValues(from, table, namesOf(fields), ids,
+                           [&](const std::vector<db::Value>& row) {
+                               Status stored = valuesFor(fields, row, toServer, ++done, values);
+                               return stored.ok() ? to.insertRecord(table, values) : stored;
+                           });
     if (!st.ok()) st.description = table + ": " + st.description;
     return st;
 }
@@ -320,7 +305,7 @@ int runCopy(const QStringList& args, Io& io) {
 
 }  // namespace
 
-Subcommand copySubcommand() {
+Subcommand copyCommand() {
     return {"copy", "copy a whole archive between two stores (files or servers)", runCopy};
 }
 

@@ -6,11 +6,12 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/settings.h"
 #include "export/results_export.h"
 #include "platform/platform.h"
 #include "results_db/archive.h"
 #include "results_db/store.h"
+#include "settings/settings_files.h"
+#include "settings/settings_folder.h"
 
 namespace krv::tool {
 
@@ -61,12 +62,9 @@ std::string notResultsDatabase(const std::string& path, const std::string& store
 }
 
 // The viewer's stored widths, from the widths file beside the program when there is one.
+// The column widths the results viewer keeps, wherever this installation keeps them.
 void storedWidths(std::array<std::int16_t, 101>& widths) {
-    const auto file = SettingsFiles::in(platform::programFolder()).widthsFile;
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(file, ec)) return;
-    std::string text;
-    if (readWholeFile(platform::fromPath(file), text)) readWidthsText(text, widths);
+    readWidthsFile(settingsToRead(platform::programFolder()).widthsFile, widths);
 }
 
 int runExport(const QStringList& args, Io& io) {
@@ -236,7 +234,7 @@ bool parseRecordRange(const QString& text, std::int64_t& first, std::int64_t& la
     return first == 0 || last == 0 || first <= last;
 }
 
-Subcommand exportSubcommand() {
+Subcommand exportCommand() {
     return {"export", "Results out as csv, xlsx, long (tidy) or lims2d (LIMS import) files.",
             runExport};
 }

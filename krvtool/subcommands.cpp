@@ -10,12 +10,12 @@ Subcommand watchCommand();
 
 // One line per subcommand; each subcommand's code lives in its own file.
 
-Subcommand auditCommand();    // audit_command.cpp
-Subcommand copySubcommand();  // copy_command.cpp
+Subcommand auditCommand();  // audit_command.cpp
+Subcommand copyCommand();   // copy_command.cpp
 
 const std::vector<Subcommand>& subcommands() {
     static const std::vector<Subcommand> list = {
-        exportSubcommand(),    copySubcommand(),       auditCommand(), qcCommand(),
+        exportCommand(),       copyCommand(),          auditCommand(), qcCommand(),
         importLegacyCommand(), importReportsCommand(), watchCommand(),
     };
     return list;

@@ -67,15 +67,11 @@ Status readTrendPoints(db::Database& db, const TrendQuery& query, Trend& out) {
     const std::vector<std::string> columns = {kIdTextField, kFileNameField, kDateAndTimeField,
                                               query.column};
     const std::size_t filterAt = query.matchOn == MatchOn::IdText ? 1 : 2;
-    std::vector<std::vector<db::Value>> rows;
     RecordFilter filter(query.pattern);
-    for (std::size_t start = 0; start < ids.size(); start += kChunk) {
-        const std::size_t end = std::min(ids.size(), start + kChunk);
-        st = db.readRecords(kTableName, columns, ids[start], ids[end - 1], rows);
-        if (!st.ok()) return st;
-        for (const auto& row : rows) {
-            if (row.size() != columns.size() + 1) continue;
-            if (!filter.matches(cellView(row[filterAt]))) continue;
+    return db::forEachRow(
+        db, kTableName, columns, ids, kChunk, [&](const std::vector<db::Value>& row) {
+            if (row.size() != columns.size() + 1) return Status::success();
+            if (!filter.matches(cellView(row[filterAt]))) return Status::success();
             ++out.matched;
             const auto* idNumber = std::get_if<double>(&row[0]);
             const auto id = static_cast<std::int64_t>(idNumber ? *idNumber : 0);
@@ -83,20 +79,20 @@ Status readTrendPoints(db::Database& db, const TrendQuery& query, Trend& out) {
             const std::string valueText = cellText(row[4]);
             if (trimmed(valueText).empty()) {
                 ++out.withoutValue;
-                continue;
+                return Status::success();
             }
             auto value = readValue(valueText);
             // Beyond any count or activity; squares of such values would overflow the spread.
             if (value && std::fabs(*value) > kLargestValue) value.reset();
             if (!value) {
                 out.notNumbers.push_back({id, idText, std::string(trimmed(valueText))});
-                continue;
+                return Status::success();
             }
             const std::string dateText(trimmed(cellText(row[3])));
             const auto time = readDateTime(dateText, query.dates);
             if (!time) {
                 out.unreadableDates.push_back({id, idText, dateText});
-                continue;
+                return Status::success();
             }
             TrendPoint p;
             p.recordId = id;
@@ -106,9 +102,8 @@ Status readTrendPoints(db::Database& db, const TrendQuery& query, Trend& out) {
             p.dateText = dateText;
             p.stored = p.value = *value;
             out.points.push_back(std::move(p));
-        }
-    }
-    return Status::success();
+            return Status::success();
+        });
 }
 
 Status computeTrend(const TrendQuery& query, const HalfLifeTable& halfLives, Trend& trend) {

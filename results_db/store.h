@@ -3,6 +3,8 @@
 // The operations the archive uses on its database engine. The reset, column and append
 // logic talks only to these interfaces, so another engine can be added beside SQLite.
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -84,6 +86,45 @@ class Database {
 
     virtual void close() = 0;
 };
+
+// The given columns of the records with the identities in `ids`, in that order, `page`
+// identities at a time so a long table is never all in memory; `each` gets one row (its
+// identity first, as readRecords gives it) and stops the walk by failing.
+template <typename Each>
+Status forEachRow(Database& database, const std::string& table,
+                  const std::vector<std::string>& columns, const std::vector<std::int64_t>& ids,
+                  std::size_t page, Each&& each) {
+    std::vector<std::vector<Value>> rows;
+    for (std::size_t at = 0; at < ids.size(); at += page) {
+        const std::size_t end = std::min(ids.size(), at + page);
+        Status st = database.readRecords(table, columns, ids[at], ids[end - 1], rows);
+        if (!st.ok()) return st;
+        for (auto& row : rows) {
+            st = each(row);
+            if (!st.ok()) return st;
+        }
+    }
+    return Status::success();
+}
+
+// The same for the records with identities lowest..highest, `page` identities at a time.
+template <typename Each>
+Status forEachRowBetween(Database& database, const std::string& table,
+                         const std::vector<std::string>& columns, std::int64_t lowest,
+                         std::int64_t highest, std::int64_t page, Each&& each) {
+    std::vector<std::vector<Value>> rows;
+    for (std::int64_t first = lowest; first <= highest; first += page) {
+        const std::int64_t last = highest - first < page ? highest : first + page - 1;
+        Status st = database.readRecords(table, columns, first, last, rows);
+        if (!st.ok()) return st;
+        for (auto& row : rows) {
+            st = each(row);
+            if (!st.ok()) return st;
+        }
+        if (last == highest) break;
+    }
+    return Status::success();
+}
 
 // Builds the content of a new database before it appears at its path.
 using Initialise = std::function<Status(Database&)>;
