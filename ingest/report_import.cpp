@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "platform/runs.h"
 #include "report/parser.h"
+#include "report/text.h"
 #include "results_db/archive.h"
 #include "results_db/batch_view.h"
 
@@ -23,6 +24,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kLedgerPathSize = 4096;
+// Ledger rows are read in slices, so a long ledger is never all in memory beside its keys.
+constexpr std::int64_t kLedgerSlice = 4096;
 
 const char* const kModeWords[] = {"activity", "net", "gross", "bkg"};
 
@@ -62,12 +65,9 @@ bool contentDigest(const std::string& bytes, Digest& digest) {
 
 // As the ledger keeps a digest: 40 lowercase hex digits.
 std::string hexOf(const Digest& digest) {
-    static const char hex[] = "0123456789abcdef";
-    std::string text(2 * digest.size(), '0');
-    for (std::size_t i = 0; i < digest.size(); ++i) {
-        text[2 * i] = hex[digest[i] >> 4];
-        text[2 * i + 1] = hex[digest[i] & 0xF];
-    }
+    std::string text;
+    text::appendHex(text,
+                    std::string_view(reinterpret_cast<const char*>(digest.data()), digest.size()));
     return text;
 }
 
@@ -83,17 +83,12 @@ std::optional<LedgerKey> keyOfRow(const std::string& hex, const std::string& mod
     const std::optional<int> mode = appendModeFromWord(modeWord);
     Digest digest{};
     if (!mode || hex.size() != 2 * digest.size()) return std::nullopt;
-    const auto nibble = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
-    for (std::size_t i = 0; i < digest.size(); ++i) {
-        const int high = nibble(hex[2 * i]), low = nibble(hex[2 * i + 1]);
-        if (high < 0 || low < 0) return std::nullopt;
-        digest[i] = static_cast<unsigned char>(high << 4 | low);
-    }
+    // Another tool may have written the digits in capitals.
+    std::string lower = hex, bytes;
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+    if (!text::fromHex(lower, bytes) || bytes.size() != digest.size()) return std::nullopt;
+    std::memcpy(digest.data(), bytes.data(), digest.size());
     return keyOf(digest, *mode);
 }
 
@@ -162,10 +157,7 @@ ReportImporter::ReportImporter(db::Engine& engine, std::string destination,
     : engine_(engine),
       destination_(std::move(destination)),
       options_(options),
-      state_(std::make_unique<WindowState>()) {
-    state_->appendMode = static_cast<std::int16_t>(options_.mode);
-    state_->blindFlag = true;
-}
+      report_(std::make_unique<AnalysisReport>()) {}
 
 ReportImporter::~ReportImporter() {
     if (database_) {
@@ -211,20 +203,16 @@ Status ReportImporter::readNewLedgerRows() {
     std::int64_t lowest = 0, highest = 0;
     Status st = database_->identityRange(kLedgerTable, lowest, highest);
     if (!st.ok()) return st;
-    // In slices, so a long ledger is never all in memory at once beside its keys.
-    constexpr std::int64_t kSlice = 4096;
-    std::vector<std::vector<db::Value>> rows;
-    for (std::int64_t from = std::max(lowest, ledgerSeen_ + 1); from <= highest; from += kSlice) {
-        st = database_->readRecords(kLedgerTable, {"Hash", "Mode"}, from,
-                                    std::min(highest, from + kSlice - 1), rows);
-        if (!st.ok()) return st;
-        for (const auto& row : rows) {
+    st = db::forEachRowBetween(
+        *database_, kLedgerTable, {"Hash", "Mode"}, std::max(lowest, ledgerSeen_ + 1), highest,
+        kLedgerSlice, [&](const std::vector<db::Value>& row) {
             const auto* hash = row.size() == 3 ? std::get_if<std::string>(&row[1]) : nullptr;
             const auto* mode = row.size() == 3 ? std::get_if<std::string>(&row[2]) : nullptr;
-            if (!hash || !mode) continue;
-            if (const auto key = keyOfRow(*hash, *mode)) ledger_.insert(*key);
-        }
-    }
+            if (hash && mode)
+                if (const auto key = keyOfRow(*hash, *mode)) ledger_.insert(*key);
+            return Status::success();
+        });
+    if (!st.ok()) return st;
     ledgerSeen_ = std::max(ledgerSeen_, highest);
     return Status::success();
 }
@@ -270,8 +258,8 @@ ReportImporter::Result ReportImporter::addBytes(const std::string& path, const s
     const std::string mode = appendModeWord(options_.mode);
 
     // A fresh model each time, as each unattended run starts with one.
-    state_->report.beginFreshRead();
-    if (!parseReportText(bytes, state_->report)) {
+    report_->beginFreshRead();
+    if (!parseReportText(bytes, *report_)) {
         reason = "not a results report (no \"ID:\" line)";
         return Result::Refused;
     }
@@ -296,8 +284,8 @@ ReportImporter::Result ReportImporter::addBytes(const std::string& path, const s
         if (!options_.again && ledger_.count(key)) return Result::Skipped;
     }
     ErrorTrap trap;
-    const RecordAppend appended =
-        appendRecord(*database_, *state_, trap, options_.decimalSeparator);
+    const RecordAppend appended = appendRecord(
+        *database_, AppendInput{*report_, options_.mode, options_.decimalSeparator}, trap);
     if (appended.fault.ok() && !appended.saved.ok()) {
         reason = "record not saved: " + appended.saved.description;
         return Result::Refused;
@@ -406,16 +394,14 @@ Status ReportImporter::batchStored(bool& stored) {
     std::unique_ptr<db::Database> fresh = engine_.openDatabase(destination_, st);
     std::int64_t lowest = 0, highest = 0;
     if (fresh) st = fresh->identityRange(kLedgerTable, lowest, highest);
-    std::vector<std::vector<db::Value>> rows;
-    constexpr std::int64_t kSlice = 4096;
-    for (std::int64_t from = batchLedgerStart_ + 1; st.ok() && !stored && from <= highest;
-         from += kSlice) {
-        st = fresh->readRecords(kLedgerTable, {"Hash", "Record"}, from,
-                                std::min(highest, from + kSlice - 1), rows);
-        for (const auto& row : rows)
-            stored = stored || (row.size() == 3 && row[1] == db::Value(lastHash_) &&
-                                row[2] == db::Value(lastRecord_));
-    }
+    if (st.ok())
+        st = db::forEachRowBetween(*fresh, kLedgerTable, {"Hash", "Record"}, batchLedgerStart_ + 1,
+                                   highest, kLedgerSlice, [&](const std::vector<db::Value>& row) {
+                                       stored = stored || (row.size() == 3 &&
+                                                           row[1] == db::Value(lastHash_) &&
+                                                           row[2] == db::Value(lastRecord_));
+                                       return Status::success();
+                                   });
     if (fresh) fresh->close();
     if (!st.ok()) {
         outcomeUnknown_ = true;

@@ -105,7 +105,7 @@ class ReportImporter {
     ReportImportOptions options_;
     std::unique_ptr<db::Database> store_;
     std::unique_ptr<db::Database> database_;  // the store, as one batch sees it
-    std::unique_ptr<WindowState> state_;
+    std::unique_ptr<AnalysisReport> report_;  // the report being added
     std::unordered_set<LedgerKey, LedgerKeyHash> ledger_;
     std::int64_t ledgerSeen_ = 0;        // the highest ledger identity read into ledger_
     std::int64_t batchLedgerStart_ = 0;  // ledgerSeen_ when the open batch began
