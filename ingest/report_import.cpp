@@ -51,7 +51,7 @@ std::string fitPath(std::string path) {
 using Digest = std::array<unsigned char, 20>;
 
 // SHA-1 of a report's bytes. OpenSSL's digest uses the processor's SHA instructions where
-// it has them: hashing was a quarter of a bulk import's work with a plain implementation.
+// it has them; with a plain implementation hashing takes a quarter of a bulk import's work.
 bool contentDigest(const std::string& bytes, Digest& digest) {
     static EVP_MD* const sha1 = EVP_MD_fetch(nullptr, "SHA1", nullptr);
     unsigned char out[EVP_MAX_MD_SIZE];
