@@ -165,21 +165,26 @@ TEST_P(AuditTrail, EntriesReadBackInOrderAndSinceATime) {
     std::vector<audit::Entry> entries;
     ASSERT_TRUE(audit::readEntries(*database, "", entries).ok());  // no trail yet
     EXPECT_TRUE(entries.empty());
-    for (const char* time :
-         {"2026-01-31T23:59:59Z", "2026-02-01T00:00:00Z", "2026-03-01T08:00:00Z"}) {
+    // Whole numbers keep every digit, as counts of a large reset do.
+    for (const auto& [time, old] : {std::pair{"2026-01-31T23:59:59Z", db::Value(1e6)},
+                                    {"2026-02-01T00:00:00Z", db::Value(4503599627370496.0)},
+                                    {"2026-03-01T08:00:00Z", db::Value{}}}) {
         audit::Entry e;
         e.time = time;
         e.operation = audit::kImport;
         e.note = time;
+        e.oldValue = old;
         ASSERT_TRUE(audit::write(*database, e).ok());
     }
     ASSERT_TRUE(audit::readEntries(*database, "2026-02-01", entries).ok());
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].note, "2026-02-01T00:00:00Z");
+    EXPECT_EQ(entries[0].oldValue, db::Value("4503599627370496"));
     EXPECT_EQ(entries[1].time, "2026-03-01T08:00:00Z");
     EXPECT_TRUE(std::holds_alternative<std::monostate>(entries[1].oldValue));
     ASSERT_TRUE(audit::readEntries(*database, "", entries).ok());
-    EXPECT_EQ(entries.size(), 3u);
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].oldValue, db::Value("1000000"));
 }
 
 }  // namespace
