@@ -184,19 +184,11 @@ TEST(QcDecay, BaselineTooSmallOrFlatIsSaidNotCharted) {
     }
 }
 
-// 60 daily counts of a Co-60 source decaying at its true rate, with a repeating scatter
-// of under 1 %, among blanks, one unreadable date and one text value.
+// The daily check-source counts among blanks, one unreadable date and one text value.
 class QcTrendOnDatabase : public ::testing::Test {
   protected:
     void SetUp() override {
-        const double scatter[] = {0.004, -0.003, 0.002, -0.005, 0.001, -0.002, 0.003, -0.001};
-        std::vector<testing::CheckCount> counts;
-        for (int d = 0; d < 60; ++d) {
-            const double a =
-                1000 * std::exp(-std::log(2.0) * d / (5.2711 * 365.24219)) * (1 + scatter[d % 8]);
-            counts.push_back({"CHECK CO-60", testing::reportDate(d), static_cast<float>(a), 50});
-            if (d % 20 == 5) counts.push_back({"BLANK", testing::reportDate(d), 1, 1});
-        }
+        std::vector<testing::CheckCount> counts = testing::dailyCounts(20, 5);
         counts.push_back({"CHECK CO-60", "Measurement Date", 1000, 50});
         testing::appendCounts(*engine, path, counts);
         Status st;
