@@ -31,7 +31,7 @@ class AuditTrailTest : public ::testing::Test {
         ASSERT_TRUE(createDb(state, dialogs, *engine).ok);
         raw().query(
             "INSERT INTO \"SamData\" (\"idxRec#\", \"ID Text\", \"DT %\") VALUES "
-            "(1, 'first', '1.5'), (2, 'second \"quoted\"\x1f', NULL), (3, 'third', '2')");
+            "(1, 'first', '1.5'), (2, 'second \"quoted\" \\\x1f', NULL), (3, 'third', '2')");
         database = open();
     }
     testing::Raw raw() { return testing::Raw(kind(), path); }
@@ -88,7 +88,7 @@ TEST_P(AuditTrail, EachChangeLeavesExactlyItsEntry) {
                      "2",
                      "2",
                      {},
-                     R"({"idxRec#":2,"File Name":null,"ID Text":"second \"quoted\"\u001f",)"
+                     R"({"idxRec#":2,"File Name":null,"ID Text":"second \"quoted\" \\\u001f",)"
                      R"("Date & time":null,"Sample Date":null,"Counting Time":null,"DT %":"4.25"})",
                      {},
                      {}},

@@ -100,6 +100,7 @@ TEST_F(ViewerTest, OpensOnACheckedPathAndCountsTheTable) {
     EXPECT_EQ(counters(), "2 null 8");
     grid()->setCurrentIndex(model()->index(1, 3));
     EXPECT_EQ(label("CurrentRecord"), "2");
+    EXPECT_EQ(model()->headerData(1, Qt::Vertical).toString(), "2");  // rows count from one
 }
 
 TEST_F(ViewerTest, DesignLayoutFittedGridAndStoredWidthsAboveOneHundredTwips) {
