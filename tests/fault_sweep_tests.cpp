@@ -5,15 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include <QStandardPaths>
 #include <algorithm>
-#include <atomic>
 #include <fstream>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <sstream>
-#include <thread>
 
 #include "report/tests/report_builder.h"
 #include "tests/support/job_folder.h"
@@ -25,9 +21,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* const kKinds[] = {"openat",   "read",  "newfstatat", "fcntl", "pread64",
-                              "pwrite64", "write", "fdatasync",  "fsync", "ftruncate",
-                              "unlink",   "link",  "rename"};
+const std::vector<const char*> kKinds = {"openat",   "read",  "newfstatat", "fcntl", "pread64",
+                                         "pwrite64", "write", "fdatasync",  "fsync", "ftruncate",
+                                         "unlink",   "link",  "rename"};
 
 // Calls of one kind beyond this many per situation are sampled evenly, first and last
 // always included, so the sweep stays within CI's time.
@@ -104,78 +100,9 @@ const char* nameOf(Situation s) {
     return "";
 }
 
-using TracedRun = ProcessRun;
-
-// A program under strace with the given options (a log, or a fault to inject), as a job
-// runs it. The leak checker cannot run under a tracer; the program's other checks can.
-TracedRun underStrace(const QString& strace, const QStringList& straceArgs, const QString& program,
-                      const QStringList& args) {
-    const QString asan = QProcessEnvironment::systemEnvironment().value("ASAN_OPTIONS");
-    ProcessSetup setup;
-    setup.environment = {
-        {QStringLiteral("ASAN_OPTIONS"), (asan.isEmpty() ? QString() : asan + QLatin1Char(':')) +
-                                             QStringLiteral("detect_leaks=0")}};
-    return runJobProcess(strace, QStringList{"-qq"} + straceArgs + QStringList{program} + args,
-                         setup);
-}
-
-// For each kind, the numbers of the calls of one traced run that touch `folder`: the
-// program's start-up before them is not ours to test.
-std::map<std::string, std::vector<int>> callsOfRun(const QString& strace, const std::string& folder,
-                                                   const std::string& log, const QString& program,
-                                                   const QStringList& args) {
-    QStringList kinds;
-    for (const char* k : kKinds) kinds << QString::fromLatin1(k);
-    underStrace(strace,
-                {"-y", "-o", QString::fromStdString(log), "-e",
-                 QStringLiteral("trace=") + kinds.join(QLatin1Char(','))},
-                program, args);
-    auto ours = callsTouching(log, folder);
-    fs::remove(log);
-    return ours;
-}
-
-// One fault for each sampled call of each kind, EIO and ENOSPC in turn.
-template <typename Fault, typename Make>
-void sampleCalls(const std::map<std::string, std::vector<int>>& calls, std::size_t perKind,
-                 std::vector<Fault>& faults, Make make) {
-    for (const char* kind : kKinds) {
-        auto it = calls.find(kind);
-        if (it == calls.end()) continue;
-        const std::vector<int>& all = it->second;
-        const std::size_t n = all.size(), take = std::min(n, perKind);
-        for (std::size_t k = 0; k < take; ++k) {
-            const std::size_t at = take == 1 ? 0 : k * (n - 1) / (take - 1);
-            faults.push_back(make(kind, all[at], k % 2 ? "ENOSPC" : "EIO"));
-        }
-    }
-}
-
-// Every kind of call the program makes on its files is met by at least one fault.
-template <typename Fault>
-void expectEveryKind(const std::vector<Fault>& faults, std::initializer_list<const char*> kinds) {
-    for (const char* kind : kinds)
-        EXPECT_TRUE(std::any_of(faults.begin(), faults.end(), [&](const Fault& f) {
-            return f.kind == kind;
-        })) << kind;
-}
-
-QStringList injecting(const std::string& kind, int call, const char* error) {
-    const QString k = QString::fromStdString(kind);
-    return {
-        "-o",
-        "/dev/null",
-        "-e",
-        QStringLiteral("trace=") + k,
-        "-e",
-        QStringLiteral("inject=%1:error=%2:when=%3").arg(k, QString::fromLatin1(error)).arg(call)};
-}
-
 // One folder per worker, put back into a situation's starting state before each run.
 class Bench {
   public:
-    explicit Bench(const std::string& strace) : strace_(QString::fromStdString(strace)) {}
-
     void prepare(Situation s, const std::string& startingDatabase) {
         for (const auto& entry : fs::directory_iterator(job_.path())) {
             const std::string name = entry.path().filename().string();
@@ -192,14 +119,12 @@ class Bench {
 
     // The program under strace with the given options (a log, or a fault to inject).
     JobRun traced(const QStringList& straceArgs) const {
-        return underStrace(strace_, straceArgs, QString::fromStdString(job_.file("krvarchiver")),
-                           word());
+        return runTraced(straceArgs, QString::fromStdString(job_.file("krvarchiver")), word());
     }
 
     // For each kind, the numbers of the calls that touch the job's folder.
     std::map<std::string, std::vector<int>> callsOfOurs() {
-        return callsOfRun(strace_, job_.path().string(),
-                          job_.file("../" + job_.path().filename().string() + ".strace"),
+        return callsOfRun(kKinds, job_.path().string(),
                           QString::fromStdString(job_.file("krvarchiver")), word());
     }
 
@@ -207,7 +132,6 @@ class Bench {
     const JobFolder& job() const { return job_; }
 
   private:
-    QString strace_;
     JobFolder job_;
     Situation situation_ = Situation::NoDatabase;
 };
@@ -343,15 +267,13 @@ std::vector<std::string> checkFollowUp(const Bench& bench, const Start& start,
 }
 
 TEST(FaultSweep, EveryFailingFileCallLosesNothingAndSaysSo) {
-    const QString found = QStandardPaths::findExecutable(QStringLiteral("strace"));
-    ASSERT_FALSE(found.isEmpty()) << "strace is needed for this test (scripts/install-deps.sh)";
-    const std::string strace = found.toStdString();
+    ASSERT_FALSE(straceProgram().isEmpty());
 
     // The starting points, built by clean runs of the program itself.
     TestFolder store;
     std::map<Situation, Start> starts;
     {
-        Bench setup(strace);
+        Bench setup;
         const std::string& db = setup.job().database;
         const auto build = [&](const std::string& earlierReport, const std::string& name) {
             setup.prepare(Situation::NoDatabase, "");
@@ -385,64 +307,32 @@ TEST(FaultSweep, EveryFailingFileCallLosesNothingAndSaysSo) {
     std::vector<Fault> faults;
     for (const auto& [situation, start] : starts)
         sampleCalls(start.calls, kMaxPerKind, faults,
-                    [&](const char* kind, int call, const char* e) {
+                    [&](const std::string& kind, int call, const char* e) {
                         return Fault{situation, kind, call, e};
                     });
     // Every kind of call the program makes on its files is met in at least one situation.
     expectEveryKind(faults, {"openat", "read", "newfstatat", "fcntl", "pread64", "pwrite64",
                              "fdatasync", "fsync", "unlink", "link"});
 
-    std::atomic<std::size_t> next{0};
-    std::mutex lock;
-    std::vector<std::string> report;
-    std::map<int, int> exits;
-    // Both folders are made before either worker starts a program: a copy of the program
-    // still open for writing while another thread forks cannot be started ("text file busy").
-    Bench first(strace), second(strace);
-    const auto worker = [&](Bench& bench) {
-        for (std::size_t i; (i = next++) < faults.size();) {
-            const Fault& f = faults[i];
-            const Start& start = starts.at(f.situation);
-            bench.prepare(f.situation, start.database);
-            const JobRun run = bench.traced(injecting(f.kind, f.call, f.error));
-            {
-                std::lock_guard<std::mutex> guard(lock);
-                ++exits[run.exitCode];
-            }
-            const Snapshot left = snapshot(bench.job().database);
-            std::vector<std::string> problems = Checker(f, start, run, left).problems();
-            for (const auto& entry : fs::directory_iterator(bench.job().path()))
-                if (entry.path().filename().string().find(".new-") != std::string::npos)
-                    problems.push_back("left behind: " + entry.path().filename().string());
-            if (problems.empty()) {
-                const Snapshot now = left.hasTable ? left : Snapshot{};
-                problems = checkFollowUp(bench, start, now);
-            }
-            if (problems.empty()) continue;
-            std::lock_guard<std::mutex> guard(lock);
-            for (const auto& p : problems)
-                report.push_back(std::string(nameOf(f.situation)) + ", " + f.kind + " call " +
-                                 std::to_string(f.call) + " " + f.error + " (exit " +
-                                 std::to_string(run.exitCode) + "): " + p + "\n    " +
-                                 run.stdErr.substr(0, 300));
-        }
-    };
-    std::thread other(worker, std::ref(second));
-    worker(first);
-    other.join();
-
-    std::string all;
-    for (const auto& line : report) all += line + "\n";
-    EXPECT_TRUE(report.empty()) << report.size() << " problems in " << faults.size()
-                                << " faulted runs:\n"
-                                << all;
-    std::map<std::string, int> perKind;
-    for (const Fault& f : faults) ++perKind[f.kind];
-    std::printf("%zu faulted runs;", faults.size());
-    for (const auto& [kind, runs] : perKind) std::printf(" %s %d", kind.c_str(), runs);
-    std::printf(";");
-    for (const auto& [status, runs] : exits) std::printf(" exit %d: %d", status, runs);
-    std::printf("\n");
+    sweepFaults<Bench>(faults.size(), "faulted runs", [&](Bench& bench, std::size_t i, int& exit) {
+        const Fault& f = faults[i];
+        const Start& start = starts.at(f.situation);
+        bench.prepare(f.situation, start.database);
+        const JobRun run = bench.traced(injecting(f.kind, f.call, f.error));
+        exit = run.exitCode;
+        const Snapshot left = snapshot(bench.job().database);
+        std::vector<std::string> problems = Checker(f, start, run, left).problems();
+        for (const auto& entry : fs::directory_iterator(bench.job().path()))
+            if (entry.path().filename().string().find(".new-") != std::string::npos)
+                problems.push_back("left behind: " + entry.path().filename().string());
+        if (problems.empty())
+            problems = checkFollowUp(bench, start, left.hasTable ? left : Snapshot{});
+        for (auto& p : problems)
+            p = std::string(nameOf(f.situation)) + ", " + f.kind + " call " +
+                std::to_string(f.call) + " " + f.error + " (exit " + std::to_string(run.exitCode) +
+                "): " + p + "\n    " + run.stdErr.substr(0, 300);
+        return problems;
+    });
 }
 
 // The bulk import under the same faults: a small folder into a new store. Whatever fails,
@@ -450,8 +340,7 @@ TEST(FaultSweep, EveryFailingFileCallLosesNothingAndSaysSo) {
 // (0 all in, 3 some could not be read and are listed, 1 the store failed and what is
 // stored says so), and a clean rerun completes the job and leaves nothing behind.
 TEST(FaultSweep, EveryFailingFileCallOfABulkImportIsToldAndARerunCompletesIt) {
-    const QString strace = QStandardPaths::findExecutable(QStringLiteral("strace"));
-    ASSERT_FALSE(strace.isEmpty()) << "strace is needed for this test (scripts/install-deps.sh)";
+    ASSERT_FALSE(straceProgram().isEmpty());
     constexpr int kReports = 3;
     const auto prepare = [&](const TestFolder& folder) {
         for (const auto& entry : fs::directory_iterator(folder.path()))
@@ -497,27 +386,21 @@ TEST(FaultSweep, EveryFailingFileCallOfABulkImportIsToldAndARerunCompletesIt) {
         const char* error;
     };
     std::vector<ImportFault> faults;
-    sampleCalls(callsOfRun(strace, probe.path().string(), probe.file("../import.strace"), KRV_TOOL,
-                           args(probe)),
-                60, faults, [](const char* kind, int call, const char* error) {
+    sampleCalls(callsOfRun(kKinds, probe.path().string(), KRV_TOOL, args(probe)), 60, faults,
+                [](const std::string& kind, int call, const char* error) {
                     return ImportFault{kind, call, error};
                 });
     expectEveryKind(faults, {"openat", "read", "fcntl", "pwrite64", "fdatasync", "link"});
 
-    std::atomic<std::size_t> next{0};
-    std::mutex lock;
-    std::vector<std::string> report;
-    std::map<int, int> exits;
-    const auto worker = [&] {
-        TestFolder folder;
-        for (std::size_t i; (i = next++) < faults.size();) {
+    sweepFaults<TestFolder>(
+        faults.size(), "faulted imports", [&](TestFolder& folder, std::size_t i, int& e) {
             const ImportFault& f = faults[i];
             prepare(folder);
-            const TracedRun run =
-                underStrace(strace, injecting(f.kind, f.call, f.error), KRV_TOOL, args(folder));
+            const ProcessRun run =
+                runTraced(injecting(f.kind, f.call, f.error), KRV_TOOL, args(folder));
             std::vector<std::string> problems;
             const int n = stored(folder, problems);
-            const int e = run.status;
+            e = run.status;
             const auto lines = std::count(run.err.begin(), run.err.end(), '\n');
             if (e == 0 && n != kReports) problems.push_back("exit 0 with reports missing");
             if (e == 1 && n == kReports) problems.push_back("all imported, yet exit 1");
@@ -528,33 +411,19 @@ TEST(FaultSweep, EveryFailingFileCallOfABulkImportIsToldAndARerunCompletesIt) {
                                    " lines");
             // As for the append, a second look is always possible here: no 4.
             if (e != 0 && e != 1 && e != 3) problems.push_back("exit status " + std::to_string(e));
-            const TracedRun rerun = underStrace(strace, {"-o", "/dev/null", "-e", "trace=none"},
-                                                KRV_TOOL, args(folder));
+            const ProcessRun rerun =
+                runTraced({"-o", "/dev/null", "-e", "trace=none"}, KRV_TOOL, args(folder));
             if (rerun.status != 0) problems.push_back("the rerun failed: " + rerun.err);
             if (stored(folder, problems) != kReports)
                 problems.push_back("the rerun left reports out");
             for (const auto& entry : fs::directory_iterator(folder.path()))
                 if (entry.path().filename().string().find(".new-") != std::string::npos)
                     problems.push_back("left behind: " + entry.path().filename().string());
-            std::lock_guard<std::mutex> guard(lock);
-            ++exits[e];
-            for (const auto& p : problems)
-                report.push_back(f.kind + " call " + std::to_string(f.call) + " " + f.error +
-                                 " (exit " + std::to_string(e) + "): " + p + "\n    " +
-                                 run.err.substr(0, 300));
-        }
-    };
-    std::thread other(worker);
-    worker();
-    other.join();
-    std::string all;
-    for (const auto& line : report) all += line + "\n";
-    EXPECT_TRUE(report.empty()) << report.size() << " problems in " << faults.size()
-                                << " faulted imports:\n"
-                                << all;
-    std::printf("%zu faulted imports;", faults.size());
-    for (const auto& [status, runs] : exits) std::printf(" exit %d: %d", status, runs);
-    std::printf("\n");
+            for (auto& p : problems)
+                p = f.kind + " call " + std::to_string(f.call) + " " + f.error + " (exit " +
+                    std::to_string(e) + "): " + p + "\n    " + run.err.substr(0, 300);
+            return problems;
+        });
 }
 
 }  // namespace

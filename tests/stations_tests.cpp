@@ -114,29 +114,21 @@ TEST_P(Stations, ManyStationsAppendAtOnceAndEveryRecordIsStoredOnce) {
     for (int s = 0; s < kStations; ++s) {
         SCOPED_TRACE(s);
         const std::string own = "S" + std::to_string(s) + "-";
-        std::string runs, values;
+        std::string want, got;
         for (int n = 1; n <= kAppendsEach; ++n) {
-            runs += "RUN-" + std::to_string(n) + " ";
-            values += std::to_string(n) + "/" + std::to_string(s) + " ";
-        }
-        std::string gotRuns, gotValues;
-        for (int n = 1; n <= kAppendsEach; ++n) {
+            const std::string run = "RUN-" + std::to_string(n);
             const Rows row = raw().query("SELECT \"ID Text\", \"" + own + std::to_string(n) +
                                          "@NET1\" || '/' || \"Z-" + std::to_string(n) +
                                          "@NET1\" || '/' || \"CO-60@NET2\""
                                          " FROM \"SamData\" WHERE \"ID Text\" LIKE '%STATION-" +
-                                         std::to_string(s) + " RUN-" + std::to_string(n) + " %'");
+                                         std::to_string(s) + " " + run + " %'");
             ASSERT_EQ(row.size(), 1u) << n;
             const std::string id = row[0][0].value_or("?");
-            gotRuns +=
-                id.substr(std::min(id.size(), id.find("RUN-")), 4 + std::to_string(n).size()) + " ";
-            gotValues += row[0][1].value_or("?") + " ";
+            want += run + " " + std::to_string(n) + "/" + std::to_string(s) + "/900\n";
+            got += id.substr(std::min(id.size(), id.find("RUN-")), run.size()) + " " +
+                   row[0][1].value_or("?") + "\n";
         }
-        EXPECT_EQ(gotRuns, runs);
-        std::string want;
-        for (int n = 1; n <= kAppendsEach; ++n)
-            want += std::to_string(n) + "/" + std::to_string(s) + "/900 ";
-        EXPECT_EQ(gotValues, want);
+        EXPECT_EQ(got, want);
     }
     // One column per name: 7 fixed, CO-60's two, each run's own, each shared one.
     std::set<std::string> names;

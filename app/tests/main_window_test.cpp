@@ -13,6 +13,7 @@
 
 #include "report/tests/report_builder.h"
 #include "results_db/archive.h"
+#include "tests/support/case_table.h"
 #include "tests/support/window_harness.h"
 #include "viewer/results_window.h"
 
@@ -42,33 +43,12 @@ class MainWindow : public WindowHarness<> {
 
 TEST_F(MainWindow, ShowsTheDesignedControls) {
     EXPECT_EQ(window->windowTitle(), "KDP Korvane Archiver 020514");
-    const char* const texts[][3] = {
-        {"ViewR", "Edit Results DataBase", ""},
-        {"Command1", "View Results.TXT", ""},
-        {"CloseForm", "Exit", "Exit Program"},
-        {"AppendIT", "Append Results Database",
-         "Add a new record with the current data to the Results database"},
-        {"CreateDb", "Reset Results DataBase",
-         "Delete the present database and create a new one. All saved data will be lost."},
-        {"ReadKrvFile", "Read Krv Results Text file",
-         "Read the report file from KrvGold RAPID SCAN or ROI DIRECTED anaylsys"},
-        {"Label1", "Number of  Isotopes:", "Number of isotopes found in the analysis report"},
-        {"NumbIso", "null", "Number of isotopes found in the analysis report"},
-        {"Label5", "Number of Records:", "Number of records in the Results database"},
-        {"NumbRec", "null", "Number of records in the Results database"},
-        {"Label2", "Number of Fields:", "Number of fields in the Results database"},
-        {"NumFields", "null", "Number of fields in the Results database"},
-        {"CurrentFile", "null", ""},
-        {"Frame1", "Select Append Mode", ""},
-        {"FrameReport", "Path and file name for Krv Results Text File Report", ""},
-        {"FrameKpath", "Path and file name for Results DataBase", ""},
-        {"Option1(4)", "BKG COUNTS", ""}};
-    for (const auto& [name, caption, tip] : texts) {
-        QWidget* w = child(name);
+    for (const auto& c : caseTable("main_window_controls.tsv", 3)) {
+        QWidget* w = child(c[0].c_str());
         const QString shown =
             w->property(qobject_cast<QGroupBox*>(w) ? "title" : "text").toString();
-        EXPECT_EQ(shown, caption) << name;
-        EXPECT_EQ(w->toolTip(), tip) << name;
+        EXPECT_EQ(shown.toStdString(), c[1]) << c.where("main_window_controls.tsv");
+        EXPECT_EQ(w->toolTip().toStdString(), c[2]) << c.where("main_window_controls.tsv");
     }
     EXPECT_EQ(child<QLineEdit>("Rpath")->text().toStdString(), defaultReportPath());
     EXPECT_EQ(child<QLineEdit>("Apath")->text().toStdString(), defaultDatabasePath());

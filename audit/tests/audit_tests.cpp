@@ -31,7 +31,7 @@ class AuditTrailTest : public ::testing::Test {
         ASSERT_TRUE(createDb(state, dialogs, *engine).ok);
         raw().query(
             "INSERT INTO \"SamData\" (\"idxRec#\", \"ID Text\", \"DT %\") VALUES "
-            "(1, 'first', '1.5'), (2, 'second \"quoted\"\x1f', NULL), (3, 'third', '2')");
+            "(1, 'first', '1.5'), (2, 'second \"quoted\" \\\x1f', NULL), (3, 'third', '2')");
         database = open();
     }
     testing::Raw raw() { return testing::Raw(kind(), path); }
@@ -88,7 +88,7 @@ TEST_P(AuditTrail, EachChangeLeavesExactlyItsEntry) {
                      "2",
                      "2",
                      {},
-                     R"({"idxRec#":2,"File Name":null,"ID Text":"second \"quoted\"\u001f",)"
+                     R"({"idxRec#":2,"File Name":null,"ID Text":"second \"quoted\" \\\u001f",)"
                      R"("Date & time":null,"Sample Date":null,"Counting Time":null,"DT %":"4.25"})",
                      {},
                      {}},
@@ -165,21 +165,26 @@ TEST_P(AuditTrail, EntriesReadBackInOrderAndSinceATime) {
     std::vector<audit::Entry> entries;
     ASSERT_TRUE(audit::readEntries(*database, "", entries).ok());  // no trail yet
     EXPECT_TRUE(entries.empty());
-    for (const char* time :
-         {"2026-01-31T23:59:59Z", "2026-02-01T00:00:00Z", "2026-03-01T08:00:00Z"}) {
+    // Whole numbers keep every digit, as counts of a large reset do.
+    for (const auto& [time, old] : {std::pair{"2026-01-31T23:59:59Z", db::Value(1e6)},
+                                    {"2026-02-01T00:00:00Z", db::Value(4503599627370496.0)},
+                                    {"2026-03-01T08:00:00Z", db::Value{}}}) {
         audit::Entry e;
         e.time = time;
         e.operation = audit::kImport;
         e.note = time;
+        e.oldValue = old;
         ASSERT_TRUE(audit::write(*database, e).ok());
     }
     ASSERT_TRUE(audit::readEntries(*database, "2026-02-01", entries).ok());
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].note, "2026-02-01T00:00:00Z");
+    EXPECT_EQ(entries[0].oldValue, db::Value("4503599627370496"));
     EXPECT_EQ(entries[1].time, "2026-03-01T08:00:00Z");
     EXPECT_TRUE(std::holds_alternative<std::monostate>(entries[1].oldValue));
     ASSERT_TRUE(audit::readEntries(*database, "", entries).ok());
-    EXPECT_EQ(entries.size(), 3u);
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].oldValue, db::Value("1000000"));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "platform/output_files.h"
 #include "platform/runs.h"
 #include "results_db/archive.h"
+#include "tests/support/case_table.h"
 #include "tests/support/raw_db.h"
 #include "tests/support/results_table.h"
 #include "tests/support/test_folder.h"
@@ -160,31 +161,18 @@ struct ExportTest : ::testing::Test {
 };
 
 TEST(StoredValues, NumbersNamesAndPadding) {
-    EXPECT_EQ(readStoredNumber("12,31"), 12.31);
-    EXPECT_EQ(readStoredNumber(" 1.5E-03 "), 0.0015);
-    EXPECT_EQ(readStoredNumber("-2,5e+2"), -250.0);
-    EXPECT_EQ(readStoredNumber("7"), 7.0);
-    for (const char* no :
-         {"", " ", "ND", "1,234.5", "1.2.3", "1E", "E5", "12 Bq", "inf", "nan", "0x10", "1e999"})
-        EXPECT_FALSE(readStoredNumber(no)) << no;
-
-    const auto check = [](const char* name, const char* nuclide, const char* line,
-                          const char* quantity) {
-        const IsotopeColumn c = parseIsotopeColumn(name);
-        EXPECT_EQ(c.nuclide, nuclide) << name;
-        EXPECT_EQ(c.line, line) << name;
-        EXPECT_EQ(c.quantity, quantity) << name;
-    };
-    check("CS-137", "CS-137", "", "activity");
-    check("CO-60@LINE2", "CO-60", "2", "activity");
-    check("CS-137@NET1", "CS-137", "1", "net counts");
-    check("CO-60@GROSS12", "CO-60", "12", "gross counts");
-    check("CO-60@BKG1", "CO-60", "1", "background counts");
-    check("CO-60@1332:5", "CO-60", "1332.5", "activity");
-    check("CO-60@1460", "CO-60", "1460", "activity");
-    check("X:Y@661.66", "X.Y", "661.66", "activity");  // the nuclide's own point went first
-    check("X:Y@NET1", "X.Y", "1", "net counts");
-
+    for (const auto& c : testing::caseTable("export_values.tsv", 5)) {
+        if (c[0] == "number") {
+            const std::optional<double> want =
+                c[2] == "none" ? std::nullopt : std::optional(std::stod(c[2]));
+            EXPECT_EQ(readStoredNumber(c[1]), want) << c.where("export_values.tsv");
+            continue;
+        }
+        const IsotopeColumn column = parseIsotopeColumn(c[1]);
+        EXPECT_EQ(column.nuclide + "|" + column.line + "|" + column.quantity,
+                  c[2] + "|" + c[3] + "|" + c[4])
+            << c.where("export_values.tsv");
+    }
     EXPECT_EQ(trimPadding(std::string("ab  \0\0 ", 7)), "ab");
 }
 
@@ -377,8 +365,7 @@ TEST_F(ExportTest, LimsTwoDimensionLayoutKeywordMapAndSampleIdentifier) {
     EXPECT_EQ(st.number, kNotRepresentable);
     EXPECT_NE(st.description.find("record 2"), std::string::npos) << st.description;
     EXPECT_FALSE(fs::exists(target));
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 2)
-        << "only the database and the earlier export";
+    EXPECT_EQ(fileCount(), 2u) << "only the database and the earlier export";
 }
 
 // SENAITE's own parsing rules, in a reader we did not write, for each rule set.
@@ -416,46 +403,28 @@ TEST_F(ExportTest, LimsFileReadsBackAsSenaiteImportsIt) {
 // Whatever SENAITE would skip, merge or turn into another number fails the export before
 // anything is written, to a file or to a stream, naming the record.
 TEST_F(ExportTest, LimsRefusesWhatSenaiteWouldMisread) {
-    using Map = std::vector<std::pair<std::string, std::string>>;
-    const struct {
-        std::size_t column;  // of record 2, whose ID Text is S-2; 0: keywords only
-        const char* value;
-        const char* says;
-        Map keywords;
-    } cases[] = {
-        {2, "end", "record 2: the sample identifier is 'end'", {}},
-        {2, " end\t", "record 2: the sample identifier is 'end'", {}},
-        {2, "   ", "record 2: the sample identifier ('ID Text') is empty", {}},
-        {2, "S-1", "records 1 and 2 have the sample identifier 'S-1'", {}},
-        {2, "a,b", "record 2: the sample identifier 'a,b' holds a comma", {}},
-        {7, "NAN", "record 2: the value 'NAN' of 'CS-137' is no finite number", {}},
-        {7, "INF", "'INF' of 'CS-137' is no finite number: the LIMS would store infinity", {}},
-        {8, "1.5e400", "'1.5e400' of 'CO-60@LINE2' is no finite number: the LIMS would", {}},
-        {8, "-inf", "'-inf' of 'CO-60@LINE2' is no finite number: the LIMS would store 0", {}},
-        {9, "12 Bq", "'12 Bq' of 'K-40@NET1' is no number: the LIMS would not import it", {}},
-        {12, "1,2,3", "'1,2,3' of 'U-235@BKG1' holds a comma", {}},
-        {0, "", "the LIMS keywords 'Cs.137' and 'Cs137' are both looked up as 'Cs137'",
-         Map{{"CS-137", "Cs.137"}, {"K-40@NET1", "Cs137"}}},
-        {0, "", "the LIMS keyword '@:' has no letter or digit", Map{{"CS-137", "@:"}}},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : testing::caseTable("lims_refusals.tsv", 4)) {
+        const std::string& says = c[2];
         auto records = sampleRecords();
         records[0][2] = db::Value("S-1");
         records[1][2] = db::Value("S-2");
-        if (c.column) records[1][c.column] = db::Value(c.value);
+        if (const int column = std::stoi(c[0])) records[1][column] = db::Value(c[1]);
         fs::remove(dbPath);
         build(kIsotopes, records);
         Options o;
         o.format = Format::Lims2d;
-        o.limsRules = c.keywords.empty() ? LimsRules::Senaite25 : LimsRules::Senaite20;
-        o.keywords = c.keywords;
+        o.limsRules = c[3].empty() ? LimsRules::Senaite25 : LimsRules::Senaite20;
+        std::istringstream keywords(c[3]);
+        for (std::string pair; std::getline(keywords, pair, ';');)
+            o.keywords.emplace_back(pair.substr(0, pair.find('=')),
+                                    pair.substr(pair.find('=') + 1));
         const Status st = exportTo(folder.file("lims.csv"), o);
-        EXPECT_EQ(st.number, kNotRepresentable) << c.says;
-        EXPECT_NE(st.description.find(c.says), std::string::npos) << st.description;
-        EXPECT_EQ(fileCount(), 1u) << c.says;
+        EXPECT_EQ(st.number, kNotRepresentable) << says;
+        EXPECT_NE(st.description.find(says), std::string::npos) << st.description;
+        EXPECT_EQ(fileCount(), 1u) << says;
         std::string streamed;
-        EXPECT_EQ(exportToText(o, streamed).number, kNotRepresentable) << c.says;
-        EXPECT_EQ(streamed, "") << c.says;
+        EXPECT_EQ(exportToText(o, streamed).number, kNotRepresentable) << says;
+        EXPECT_EQ(streamed, "") << says;
     }
 }
 
@@ -578,9 +547,6 @@ TEST_F(ExportTest, FailuresLeaveNoFileAndTheDatabaseUntouched) {
     const std::string before = readFile(dbPath);
     const std::string target = folder.file("out.csv");
     writeFile(target, "previous export");
-    auto fileCount = [&] {
-        return std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator());
-    };
 
     Options o;
     o.columns = {"NO-SUCH*"};
@@ -604,7 +570,7 @@ TEST_F(ExportTest, FailuresLeaveNoFileAndTheDatabaseUntouched) {
     EXPECT_TRUE(isOutputFailure(exportTo(dbPath, o)));
     EXPECT_TRUE(isOutputFailure(exportTo(folder.file("no/such/folder/x.csv"), o)));
     EXPECT_TRUE(isOutputFailure(exportTo(dbPath + "/x.csv", o)));  // under a file
-    EXPECT_EQ(fileCount(), 2);
+    EXPECT_EQ(fileCount(), 2u);
     EXPECT_EQ(readFile(dbPath), before);
 
     // A file that is not a results database is not opened at all.

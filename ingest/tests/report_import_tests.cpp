@@ -1,127 +1,21 @@
-// Archived reports in bulk: the same records as the unattended append, a ledger that
-// agrees with them after any interruption, refusals that never stop the batch, and the
-// folder watch.
+// Archived reports in bulk: a ledger that skips what is stored, the same in a file and on a
+// server, refusals that never stop the batch, and the folder watch under a clock the test
+// moves. The commands as job scripts run them are krvtool's tests.
 
-#include <QProcess>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <random>
-#include <thread>
+#include <functional>
 
 #include "ingest/folder_watch.h"
-#include "ingest/report_import.h"
-#include "platform/platform.h"
-#include "report/tests/report_builder.h"
-#include "tests/support/job_folder.h"
 #include "tests/support/pg_server.h"
 #include "tests/support/raw_db.h"
+#include "tests/support/report_archive.h"
 
 namespace krv::legacy {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace krv::testing;
-
-std::string report(const std::string& id, const Lines& isotopes, const std::string& lt = "3600.0") {
-    Lines lines{"ID: " + id, "File: " + id + ".CNF", "Date: 5/14/02  09:31:05"};
-    if (!lt.empty()) lines.push_back(cols({{1, "LT:"}, {5, lt}, {30, "DT:   3.2%"}}));
-    lines.push_back("Activities reported as of Measurement Date");
-    lines.push_back("");
-    append(lines, isotopes);
-    lines.push_back("Analyst: R. Mendel");
-    return join(lines);
-}
-
-// Reports that differ in isotopes, lines, layout and header lines, plus files that are not
-// reports, in a folder with a subfolder.
-void writeArchive(const fs::path& folder) {
-    fs::create_directories(folder / "b-sub");
-    writeFile(folder / "a1.txt",
-              report("A1", block("CS-137", {row("661.66", "12,874", "11,902", "4.567E+01")})));
-    writeFile(folder / "a2.txt", report("A2", [] {
-                  Lines l = block("CO-60", {row("1173.20", "1,482", "1,036", "1.231E+01"),
-                                            row("1332.50", "1,311", "944", "1.238E+01")});
-                  append(l, block("K-40", {row("1460.82", "2,315", "1,877", "3.921E+02")}));
-                  return l;
-              }()));
-    // No "LT:" line: a fresh run would store 0, not the previous report's time.
-    writeFile(folder / "b-sub" / "c.txt",
-              report("C", block("CO-60", {row2("1332.50", "500", "400", "2.0E+00")}, true), ""));
-    writeFile(folder / "d-notes.txt", "shopping list\r\n");
-    // Only an ID: every other header field empty, and isotopes in another order than their
-    // columns.
-    writeFile(folder / "g-bare.txt", [] {
-        Lines l{"ID: G", ""};
-        append(l, block("K-40", {row("1460.82", "2,000", "1,500", "3.0E+02")}));
-        append(l, block("CS-137", {row("661.66", "9,000", "8,000", "4.0E+01")}));
-        return join(l);
-    }());
-    writeFile(folder / "e-empty.txt", "");
-    writeFile(folder / "f.txt", report("F", {}));
-}
-
-// Rows of a table while another process writes the store: waits out its commits, and
-// counts a store or table not there yet as empty.
-sqlite3_int64 rowsIn(const std::string& path, const std::string& table) {
-    sqlite3* db = nullptr;
-    sqlite3_int64 n = 0;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_busy_timeout(db, 1000);
-        sqlite3_stmt* s = nullptr;
-        const std::string sql = "SELECT count(*) FROM \"" + table + "\"";
-        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr) == SQLITE_OK &&
-            sqlite3_step(s) == SQLITE_ROW)
-            n = sqlite3_column_int64(s, 0);
-        sqlite3_finalize(s);
-    }
-    sqlite3_close(db);
-    return n;
-}
-
-const std::vector<std::string> kReportOrder = {"a1.txt", "a2.txt", "b-sub/c.txt", "f.txt",
-                                               "g-bare.txt"};
-
-ReportImportOptions optionsFor(int mode) {
-    ReportImportOptions o;
-    o.mode = mode;
-    o.decimalSeparator = platform::systemDecimalSeparator();
-    return o;
-}
-
-TEST(ReportImport, SameRecordsAsTheUnattendedAppendOnePerReport) {
-    for (const auto& [mode, word] : {std::pair{1, "NET"}, std::pair{0, "APPEND"}}) {
-        JobFolder job;
-        writeArchive(job / "in");
-        for (const auto& name : kReportOrder) {
-            job.usePaths(job.file("unattended.db"), job.file("in/" + name));
-            ASSERT_EQ(job.run({word}).exitCode, 0) << name;
-        }
-        auto engine = db::makeEngine();
-        const std::string bulk = job.file("bulk.db");
-        const auto s = importReports(*engine, bulk, {job.file("in")}, optionsFor(mode));
-        ASSERT_TRUE(s.failure.ok()) << s.failure.description;
-        EXPECT_EQ(s.imported, 5);
-        ASSERT_EQ(s.refused.size(), 2u);
-        EXPECT_EQ(s.refused[0].path, job.file("in/d-notes.txt"));
-        EXPECT_EQ(s.refused[0].reason, "not a results report (no \"ID:\" line)");
-        EXPECT_EQ(s.refused[1].reason, "empty file");
-
-        RawDb a(job.file("unattended.db")), b(bulk);
-        EXPECT_EQ(b.columns(), a.columns()) << word;
-        const std::string all = "SELECT * FROM SamData ORDER BY rowid";
-        EXPECT_EQ(b.query(all), a.query(all)) << word;
-        EXPECT_EQ(
-            b.query("SELECT \"Path\", \"Mode\", \"Record\" FROM ImportedReports"),
-            (Rows{
-                {job.file("in/a1.txt"), word == std::string("NET") ? "net" : "activity", "1"},
-                {job.file("in/a2.txt"), word == std::string("NET") ? "net" : "activity", "2"},
-                {job.file("in/b-sub/c.txt"), word == std::string("NET") ? "net" : "activity", "3"},
-                {job.file("in/f.txt"), word == std::string("NET") ? "net" : "activity", "4"},
-                {job.file("in/g-bare.txt"), word == std::string("NET") ? "net" : "activity",
-                 "5"}}));
-    }
-}
 
 TEST(ReportImport, LedgerSkipsWhatWasImportedInTheSameModeUnlessAgain) {
     TestFolder tmp;
@@ -237,70 +131,6 @@ TEST(ReportImport, OnAServerTheSameRecordsAndLedgerAsInAFile) {
                               "SELECT \"RecordNumber\", count(*) FROM \"KrvAudit\""
                               " WHERE \"Operation\" = 'missing values' GROUP BY 1"),
               (Rows{{"6", "31"}}));
-}
-
-// Killed in the middle, the store holds whole batches and a ledger row for each record;
-// the rerun completes the job.
-TEST(ReportImport, AKilledRunLeavesWholeRecordsAndARerunCompletesIt) {
-    TestFolder tmp;
-    fs::create_directories(tmp / "in");
-    const int reports = 6000;
-    for (int i = 0; i < reports; ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "r%05d.txt", i);
-        writeFile(tmp / "in" / name,
-                  report("R" + std::to_string(i),
-                         block("CS-137", {row("661.66", std::to_string(1000 + i), "900", "1.0")})));
-    }
-    // Killed while the store is being made, as soon as the first batch is committed (the
-    // next one under way), and at a random moment.
-    std::mt19937 rng(1207);
-    for (const int moment : {0, 1, 2}) {
-        SCOPED_TRACE(moment);
-        const std::string dest = tmp.file("r" + std::to_string(moment) + ".db");
-        QProcess p;
-        p.start(KRV_TOOL, {"import-reports", "--mode", "net", QString::fromStdString(dest),
-                           QString::fromStdString(tmp.file("in"))});
-        ASSERT_TRUE(p.waitForStarted());
-        if (moment == 1) {
-            for (int waited = 0;
-                 waited < 6000 && (!fs::exists(dest) || rowsIn(dest, "ImportedReports") == 0);
-                 ++waited)
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(
-                std::uniform_int_distribution<int>(0, moment == 0 ? 40 : 1500)(rng)));
-        }
-        p.kill();
-        p.waitForFinished();
-        if (fs::exists(dest)) {
-            RawDb raw(dest);
-            const auto records = raw.scalar("SELECT count(*) FROM SamData");
-            if (raw.scalar("SELECT count(*) FROM sqlite_schema WHERE name = 'ImportedReports'") ==
-                "1") {
-                EXPECT_EQ(raw.scalar("SELECT count(*) FROM ImportedReports"), records);
-                EXPECT_EQ(
-                    raw.scalar("SELECT count(*) FROM SamData s JOIN ImportedReports l ON "
-                               "s.\"idxRec#\" = CAST(l.\"Record\" AS INTEGER) AND trim(s.\"ID "
-                               "Text\") = 'R' || CAST(l.\"Record\" - 1 AS TEXT)"),
-                    records);
-            }
-            if (moment == 1) {
-                EXPECT_NE(records, std::to_string(reports));  // in the middle
-            }
-        }
-        QProcess rerun;
-        rerun.start(KRV_TOOL, {"import-reports", "--mode", "net", QString::fromStdString(dest),
-                               QString::fromStdString(tmp.file("in"))});
-        ASSERT_TRUE(rerun.waitForFinished(120'000));
-        EXPECT_EQ(rerun.exitCode(), 0) << rerun.readAllStandardError().toStdString();
-        EXPECT_EQ(RawDb(dest).scalar("SELECT count(*) || ' ' || count(DISTINCT \"idxRec#\") "
-                                     "FROM SamData"),
-                  std::to_string(reports) + " " + std::to_string(reports));
-        for (const auto& entry : fs::directory_iterator(tmp.path()))
-            EXPECT_EQ(entry.path().filename().string().find(".new-"), std::string::npos)
-                << entry.path();
-    }
 }
 
 // The watch under a clock the test moves: settle 3 s, settle-open 60 s.
@@ -444,86 +274,6 @@ TEST(ReportImport, AReportThatCannotBeReadIsAFailureOfThatFileAlone) {
         EXPECT_EQ(importer.add(tmp.file("in/") + name, reason), result) << name << ": " << reason;
     ASSERT_TRUE(importer.finish().ok());
     EXPECT_EQ(importer.committed(), 2);
-}
-
-// Two stations, or a watch and a manual import, at the same folder at once: every report
-// once, into a file or a server, and neither run fails because the other made the store.
-TEST(ReportImport, TwoImportsOfOneFolderAtOnceStoreEachReportOnce) {
-    PgServer& server = sharedPgServer();
-    ASSERT_TRUE(server.running()) << server.error();
-    TestFolder tmp;
-    constexpr int kReports = 300;
-    fs::create_directories(tmp / "in");
-    for (int i = 0; i < kReports; ++i)
-        writeFile(tmp / "in" / ("r" + std::to_string(1000 + i) + ".txt"),
-                  report("R" + std::to_string(i),
-                         block("CS-137", {row("661.66", std::to_string(i), "900", "1.0")})));
-    for (int trial = 0; trial < 3; ++trial) {
-        for (const bool onServer : {false, true}) {
-            SCOPED_TRACE(std::string(onServer ? "server" : "file") + " trial " +
-                         std::to_string(trial));
-            const std::string dest =
-                onServer ? server.newDatabase() : tmp.file("r" + std::to_string(trial) + ".db");
-            QProcess runs[2];
-            for (auto& p : runs)
-                p.start(KRV_TOOL, {"import-reports", "--mode", "net", QString::fromStdString(dest),
-                                   QString::fromStdString(tmp.file("in"))});
-            for (auto& p : runs) {
-                ASSERT_TRUE(p.waitForFinished(120'000));
-                EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-            }
-            const std::string counts =
-                "SELECT count(*) || ' ' || count(DISTINCT \"ID Text\") || ' ' || "
-                "(SELECT count(*) FROM \"ImportedReports\") FROM \"SamData\"";
-            const std::string want = std::to_string(kReports) + " " + std::to_string(kReports) +
-                                     " " + std::to_string(kReports);
-            if (onServer)
-                EXPECT_EQ(PgServer::query(dest, counts), (Rows{{want}}));
-            else
-                EXPECT_EQ(RawDb(dest).scalar(counts), want);
-        }
-    }
-}
-
-// The command runs until stopped and commits each report as it comes.
-TEST(FolderWatch, TheCommandImportsWhatArrivesUntilItIsStopped) {
-    TestFolder tmp;
-    fs::create_directories(tmp / "in");
-    const std::string dest = tmp.file("r.db");
-    QProcess p;
-    p.start(KRV_TOOL, {"watch", "--mode", "gross", "--interval", "0.1", "--settle", "1",
-                       QString::fromStdString(tmp.file("in")), QString::fromStdString(dest)});
-    ASSERT_TRUE(p.waitForStarted());
-    // Written slowly by a writer that keeps the file open, pausing longer than the settle
-    // time between the header and the table.
-    const std::string whole =
-        report("X", block("CS-137", {row("661.66", "12,874", "11,902", "4.567E+01")}));
-    const auto began = std::chrono::steady_clock::now();
-    {
-        std::ofstream out(tmp / "in" / "x.txt", std::ios::binary);
-        out << whole.substr(0, 40) << std::flush;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-        out << whole.substr(40) << std::flush;
-    }
-    const auto written = std::chrono::steady_clock::now();
-    for (int waited = 0; waited < 500 && rowsIn(dest, "SamData") == 0; ++waited)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    // Within its settle time plus a second of being whole.
-    EXPECT_LT(std::chrono::steady_clock::now() - written, std::chrono::seconds(2));
-    EXPECT_GT(written - began, std::chrono::seconds(2));
-    EXPECT_EQ(p.state(), QProcess::Running);
-    p.terminate();  // SIGTERM: a clean stop
-    ASSERT_TRUE(p.waitForFinished(10'000));
-    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(p.exitCode(), 0);
-    EXPECT_EQ(RawDb(dest).scalar("SELECT count(*) || ' ' || \"CS-137@GROSS1\" FROM SamData"),
-              "1 12874");
-    const std::string out = p.readAllStandardOutput().toStdString();
-    EXPECT_NE(out.find("imported " + tmp.file("in/x.txt")), std::string::npos) << out;
-    EXPECT_NE(out.find("stopped watching " + tmp.file("in") + " (1 reports imported)"),
-              std::string::npos)
-        << out;
-    EXPECT_FALSE(fs::exists(dest + "-journal"));
 }
 
 }  // namespace

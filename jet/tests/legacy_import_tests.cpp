@@ -12,9 +12,9 @@
 
 #include "jet/legacy_import.h"
 #include "results_db/archive.h"
-#include "tests/support/pg_server.h"
 #include "tests/support/raw_db.h"
 #include "tests/support/recording_dialogs.h"
+#include "tests/support/store_kind.h"
 #include "tests/support/test_folder.h"
 
 namespace krv::legacy {
@@ -149,19 +149,35 @@ class LegacyImport : public ::testing::Test {
     LegacySummary summary;
 };
 
-TEST_F(LegacyImport, SamDataKeepsColumnsKindsValuesOrderNullsAndIndex) {
+// Stations moving to a shared archive bring the old file straight to the server: there, as
+// in a file, a store without a results table takes the old table whole, and one that
+// already holds records is refused and left as it was.
+class LegacyImportTo : public LegacyImport, public ::testing::WithParamInterface<testing::Kind> {
+  protected:
+    void SetUp() override {
+        if (GetParam() == testing::Kind::Server) {
+            ASSERT_TRUE(testing::newServerDatabase(dest));
+        }
+    }
+};
+INSTANTIATE_TEST_SUITE_P(BothStores, LegacyImportTo, testing::bothStores(), testing::kindName);
+
+TEST_P(LegacyImportTo, SamDataKeepsColumnsKindsValuesOrderNullsAndIndex) {
     FakeTable table(samDataColumns(), samDataRows());
-    ASSERT_TRUE(import(table, dest).ok());
-    RawDb raw(dest);
+    const Status st = import(table, dest);
+    ASSERT_TRUE(st.ok()) << st.description;
+    testing::Raw raw(GetParam(), dest);
     EXPECT_EQ(raw.columns(),
               (std::vector<std::string>{
                   "idxRec# SMALLINT", "File Name VARCHAR(255)", "ID Text VARCHAR(128)",
                   "Date & time VARCHAR(30)", "Sample Date VARCHAR(24)", "Counting Time VARCHAR(10)",
                   "DT % VARCHAR(10)", "CS-137@NET1 VARCHAR(10)", "Checked SMALLINT",
                   "Weight VARCHAR(24)", "Measured VARCHAR(23)", "Photo VARCHAR(255)"}));
+    std::string all;
+    for (const auto& c : samDataColumns()) all += (all.empty() ? "\"" : ", \"") + c.name + "\"";
     using C = testing::Cell;
     const C null;
-    EXPECT_EQ(raw.query("SELECT * FROM SamData ORDER BY rowid"),
+    EXPECT_EQ(raw.query("SELECT " + all + " FROM \"SamData\" ORDER BY " + raw.order()),
               (Rows{{C("1"), C("S0421.CNF"),
                      C("SOIL \xC3\x98"
                        "50"),
@@ -170,10 +186,11 @@ TEST_F(LegacyImport, SamDataKeepsColumnsKindsValuesOrderNullsAndIndex) {
                     {C("2"), C(""), null, null, null, null, null, null, C("0"), null, null, null},
                     {C("2"), C("DUP.CNF"), C("same number twice"), C(""), C(""), C("0"), C("0"),
                      C(""), C("0"), C("-1e-300"), C("1899-12-29 06:00:00"), null}}));
-    EXPECT_EQ(raw.scalar("SELECT sql FROM sqlite_master WHERE name = 'idxSeq'"),
-              C("CREATE INDEX \"idxSeq\" ON \"SamData\" (\"idxRec#\")"));
-
-    EXPECT_EQ(raw.scalar("SELECT Operation || ': ' || Note FROM KrvAudit"),
+    if (GetParam() == testing::Kind::File) {
+        EXPECT_EQ(RawDb(dest).scalar("SELECT sql FROM sqlite_master WHERE name = 'idxSeq'"),
+                  C("CREATE INDEX \"idxSeq\" ON \"SamData\" (\"idxRec#\")"));
+    }
+    EXPECT_EQ(raw.scalar("SELECT \"Operation\" || ': ' || \"Note\" FROM \"KrvAudit\""),
               C("import: 3 records from the old results table SamData"));
     EXPECT_EQ(summary.columns, 12);
     EXPECT_EQ(summary.records, 3);
@@ -183,6 +200,8 @@ TEST_F(LegacyImport, SamDataKeepsColumnsKindsValuesOrderNullsAndIndex) {
                                         "\"Measured\" (Date/Time) as text of 23"}));
     EXPECT_EQ(summary.notCarried,
               (std::vector<std::string>{"column \"Photo\" (OLE Object): 1 values left empty"}));
+    FakeTable again(samDataColumns(), samDataRows());
+    EXPECT_NE(import(again, dest).description.find("already holds 3 records"), std::string::npos);
 
     // The result is an ordinary results store: the append goes on where the old file ended.
     WindowState state;
@@ -190,7 +209,7 @@ TEST_F(LegacyImport, SamDataKeepsColumnsKindsValuesOrderNullsAndIndex) {
     state.appendMode = 1;
     testing::RecordingDialogs dialogs;
     ASSERT_TRUE(appendIt(state, dialogs, *engine, '.').ok);
-    EXPECT_EQ(raw.scalar("SELECT max(\"idxRec#\") FROM SamData"), C("4"));
+    EXPECT_EQ(raw.scalar("SELECT max(\"idxRec#\") FROM \"SamData\""), C("4"));
 }
 
 TEST_F(LegacyImport, DestinationMustBeNewOrEmptyAndAFailureLeavesNothing) {
@@ -255,28 +274,6 @@ TEST_F(LegacyImport, DestinationMustBeNewOrEmptyAndAFailureLeavesNothing) {
             << st.description;
         EXPECT_FALSE(std::filesystem::exists(dest));
     }
-}
-
-// Stations moving to a shared archive bring the old file straight to the server: a
-// database there without a results table takes the old table whole, and an archive that
-// already holds records is refused and left as it was.
-TEST_F(LegacyImport, AServerDatabaseTakesTheOldTableAsAFileDoes) {
-    testing::PgServer& server = testing::sharedPgServer();
-    ASSERT_TRUE(server.running()) << server.error();
-    const std::string uri = server.newDatabase();
-    FakeTable table(samDataColumns(), samDataRows());
-    const Status st = import(table, uri);
-    ASSERT_TRUE(st.ok()) << st.description;
-    EXPECT_EQ(summary.records, 3);
-    EXPECT_EQ(testing::PgServer::query(uri,
-                                       "SELECT \"idxRec#\", \"File Name\", \"Checked\", "
-                                       "\"Weight\" FROM \"SamData\" ORDER BY \"KrvRecordId\""),
-              (Rows{{"1", "S0421.CNF", "-1", "0.1"},
-                    {"2", "", "0", std::nullopt},
-                    {"2", "DUP.CNF", "0", "-1e-300"}}));
-    FakeTable again(samDataColumns(), samDataRows());
-    EXPECT_NE(import(again, uri).description.find("already holds 3 records"), std::string::npos);
-    EXPECT_EQ(testing::PgServer::query(uri, "SELECT count(*) FROM \"SamData\""), (Rows{{"3"}}));
 }
 
 // mdb-export's CSV: quoted texts, bare numbers, one row a line (the fixtures hold no

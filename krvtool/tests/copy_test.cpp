@@ -9,12 +9,11 @@
 #include <thread>
 
 #include "krvtool/tool.h"
-#include "ingest/report_import.h"
-#include "report/tests/report_builder.h"
 #include "results_db/archive.h"
 #include "tests/support/pg_server.h"
 #include "tests/support/raw_db.h"
 #include "tests/support/recording_dialogs.h"
+#include "tests/support/report_archive.h"
 #include "tests/support/results_table.h"
 #include "tests/support/test_folder.h"
 #include "tests/support/tool_run.h"
@@ -140,19 +139,8 @@ TEST_F(Copy, ANonEmptyDestinationIsReplacedOnlyWhenAsked) {
 // The import ledger and the trail go with the records: reports imported before the copy are
 // skipped after it, and the trail says the copy was made.
 TEST_F(Copy, TheLedgerAndTheTrailGoAlong) {
-    fs::create_directories(tmp / "in");
-    for (const char* id : {"L1", "L2"}) {
-        testing::Lines lines{std::string("ID: ") + id,
-                             std::string("File: ") + id,
-                             "Date: 5/14/02  09:31:05",
-                             "LT: 100",
-                             "Activities reported as of Measurement Date",
-                             ""};
-        testing::append(lines, testing::block("CS-137", {testing::row("661.66", "5", "4", "3")}));
-        testing::writeFile(tmp / "in" / (std::string(id) + ".txt"), testing::join(lines));
-    }
-    legacy::ReportImportOptions net;
-    net.mode = 1;
+    testing::writeManyReports(tmp / "in", 2);
+    const legacy::ReportImportOptions net = testing::optionsFor(1);
     auto engine = db::makeEngine();
     ASSERT_EQ(legacy::importReports(*engine, file, {tmp.file("in")}, net).imported, 2);
     const CopyRun up({q(file), q(uri)});

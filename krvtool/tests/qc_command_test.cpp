@@ -19,33 +19,24 @@ using ToolRun = testing::ProcessRun;
 // A job run from a scheduler: no display at all.
 ToolRun krvtool(const QStringList& args) { return testing::runJobProcess(KRV_TOOL_EXE, args); }
 
-// 60 daily counts of a decaying Co-60 check source, scattered under 1 %, among blanks.
+// The daily check-source counts, among blanks.
 class KrvtoolQc : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         base = new testing::TestFolder;
-        const double scatter[] = {0.004, -0.003, 0.002, -0.005, 0.001, -0.002, 0.003, -0.001};
-        std::vector<testing::CheckCount> counts;
-        for (int d = 0; d < 60; ++d) {
-            counts.push_back({"CHECK CO-60", testing::reportDate(d),
-                              static_cast<float>(activity(d) * (1 + scatter[d % 8])), 50});
-            if (d % 10 == 3) counts.push_back({"BLANK", testing::reportDate(d), 2, 1});
-        }
         auto engine = db::makeEngine();
-        testing::appendCounts(*engine, base->file("results.db"), counts);
+        testing::appendCounts(*engine, base->file("results.db"), testing::dailyCounts(10, 3));
     }
     static void TearDownTestSuite() { delete base; }
-    static double activity(int day) {
-        return 1000 * std::exp(-std::log(2.0) * day / (5.2711 * 365.24219));
-    }
 
     void SetUp() override { std::filesystem::copy_file(base->file("results.db"), db); }
     // One more check-source count on day 60, `deviation` away from the decayed value.
     void appendNewest(double deviation) {
         auto engine = db::makeEngine();
-        testing::appendCounts(*engine, db,
-                              {{"CHECK CO-60", testing::reportDate(60),
-                                static_cast<float>(activity(60) * (1 + deviation)), 50}});
+        testing::appendCounts(
+            *engine, db,
+            {{"CHECK CO-60", testing::reportDate(60),
+              static_cast<float>(testing::checkSourceActivity(60) * (1 + deviation)), 50}});
     }
     QStringList qc(QStringList more = {}) {
         QStringList a{QStringLiteral("qc"),       QString::fromStdString(db),

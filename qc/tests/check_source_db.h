@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,24 @@ inline std::string reportDate(int d) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%d/%d/02  09:%02d:05", month, day, d % 60);
     return buf;
+}
+
+// The Co-60 check source's activity on day `d`: 1000 on day 0, decaying at its true rate.
+inline double checkSourceActivity(int d) {
+    return 1000 * std::exp(-std::log(2.0) * d / (5.2711 * 365.24219));
+}
+
+// 60 daily counts of the check source, scattered under 1 % in a repeating pattern, with a
+// blank on each day `d` where d % blankEvery == blankAt.
+inline std::vector<CheckCount> dailyCounts(int blankEvery, int blankAt) {
+    const double scatter[] = {0.004, -0.003, 0.002, -0.005, 0.001, -0.002, 0.003, -0.001};
+    std::vector<CheckCount> counts;
+    for (int d = 0; d < 60; ++d) {
+        counts.push_back({"CHECK CO-60", reportDate(d),
+                          static_cast<float>(checkSourceActivity(d) * (1 + scatter[d % 8])), 50});
+        if (d % blankEvery == blankAt) counts.push_back({"BLANK", reportDate(d), 1, 1});
+    }
+    return counts;
 }
 
 }  // namespace krv::testing

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <map>
 #include <optional>
+#include <sstream>
 
 #include "qc/half_life.h"
 #include "qc/reading.h"
@@ -73,31 +74,21 @@ TEST(QcHalfLives, TableSourcesColumnsAndUserFile) {
     EXPECT_DOUBLE_EQ(t.find("xe-133")->seconds, 5.2475 * 86400);
 }
 
-std::map<std::string, int> fired(const std::vector<double>& z, RuleSettings s = {}) {
-    std::map<std::string, int> n;
-    for (const auto& rules : applyRules(z, std::vector<bool>(z.size(), true), s)) {
-        for (Rule r : rules) ++n[ruleName(r)];
-    }
-    return n;
-}
-
-using Fired = std::map<std::string, int>;
-
 TEST(QcWestgard, TextbookSequencesFireEachRuleOnce) {
-    EXPECT_EQ(fired({0.5, -0.5, 1.5, -1.5, 0.2, -0.3, 1.9, -1.9, 0.8, -0.8, 1.2, 1.4, 1.3, -0.1}),
-              Fired{});
-    EXPECT_EQ(fired({0.5, -0.4, 2.5, 0.3, -0.2}), (Fired{{"1-2s", 1}}));
-    EXPECT_EQ(fired({0.5, -0.4, -3.2, 0.3}), (Fired{{"1-3s", 1}}));
-    EXPECT_EQ(fired({0.1, -0.5, 2.3, 2.4, 0.2}), (Fired{{"1-2s", 1}, {"2-2s", 1}}));
-    EXPECT_EQ(fired({0.1, -0.5, 2.3, -2.2, 0.4}), (Fired{{"1-2s", 1}, {"R-4s", 1}}));
-    RuleSettings withinRunOnly;
-    withinRunOnly.range4sAcrossPoints = false;
-    EXPECT_EQ(fired({0.1, -0.5, 2.3, -2.2, 0.4}, withinRunOnly), (Fired{{"1-2s", 2}}));
-    EXPECT_EQ(fired({-0.2, -1.2, -1.5, -1.1, -1.3, 0.4}), (Fired{{"4-1s", 1}}));
-    EXPECT_EQ(fired({-0.5, 0.3, 0.5, 0.2, 0.8, 0.4, 0.6, 0.1, 0.9, 0.7, 0.5, -0.2}),
-              (Fired{{"10x", 1}}));
-    // A value on the mean breaks a run; nine on one side are not ten.
-    EXPECT_EQ(fired({0.3, 0.5, 0.2, 0.8, 0.4, 0.0, 0.6, 0.1, 0.9, 0.7, 0.5, -0.2}), Fired{});
+    for (const auto& c : testing::caseTable("westgard.tsv", 3)) {
+        std::vector<double> z;
+        std::istringstream points(c[0]);
+        for (std::string p; std::getline(points, p, ',');) z.push_back(std::stod(p));
+        RuleSettings s;
+        s.range4sAcrossPoints = c[1] == "yes";
+        std::map<std::string, int> n;
+        for (const auto& rules : applyRules(z, std::vector<bool>(z.size(), true), s))
+            for (Rule r : rules) ++n[ruleName(r)];
+        std::string got;
+        for (const auto& [name, count] : n)
+            got += (got.empty() ? "" : " ") + name + ":" + std::to_string(count);
+        EXPECT_EQ(got.empty() ? "none" : got, c[2]) << c.where("westgard.tsv");
+    }
 
     // Patterns reach back into the baseline, flags land only on judged points.
     const auto r = applyRules({0.2, 2.5, 2.4, 0.1}, {false, false, true, true}, {});
@@ -193,19 +184,11 @@ TEST(QcDecay, BaselineTooSmallOrFlatIsSaidNotCharted) {
     }
 }
 
-// 60 daily counts of a Co-60 source decaying at its true rate, with a repeating scatter
-// of under 1 %, among blanks, one unreadable date and one text value.
+// The daily check-source counts among blanks, one unreadable date and one text value.
 class QcTrendOnDatabase : public ::testing::Test {
   protected:
     void SetUp() override {
-        const double scatter[] = {0.004, -0.003, 0.002, -0.005, 0.001, -0.002, 0.003, -0.001};
-        std::vector<testing::CheckCount> counts;
-        for (int d = 0; d < 60; ++d) {
-            const double a =
-                1000 * std::exp(-std::log(2.0) * d / (5.2711 * 365.24219)) * (1 + scatter[d % 8]);
-            counts.push_back({"CHECK CO-60", testing::reportDate(d), static_cast<float>(a), 50});
-            if (d % 20 == 5) counts.push_back({"BLANK", testing::reportDate(d), 1, 1});
-        }
+        std::vector<testing::CheckCount> counts = testing::dailyCounts(20, 5);
         counts.push_back({"CHECK CO-60", "Measurement Date", 1000, 50});
         testing::appendCounts(*engine, path, counts);
         Status st;

@@ -2,60 +2,23 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/case_table.h"
+
 namespace krv::testing {
 namespace {
 
-SettingsFolderChoice choose(const std::string& programFolder, bool marker, bool holdsSettings,
-                            const std::string& xdg = "", const std::string& home = "/home/ann") {
-    return chooseSettingsFolder({programFolder, marker, holdsSettings, xdg, home});
-}
-
-TEST(SettingsFolderChoice, CopiedProgramKeepsItsOwnFolder) {
-    for (const bool holds : {false, true}) {
-        const auto c = choose("/home/ann/krv", false, holds, "/home/ann/cfg");
-        EXPECT_EQ(c.folder, "/home/ann/krv");
-        EXPECT_FALSE(c.perUser);
-    }
-    // Installed under a prefix of its own, yet its folder already holds the settings.
-    const auto upgraded = choose("/opt/krv/bin", true, true);
-    EXPECT_EQ(upgraded.folder, "/opt/krv/bin");
-    EXPECT_FALSE(upgraded.perUser);
-    // Near misses of the system folders are ordinary folders.
-    for (const char* f : {"/usr/binaries", "/home/ann/usr/bin", "/usr", "/usr/lib/krv"})
-        EXPECT_EQ(choose(f, false, false).folder, f);
-}
-
-#ifndef _WIN32  // only the Linux package installs the program into a system folder
-TEST(SettingsFolderChoice, InstalledProgramUsesTheUsersConfigurationFolder) {
-    EXPECT_EQ(choose("/opt/krv/bin", true, false, "/srv/cfg").folder, "/srv/cfg/krvarchiver");
-    // A relative or empty XDG_CONFIG_HOME is not a configuration folder.
-    for (const char* xdg : {"", "cfg", "./cfg"}) {
-        const auto c = choose("/opt/krv/bin", true, false, xdg);
-        EXPECT_EQ(c.folder, "/home/ann/.config/krvarchiver") << xdg;
-        EXPECT_TRUE(c.perUser);
-        EXPECT_EQ(c.problem, "");
-    }
-    for (const char* home : {"", "ann"}) {
-        const auto c = choose("/opt/krv/bin", true, false, "", home);
-        EXPECT_TRUE(c.folder.empty());
-        EXPECT_NE(c.problem, "");
-    }
-    EXPECT_EQ(choose("/opt/krv/bin", true, false, "/srv/cfg", "").folder, "/srv/cfg/krvarchiver");
-}
-
-TEST(SettingsFolderChoice, SystemProgramFoldersAreNeverTheSettingsFolder) {
-    // Even without the marker (copied there by hand) and even holding settings files.
-    for (const char* f : {"/usr/bin", "/usr/bin/", "/usr/local/bin", "/bin", "/usr/sbin/../bin",
-                          "/usr/local/games//"}) {
-        for (const bool holds : {false, true}) {
-            const auto c = choose(f, false, holds);
-            EXPECT_EQ(c.folder, "/home/ann/.config/krvarchiver") << f;
-            EXPECT_TRUE(c.perUser);
-        }
-    }
-}
-
+TEST(SettingsFolderChoice, AsTheCaseTableSays) {
+    for (const auto& c : caseTable("settings_folder.tsv", 9)) {
+#ifdef _WIN32
+        if (c[8] == "posix") continue;
 #endif
+        const auto got = chooseSettingsFolder({c[0], c[1] == "yes", c[2] == "yes", c[3], c[4]});
+        const std::string where = c.where("settings_folder.tsv");
+        EXPECT_EQ(got.folder, c[5]) << where;
+        EXPECT_TRUE(c[6] == "-" || got.perUser == (c[6] == "yes")) << where;
+        EXPECT_TRUE(c[7] == "-" || got.problem.empty() == c[7].empty()) << where << got.problem;
+    }
+}
 
 }  // namespace
 }  // namespace krv::testing

@@ -4,11 +4,22 @@
 // strace's log (-y, -o), as the numbers fault injection (-e inject=KIND:when=N) takes to
 // fail exactly those calls.
 
+#include <gtest/gtest.h>
+
 #include <QProcessEnvironment>
+#include <QStandardPaths>
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "tests/support/process_run.h"
 
 namespace krv::testing {
 
@@ -55,6 +66,116 @@ inline QProcessEnvironment tracedJobEnvironment() {
         QStringLiteral("ASAN_OPTIONS"),
         (asan.isEmpty() ? QString() : asan + QLatin1Char(':')) + QStringLiteral("detect_leaks=0"));
     return env;
+}
+
+// strace itself; a sweep fails, not skips, without it.
+inline QString straceProgram() {
+    const QString found = QStandardPaths::findExecutable(QStringLiteral("strace"));
+    EXPECT_FALSE(found.isEmpty()) << "strace is needed for this test (scripts/install-deps.sh)";
+    return found;
+}
+
+// `program` as a job runs it, under strace with `straceArgs`, or untraced without any.
+inline ProcessRun runTraced(const QStringList& straceArgs, const QString& program,
+                            const QStringList& args) {
+    QProcess p;
+    p.setProcessEnvironment(tracedJobEnvironment());
+    if (straceArgs.isEmpty())
+        p.start(program, args);
+    else
+        p.start(straceProgram(), QStringList{"-qq"} + straceArgs + QStringList{program} + args);
+    p.closeWriteChannel();
+    return finishJobProcess(p);
+}
+
+// For each kind, the numbers of one traced run's calls that touch `folder` (the program's
+// start-up before them is not ours to test); `straceArgs` adds options such as -f.
+inline std::map<std::string, std::vector<int>> callsOfRun(const std::vector<const char*>& kinds,
+                                                          const std::string& folder,
+                                                          const QString& program,
+                                                          const QStringList& args,
+                                                          QStringList straceArgs = {}) {
+    const std::string log = folder + ".strace";
+    QStringList names;
+    for (const char* k : kinds) names << QString::fromLatin1(k);
+    straceArgs << "-y"
+               << "-o" << QString::fromStdString(log) << "-e"
+               << QStringLiteral("trace=") + names.join(QLatin1Char(','));
+    runTraced(straceArgs, program, args);
+    auto ours = callsTouching(log, folder);
+    std::remove(log.c_str());
+    return ours;
+}
+
+// One fault for each sampled call of each kind: at most `perKind` of a kind, evenly spread,
+// the first and the last always among them, failing with EIO and ENOSPC in turn.
+template <typename Fault, typename Make>
+void sampleCalls(const std::map<std::string, std::vector<int>>& calls, std::size_t perKind,
+                 std::vector<Fault>& faults, Make make) {
+    for (const auto& [kind, all] : calls) {
+        const std::size_t n = all.size(), take = std::min(n, perKind);
+        for (std::size_t k = 0; k < take; ++k) {
+            const std::size_t at = take == 1 ? 0 : k * (n - 1) / (take - 1);
+            faults.push_back(make(kind, all[at], k % 2 ? "ENOSPC" : "EIO"));
+        }
+    }
+}
+
+// Every kind of call the program makes on its files is met by at least one fault.
+template <typename Fault, typename Which = bool (*)(const Fault&)>
+void expectEveryKind(
+    const std::vector<Fault>& faults, std::initializer_list<const char*> kinds,
+    Which which = [](const Fault&) { return true; }) {
+    for (const char* kind : kinds)
+        EXPECT_TRUE(std::any_of(faults.begin(), faults.end(), [&](const Fault& f) {
+            return f.kind == kind && which(f);
+        })) << kind;
+}
+
+// strace's options that fail call number `call` of `kind` with `error`, tracing no other.
+inline QStringList injecting(const std::string& kind, int call, const char* error) {
+    const QString k = QString::fromStdString(kind);
+    return {
+        "-o",
+        "/dev/null",
+        "-e",
+        QStringLiteral("trace=") + k,
+        "-e",
+        QStringLiteral("inject=%1:error=%2:when=%3").arg(k, QString::fromLatin1(error)).arg(call)};
+}
+
+// The `count` faults of a sweep on two workers, each with a `State` of its own, both made
+// before either starts a program (a program copied into a folder cannot be started while
+// another thread still holds it open). `one(state, i, exit)` runs fault i, sets the run's
+// exit status and returns the problems found, each naming its fault. All problems fail
+// the test together; returned: how many runs ended with each exit status.
+template <typename State, typename One>
+std::map<int, int> sweepFaults(std::size_t count, const char* what, One one) {
+    State states[2];
+    std::atomic<std::size_t> next{0};
+    std::mutex lock;
+    std::vector<std::string> report;
+    std::map<int, int> exits;
+    const auto worker = [&](State& state) {
+        for (std::size_t i; (i = next++) < count;) {
+            int exit = -1;
+            const std::vector<std::string> problems = one(state, i, exit);
+            std::lock_guard<std::mutex> guard(lock);
+            ++exits[exit];
+            report.insert(report.end(), problems.begin(), problems.end());
+        }
+    };
+    std::thread other(worker, std::ref(states[1]));
+    worker(states[0]);
+    other.join();
+    std::string all;
+    for (const auto& line : report) all += line + "\n";
+    EXPECT_TRUE(report.empty()) << report.size() << " problems in " << count << " " << what << ":\n"
+                                << all;
+    std::printf("%zu %s;", count, what);
+    for (const auto& [status, runs] : exits) std::printf(" exit %d: %d", status, runs);
+    std::printf("\n");
+    return exits;
 }
 
 }  // namespace krv::testing
