@@ -6,8 +6,9 @@ namespace krv::testing {
 namespace {
 
 SettingsFolderChoice choose(const std::string& programFolder, bool marker, bool holdsSettings,
-                            const std::string& xdg = "", const std::string& home = "/home/ann") {
-    return chooseSettingsFolder({programFolder, marker, holdsSettings, xdg, home});
+                            const std::string& xdg = "", const std::string& home = "/home/ann",
+                            const std::string& appData = "") {
+    return chooseSettingsFolder({programFolder, marker, holdsSettings, xdg, home, appData});
 }
 
 TEST(SettingsFolderChoice, CopiedProgramKeepsItsOwnFolder) {
@@ -41,6 +42,11 @@ TEST(SettingsFolderChoice, InstalledProgramUsesTheUsersConfigurationFolder) {
         EXPECT_NE(c.problem, "");
     }
     EXPECT_EQ(choose("/opt/krv/bin", true, false, "/srv/cfg", "").folder, "/srv/cfg/krvarchiver");
+    // Windows names the folder for program settings itself.
+    const auto windows = choose("/opt/krv/bin", true, false, "/srv/cfg", "", "/users/ann/roaming");
+    EXPECT_EQ(windows.folder, "/users/ann/roaming/KrvArchiver");
+    EXPECT_TRUE(windows.perUser);
+    EXPECT_EQ(choose("/opt/krv", false, false, "", "", "/users/ann/roaming").folder, "/opt/krv");
 }
 
 TEST(SettingsFolderChoice, SystemProgramFoldersAreNeverTheSettingsFolder) {
