@@ -323,8 +323,14 @@ Status writeTo(db::Database& database, const Options& options, const fs::path& p
         std::error_code ec;
         if (!fs::create_directory(work, ec)) return failedWith(ec);
         workFolder.path = work;
-        auto form =
-            makeXlsxForm(options, platform::fromPath(part), platform::fromPath(work), notes);
+        // The library opens its files by narrow names, in the Windows code page there.
+        std::string partName, workName;
+        if (!platform::narrowPath(part, partName) || !platform::narrowPath(work, workName))
+            return Status::failure(err::kPathFileAccess,
+                                   "the spreadsheet library cannot write where the name holds "
+                                   "characters outside the system's code page; choose another "
+                                   "folder or name");
+        auto form = makeXlsxForm(options, partName, workName, notes);
         st = run(database, options, *form, progress, notes);
     } else {
         FileSink sink(part);
