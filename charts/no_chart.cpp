@@ -5,12 +5,14 @@
 
 namespace krv {
 
-const bool kTrendImageNeedsWidgets = false;
-
-bool saveTrendImage(const qc::Trend&, const QString&, const QString&, QSize, QString& error) {
-    error = QStringLiteral(
+QString trendImageUnavailable() {
+    return QStringLiteral(
         "this build draws no charts; the Linux build of krvtool qc saves the chart, and "
         "--csv saves its points here");
+}
+
+bool saveTrendImage(const qc::Trend&, const QString&, const QString&, QSize, QString& error) {
+    error = trendImageUnavailable();
     return false;
 }
 

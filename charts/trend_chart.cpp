@@ -340,7 +340,7 @@ bool TrendChartPanel::saveImage(const QString& path, QSize size, QString& error)
     return false;
 }
 
-const bool kTrendImageNeedsWidgets = true;
+QString trendImageUnavailable() { return {}; }
 
 bool saveTrendImage(const qc::Trend& trend, const QString& title, const QString& path, QSize size,
                     QString& error) {

@@ -10,8 +10,9 @@
 
 namespace krv {
 
-// Whether drawing the image needs the widget toolkit running (not where none is drawn).
-extern const bool kTrendImageNeedsWidgets;
+// Why this build draws no chart image; empty where it draws one (with the widget toolkit
+// running).
+QString trendImageUnavailable();
 
 // PNG, SVG or PDF, chosen by the file's suffix. False with a reason.
 bool saveTrendImage(const qc::Trend& trend, const QString& title, const QString& path, QSize size,

@@ -438,10 +438,11 @@ Status exportToFile(db::Database& database, const Options& options, const std::s
     // A private name beside the target, so the final rename stays on one file system.
     PartFile part;
     const std::string hidden = "." + platform::fromPath(p.filename());
-    part.path = folder / privateName(hidden + std::string(kPartLead), "");
+    part.path = folder / platform::toPath(privateName(hidden + std::string(kPartLead), ""));
     errno = 0;
     Status st = writeTo(database, options, part.path,
-                        folder / privateName(hidden + std::string(kWorkLead), ""), progress, notes);
+                        folder / platform::toPath(privateName(hidden + std::string(kWorkLead), "")),
+                        progress, notes);
     if (!st.ok()) return st;
     if (replacing) fs::permissions(part.path, kind.permissions(), ec);
     ec.clear();

@@ -190,6 +190,8 @@ int runQc(const QStringList& args, Io& io) {
     Options o;
     if (const std::string e = readOptions(p, o); !e.empty())
         return fail(io, "qc", e + " (krvtool qc --help shows the usage)", kUsage);
+    if (const QString why = trendImageUnavailable(); !o.png.empty() && !why.isEmpty())
+        return fail(io, o.png, why.toStdString());
     qc::Trend trend;
     if (auto failed = buildTrend(o, trend, io)) return *failed;
     const bool rejected = reportNewest(o, trend, io);
@@ -201,7 +203,7 @@ int runQc(const QStringList& args, Io& io) {
 
 Subcommand qcCommand() {
     return {"qc", "check-source trend with Westgard rules; exit 3 on a rejected newest point",
-            runQc, kTrendImageNeedsWidgets};
+            runQc, trendImageUnavailable().isEmpty()};
 }
 
 }  // namespace krv::tool
