@@ -8,8 +8,8 @@
 #include <QProgressDialog>
 #include <chrono>
 
-#include "jet/legacy_import.h"
 #include "ingest/report_import.h"
+#include "jet/legacy_import.h"
 #include "platform/platform.h"
 #include "report/text.h"
 #include "results_db/archive.h"
@@ -63,6 +63,10 @@ ImportMenu::~ImportMenu() { job_.stop(); }
 
 void ImportMenu::importLegacy() {
     if (busy()) return;
+    if (const std::string why = legacy::jetReadingUnavailable(); !why.empty()) {
+        dialogs_.message("Import legacy database: " + why + ".", kAppTitle);
+        return;
+    }
     const std::string old = chooser_->legacyFile(window_);
     if (old.empty()) return;
     const std::string dest =

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include "platform/message_box_dialogs.h"
 #include "platform/platform.h"
 
 namespace krv {
@@ -42,7 +43,9 @@ JobDialogs::~JobDialogs() = default;
 
 Dialogs& JobDialogs::target() {
     if (!target_) {
-        if (platform::displayAvailable()) {
+        if (auto boxes = systemMessageBoxes()) {
+            target_ = std::move(boxes);
+        } else if (platform::displayAvailable()) {
             if (!QApplication::instance()) app_ = std::make_unique<QApplication>(argc_, argv_);
             target_ = std::make_unique<QtDialogs>();
         } else {

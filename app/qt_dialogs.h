@@ -27,6 +27,8 @@ class QtDialogs : public Dialogs {
 
 // For unattended jobs: loading the window system costs more than the whole job, so it
 // is started only when a message really has to be shown, and only if there is a display.
+// Where the system has message boxes of its own (Windows), they are used instead: they
+// need no toolkit and know themselves when no desktop can show them.
 class JobDialogs : public Dialogs {
   public:
     JobDialogs(int& argc, char** argv);

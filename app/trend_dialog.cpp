@@ -9,7 +9,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -218,19 +217,6 @@ void TrendDialog::savePointsClicked() {
     std::ofstream out(platform::toPath(path.toStdString()), std::ios::binary | std::ios::trunc);
     out << qc::pointsCsv(trend_);
     if (!out.flush()) dialogs_.message("cannot write " + path.toStdString(), kAppTitle);
-}
-
-void addTrendChartMenu(QWidget* window, QLayout* root, std::function<void()> open) {
-    auto* bar = qobject_cast<QMenuBar*>(root->menuBar());
-    if (!bar) {
-        bar = new QMenuBar(window);
-        root->setMenuBar(bar);
-    }
-    QMenu* menu = bar->addMenu(QStringLiteral("&Quality control"));
-    menu->setObjectName(QStringLiteral("QualityMenu"));
-    QAction* action = menu->addAction(QStringLiteral("Trend chart…"));
-    action->setObjectName(QStringLiteral("TrendChartAction"));
-    QObject::connect(action, &QAction::triggered, window, std::move(open));
 }
 
 TrendDialog* openTrendChart(QWidget* parent, const std::string& path, db::Engine& engine,

@@ -9,7 +9,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin="${KRV_BIN:-$root/build/bin}"
-winbin="${KRV_WIN_BIN:-$root/build-win/bin}"
+winfolder="${KRV_WIN_FOLDER:-$root/build-win/KrvArchiver}"
 runs=${1:-20}
 for tool in wine wineserver; do
     command -v "$tool" >/dev/null || { echo "windows_unattended: $tool is missing" >&2; exit 1; }
@@ -20,9 +20,9 @@ export LC_ALL=C.UTF-8
 unset DISPLAY WAYLAND_DISPLAY
 trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
 
-mkdir "$work/linux" "$work/win"
+mkdir "$work/linux"
 cp "$bin/krvarchiver" "$work/linux/"
-cp "$winbin/krvarchiver.exe" "$work/win/"
+cp -r "$winfolder" "$work/win"
 "$bin/minimal_append" write-report "$work/RESULTS.TXT"
 printf '%-72s%-72s' "$work/linux/RESULTS.MDB" "$work/RESULTS.TXT" >"$work/linux/ARC&FILE.DAT"
 winwork="Z:${work//\//\\}"

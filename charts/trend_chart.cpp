@@ -18,6 +18,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "charts/trend_image.h"
+
 namespace krv {
 
 namespace {
@@ -336,6 +338,15 @@ bool TrendChartPanel::saveImage(const QString& path, QSize size, QString& error)
     }
     error = QStringLiteral("%1: the suffix must be .png, .svg or .pdf").arg(path);
     return false;
+}
+
+QString trendImageUnavailable() { return {}; }
+
+bool saveTrendImage(const qc::Trend& trend, const QString& title, const QString& path, QSize size,
+                    QString& error) {
+    TrendChartPanel panel;
+    panel.showTrend(trend, title);
+    return panel.saveImage(path, size, error);
 }
 
 }  // namespace krv

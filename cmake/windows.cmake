@@ -1,6 +1,7 @@
 # What the Windows build takes from outside: SQLite from upstream's amalgamation (fetched
-# and checked by scripts/windows-build.sh), GoogleTest built from its sources, and Wine to
-# run the tests on the build machine.
+# and checked by scripts/windows-build.sh), Qt and libxlsxwriter built for Windows
+# (KRV_WINDOWS_PREFIXES), GoogleTest built from its sources, and Wine to run the tests on
+# the build machine.
 
 set(KRV_SQLITE_SOURCE_DIR "" CACHE PATH "Folder holding upstream's sqlite3.c and sqlite3.h")
 if(NOT EXISTS "${KRV_SQLITE_SOURCE_DIR}/sqlite3.c")
@@ -26,7 +27,13 @@ if(KRV_BUILD_TESTS)
         # ctest runs every test program through Wine, in a prefix of this build's own.
         find_program(KRV_WINE NAMES wine64 wine REQUIRED)
         set(KRV_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")
+        # Wine hands QT_* variables on only when they are spelt WINEQT_*. The test programs
+        # find Qt's DLLs beside themselves, where scripts/windows-build.sh puts them; the
+        # offscreen platform draws with FreeType, from Debian's DejaVu fonts.
         set(CMAKE_CROSSCOMPILING_EMULATOR
-            env WINEDEBUG=-all WINEARCH=win64 "WINEPREFIX=${KRV_WINEPREFIX}" ${KRV_WINE})
+            env WINEDEBUG=-all WINEARCH=win64 "WINEPREFIX=${KRV_WINEPREFIX}"
+            WINEQT_QPA_PLATFORM=offscreen
+            "WINEQT_QPA_FONTDIR=Z:\\usr\\share\\fonts\\truetype\\dejavu"
+            WINEDLLOVERRIDES=mscoree,mshtml= ${KRV_WINE})
     endif()
 endif()

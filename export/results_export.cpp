@@ -323,8 +323,14 @@ Status writeTo(db::Database& database, const Options& options, const fs::path& p
         std::error_code ec;
         if (!fs::create_directory(work, ec)) return failedWith(ec);
         workFolder.path = work;
-        auto form =
-            makeXlsxForm(options, platform::fromPath(part), platform::fromPath(work), notes);
+        // The library opens its files by narrow names, in the Windows code page there.
+        std::string partName, workName;
+        if (!platform::narrowPath(part, partName) || !platform::narrowPath(work, workName))
+            return Status::failure(err::kPathFileAccess,
+                                   "the spreadsheet library cannot write where the name holds "
+                                   "characters outside the system's code page; choose another "
+                                   "folder or name");
+        auto form = makeXlsxForm(options, partName, workName, notes);
         st = run(database, options, *form, progress, notes);
     } else {
         FileSink sink(part);
@@ -432,10 +438,11 @@ Status exportToFile(db::Database& database, const Options& options, const std::s
     // A private name beside the target, so the final rename stays on one file system.
     PartFile part;
     const std::string hidden = "." + platform::fromPath(p.filename());
-    part.path = folder / privateName(hidden + std::string(kPartLead), "");
+    part.path = folder / platform::toPath(privateName(hidden + std::string(kPartLead), ""));
     errno = 0;
     Status st = writeTo(database, options, part.path,
-                        folder / privateName(hidden + std::string(kWorkLead), ""), progress, notes);
+                        folder / platform::toPath(privateName(hidden + std::string(kWorkLead), "")),
+                        progress, notes);
     if (!st.ok()) return st;
     if (replacing) fs::permissions(part.path, kind.permissions(), ec);
     ec.clear();

@@ -1,7 +1,5 @@
 #include "ingest/report_import.h"
 
-#include <openssl/evp.h>
-
 #include <QDateTime>
 #include <algorithm>
 #include <cerrno>
@@ -10,6 +8,7 @@
 #include <system_error>
 
 #include "audit/audit.h"
+#include "platform/digest.h"
 #include "platform/platform.h"
 #include "platform/runs.h"
 #include "report/parser.h"
@@ -48,20 +47,7 @@ std::string fitPath(std::string path) {
     return path;
 }
 
-using Digest = std::array<unsigned char, 20>;
-
-// SHA-1 of a report's bytes. OpenSSL's digest uses the processor's SHA instructions where
-// it has them; with a plain implementation hashing takes a quarter of a bulk import's work.
-bool contentDigest(const std::string& bytes, Digest& digest) {
-    static EVP_MD* const sha1 = EVP_MD_fetch(nullptr, "SHA1", nullptr);
-    unsigned char out[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (!sha1 || !EVP_Digest(bytes.data(), bytes.size(), out, &length, sha1, nullptr) ||
-        length != digest.size())
-        return false;
-    std::memcpy(digest.data(), out, digest.size());
-    return true;
-}
+using Digest = platform::Sha1;
 
 // As the ledger keeps a digest: 40 lowercase hex digits.
 std::string hexOf(const Digest& digest) {
@@ -248,7 +234,7 @@ ReportImporter::Result ReportImporter::addBytes(const std::string& path, const s
         return Result::Refused;
     }
     Digest digest;
-    if (!contentDigest(bytes, digest)) {
+    if (!platform::sha1(bytes, digest)) {
         reason = "its content could not be hashed";
         return Result::Failed;
     }

@@ -177,6 +177,8 @@ bool looksLikeJetFile(const std::string& path) {
             std::memcmp(header.data() + 4, "Standard ACE DB", 15) == 0);
 }
 
+std::string jetReadingUnavailable() { return {}; }
+
 std::unique_ptr<JetTable> openJetTable(const std::string& path, const std::string& table,
                                        const ReaderOptions& options, Status& status) {
     if (!looksLikeJetFile(path)) {

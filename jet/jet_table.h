@@ -57,6 +57,9 @@ struct ReaderOptions {
     int idleTimeoutMs = 20'000;  // longer without a row means the reader hangs
 };
 
+// Why this build cannot read Jet files at all; empty when it can.
+std::string jetReadingUnavailable();
+
 // Whether the file starts like a Jet or ACE database (it is not opened for writing).
 bool looksLikeJetFile(const std::string& path);
 

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <ostream>
 
-#include "charts/trend_chart.h"
+#include "charts/trend_image.h"
 #include "platform/platform.h"
 #include "qc/trend.h"
 #include "results_db/schema.h"
@@ -175,10 +175,9 @@ std::optional<int> saveOutputs(const Options& o, const qc::Trend& trend, Io& io)
         if (!csv.flush()) return fail(io, o.csv, "cannot be written");
     }
     if (!o.png.empty()) {
-        TrendChartPanel panel;
-        panel.showTrend(trend, QString::fromStdString(o.query.column + ", " + o.query.pattern));
         QString error;
-        if (!panel.saveImage(QString::fromStdString(o.png), QSize(1200, 700), error))
+        if (!saveTrendImage(trend, QString::fromStdString(o.query.column + ", " + o.query.pattern),
+                            QString::fromStdString(o.png), QSize(1200, 700), error))
             return fail(io, o.png, error.toStdString());
     }
     return std::nullopt;
@@ -191,6 +190,8 @@ int runQc(const QStringList& args, Io& io) {
     Options o;
     if (const std::string e = readOptions(p, o); !e.empty())
         return fail(io, "qc", e + " (krvtool qc --help shows the usage)", kUsage);
+    if (const QString why = trendImageUnavailable(); !o.png.empty() && !why.isEmpty())
+        return fail(io, o.png, why.toStdString());
     qc::Trend trend;
     if (auto failed = buildTrend(o, trend, io)) return *failed;
     const bool rejected = reportNewest(o, trend, io);
@@ -202,7 +203,7 @@ int runQc(const QStringList& args, Io& io) {
 
 Subcommand qcCommand() {
     return {"qc", "check-source trend with Westgard rules; exit 3 on a rejected newest point",
-            runQc, true};
+            runQc, trendImageUnavailable().isEmpty()};
 }
 
 }  // namespace krv::tool

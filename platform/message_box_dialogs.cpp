@@ -1,10 +1,14 @@
 #include "platform/message_box_dialogs.h"
 
+#ifdef _WIN32
 #include <windows.h>
+#endif
 
 #include <string>
 
 namespace krv {
+
+#ifdef _WIN32
 
 namespace {
 
@@ -24,7 +28,14 @@ int show(const std::string& text, const std::string& title, UINT buttons) {
                        buttons | MB_SETFOREGROUND | MB_TASKMODAL);
 }
 
-}  // namespace
+class MessageBoxDialogs : public Dialogs {
+  public:
+    void message(const std::string& text, const std::string& title) override;
+    bool askYesNo(const std::string& text, const std::string& title) override;
+
+  private:
+    StderrDialogs fallback_;
+};
 
 void MessageBoxDialogs::message(const std::string& text, const std::string& title) {
     if (show(text, title, MB_OK) != IDOK) fallback_.message(text, title);
@@ -36,5 +47,15 @@ bool MessageBoxDialogs::askYesNo(const std::string& text, const std::string& tit
     if (answer == IDNO) return false;
     return fallback_.askYesNo(text, title);
 }
+
+}  // namespace
+
+std::unique_ptr<Dialogs> systemMessageBoxes() { return std::make_unique<MessageBoxDialogs>(); }
+
+#else
+
+std::unique_ptr<Dialogs> systemMessageBoxes() { return nullptr; }
+
+#endif
 
 }  // namespace krv

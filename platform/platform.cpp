@@ -39,6 +39,27 @@ std::string fromPath(const fs::path& p) {
     return std::string(s.begin(), s.end());
 }
 
+bool narrowPath(const fs::path& p, std::string& out) {
+#ifdef _WIN32
+    const std::wstring& wide = p.native();
+    // Converted into room enough for any code page (four bytes a character), since the
+    // size query alone does not report an unrepresentable character on every system.
+    out.assign(4 * wide.size(), '\0');
+    BOOL lossy = FALSE;
+    const int n =
+        wide.empty() ? 0
+                     : WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(),
+                                           static_cast<int>(wide.size()), out.data(),
+                                           static_cast<int>(out.size()), nullptr, &lossy);
+    if ((n <= 0 && !wide.empty()) || lossy) return false;
+    out.resize(static_cast<std::size_t>(n));
+    return true;
+#else
+    out = fromPath(p);
+    return true;
+#endif
+}
+
 std::string argumentText(int argc, char** argv) {
     std::vector<std::string> args;
 #ifdef _WIN32
@@ -83,6 +104,15 @@ std::string homeFolder() {
 #endif
 }
 
+std::string appDataFolder() {
+#ifdef _WIN32
+    const wchar_t* folder = _wgetenv(L"APPDATA");
+    return folder && *folder ? fromPath(fs::path(folder)) : std::string();
+#else
+    return {};
+#endif
+}
+
 bool ownedByCurrentUser(const fs::path& p) {
 #ifdef _WIN32
     std::error_code ec;
@@ -103,6 +133,17 @@ bool writableByCurrentUser(const fs::path& p) {
 
 bool displayAvailable() {
 #ifdef _WIN32
+    // A service's window station shows nothing to anybody, and without a display driver
+    // (Wine with no X server) no window can be made at all.
+    USEROBJECTFLAGS flags{};
+    if (GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags,
+                                  nullptr) &&
+        !(flags.dwFlags & WSF_VISIBLE))
+        return false;
+    HWND probe = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
+                                 nullptr);
+    if (!probe) return false;
+    DestroyWindow(probe);
     return true;
 #else
     const char* platform = std::getenv("QT_QPA_PLATFORM");

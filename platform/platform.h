@@ -14,6 +14,9 @@ namespace krv::platform {
 // Paths travel through the program as UTF-8 text; these convert at the file-system edge.
 std::filesystem::path toPath(const std::string& utf8);
 std::string fromPath(const std::filesystem::path& p);
+// The path as a C library's narrow file functions take it: UTF-8 on Linux, the ANSI code
+// page on Windows. False when a character has no place in that code page.
+bool narrowPath(const std::filesystem::path& p, std::string& out);
 
 // The program's argument text as UTF-8: the arguments joined by single blanks. On
 // Windows they are taken from the wide command line, so no character outside the ANSI
@@ -26,6 +29,8 @@ std::filesystem::path programFolder();
 // The home folder of the user the program runs as: $HOME, else the account's entry
 // (%USERPROFILE% on Windows). Empty when nothing names one.
 std::string homeFolder();
+// Where Windows keeps a user's program settings (%APPDATA%); empty elsewhere or unset.
+std::string appDataFolder();
 
 // Whether p exists and belongs to the user the program runs as (any existing p on Windows).
 bool ownedByCurrentUser(const std::filesystem::path& p);

@@ -11,7 +11,7 @@ packages=(cmake g++ clang libclang-rt-14-dev qt6-base-dev libgl-dev libsqlite3-d
           # readers the tests check our outputs with, and the fault-injection sweep
           python3 python3-openpyxl strace
           # the Windows build of the unattended jobs, and its tests
-          g++-mingw-w64-x86-64-posix googletest wine64 xdotool
+          g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine64 xdotool fonts-dejavu-core
           # the Debian package and its checks
           dpkg-dev fakeroot file lintian desktop-file-utils appstream man-db xdg-utils
           # Qt for Windows from Debian's source, and the Windows installer

@@ -3,13 +3,16 @@
 # MinGW-w64 cross compiler, and keeps it in a cache outside the checkout. Only the first
 # run pays for the build (about 45 CPU-minutes); later runs print the cached prefix.
 #
-#   scripts/qt-windows.sh        prints the prefix of a complete cached Qt, building it first
-#                                when the cache has none for today's key
+#   scripts/qt-windows.sh          prints the prefix of a complete cached Qt, building it
+#                                  first when the cache has none for today's key
+#   scripts/qt-windows.sh --check  exits 0 when the cache holds a complete Qt for today's
+#                                  key, 1 when it holds none (a damaged one is removed)
 #
 # The key is the source package's version, the compiler's version, the configure options
 # and the patches below, so a change of any of them builds anew. A prefix counts only with
-# its stamp, written last: a build that was killed or failed leaves no usable prefix, and
-# a prefix without its stamp is removed and built again.
+# its stamp, written last, which lists every file's SHA-256: a build that was killed or
+# failed leaves no usable prefix, and a prefix whose files do not match its stamp (or that
+# has none) is removed and built again, never half used.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cache=${KRV_QT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/krvarchiver}
@@ -62,11 +65,15 @@ key=$( {
 prefix=$cache/qt6-windows-$key
 stamp=$prefix/.complete
 
-if [ -f "$stamp" ]; then
-    echo "$prefix"
+complete() {
+    [ -f "$stamp" ] && (cd "$prefix" && sha256sum --check --quiet --strict .complete) >/dev/null 2>&1
+}
+if complete; then
+    [ "${1:-}" = --check ] || echo "$prefix"
     exit 0
 fi
-[ -e "$prefix" ] && { log "removing an incomplete Qt at $prefix"; rm -rf "$prefix"; }
+[ -e "$prefix" ] && { log "removing an incomplete or damaged Qt at $prefix"; rm -rf "$prefix"; }
+[ "${1:-}" = --check ] && exit 1
 
 work=$cache/qt6-windows-$key.work
 rm -rf "$work"
@@ -97,6 +104,7 @@ cmake --install "$work/build" >"$work/install.log" 2>&1 || {
     log "install failed; see $work/install.log"
     exit 1
 }
-echo "$version $key" >"$stamp"
+(cd "$prefix" && find . -type f -print0 | sort -z | xargs -0 sha256sum) >"$work/complete"
+mv "$work/complete" "$stamp"
 rm -rf "$work"
 echo "$prefix"

@@ -80,6 +80,8 @@ SettingsFolderChoice chooseSettingsFolder(const SettingsFolderFacts& facts) {
     // system folder, where nothing may ever be written back.
     if (!installed || (!system && facts.programFolderHoldsSettings))
         return {facts.programFolder, false, {}};
+    const fs::path appData = platform::toPath(facts.appData);
+    if (appData.is_absolute()) return {appData / "KrvArchiver", true, {}};
     const fs::path xdg = platform::toPath(facts.xdgConfigHome);
     if (xdg.is_absolute()) return {xdg / kFolderName, true, {}};
     const fs::path home = platform::toPath(facts.home);
@@ -99,6 +101,7 @@ SettingsFolderFacts factsOf(const fs::path& programFolder) {
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     facts.xdgConfigHome = xdg ? xdg : "";
     facts.home = platform::homeFolder();
+    facts.appData = platform::appDataFolder();
     return facts;
 }
 

@@ -18,6 +18,7 @@ struct SettingsFolderFacts {
     bool programFolderHoldsSettings = false;
     std::string xdgConfigHome;  // $XDG_CONFIG_HOME as set, possibly empty
     std::string home;           // the user's home folder, possibly empty
+    std::string appData;        // %APPDATA% on Windows, where it replaces the two above
 };
 
 struct SettingsFolderChoice {

@@ -38,6 +38,12 @@ class ImportMenuTest : public WindowHarness<> {
         chooser = c.get();
         menu->setChooser(std::move(c));
     }
+    QAction* entry(const QString& caption) {
+        for (QAction* a : window->findChild<QMenu*>(QStringLiteral("ImportMenu"))->actions())
+            if (a->text() == caption) return a;
+        ADD_FAILURE() << caption.toStdString();
+        return nullptr;
+    }
     // Runs a menu entry by its caption and waits for the summary.
     void choose(const QString& caption, const std::function<void()>& meanwhile = {}) {
         QEventLoop loop;
@@ -47,10 +53,8 @@ class ImportMenuTest : public WindowHarness<> {
             loop.quit();
         });
         QTimer::singleShot(60'000, &loop, &QEventLoop::quit);
-        QAction* action = nullptr;
-        for (QAction* a : window->findChild<QMenu*>(QStringLiteral("ImportMenu"))->actions())
-            if (a->text() == caption) action = a;
-        ASSERT_NE(action, nullptr) << caption.toStdString();
+        QAction* action = entry(caption);
+        ASSERT_NE(action, nullptr);
         action->trigger();
         EXPECT_TRUE(menu->busy());
         EXPECT_FALSE(action->isEnabled());  // one job at a time
@@ -106,6 +110,15 @@ TEST_F(ImportMenuTest, ALegacyFileThatIsNotJetIsRefusedAndNothingIsMade) {
     writeFile(folder / "old.mdb", "a note, not a database");
     chooser->old = folder.file("old.mdb");
     chooser->dest = folder.file("imported.mdb");
+#ifdef _WIN32
+    // No Jet reader in this build: said before anything is chosen, and nothing runs.
+    entry(QStringLiteral("Import legacy database…"))->trigger();
+    EXPECT_FALSE(menu->busy());
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_NE(dialogs.shown[0].text.find("the Linux build imports them"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(chooser->dest));
+    return;
+#endif
     choose(QStringLiteral("Import legacy database…"));
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].text, chooser->old +

@@ -2,7 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#define NOMINMAX
+#include <windows.h>
+#endif
+
+#include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -11,6 +18,7 @@
 #include <QRadioButton>
 #include <QTableView>
 
+#include "platform/platform.h"
 #include "report/tests/report_builder.h"
 #include "results_db/archive.h"
 #include "tests/support/case_table.h"
@@ -59,6 +67,18 @@ TEST_F(MainWindow, ShowsTheDesignedControls) {
     EXPECT_EQ(colour("CreateDb"), QColor(255, 0, 0));
 }
 
+#ifdef _WIN32
+// The Windows build has no chart: the entry stays where the lab knows it and says where
+// the chart is drawn, opening nothing.
+TEST_F(MainWindow, TheTrendChartEntrySaysWhereTheChartIsDrawn) {
+    child<QAction>("TrendChartAction")->trigger();
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_NE(dialogs.shown[0].text.find("needs the Linux build"), std::string::npos);
+    EXPECT_NE(dialogs.shown[0].text.find("krvtool qc"), std::string::npos);
+    EXPECT_TRUE(window->findChildren<QDialog*>().isEmpty());
+}
+#endif
+
 TEST_F(MainWindow, ReadAppendAndResetThroughTheButtons) {
     type("Rpath", folder.file("no such folder/R.TXT"));
     click("ReadKrvFile");
@@ -91,6 +111,64 @@ TEST_F(MainWindow, ReadAppendAndResetThroughTheButtons) {
               "Delete ALL data and create a new DataBase, are you SURE ?");
     EXPECT_EQ(text("NumbRec") + " " + text("NumFields"), "0 7");
 }
+
+#ifdef _WIN32
+// The counting PC's own faults reach the window as they reach the unattended jobs: the
+// message names the path and its reason, and what is stored stays as it was.
+TEST_F(MainWindow, WindowsPathFaultsGiveTheirMessageAndLoseNothing) {
+    Lines report{"ID: SAMPLE-42"};
+    append(report, block("CS-137", {row("  661.66", "1000", "1000", "5.5")}));
+    writeFile(folder / "RESULTS.TXT", join(report));
+    const std::string db = folder.file("Results.mdb");
+    const std::string good = folder.file("RESULTS.TXT");
+    type("Rpath", good);
+    type("Apath", db);
+    click("ReadKrvFile");
+    click("AppendIT");
+    ASSERT_TRUE(dialogs.shown.empty()) << dialogs.shown[0].text;
+    const std::string stored = readFile(folder / "Results.mdb");
+
+    struct Case {
+        const char* box;
+        std::string path;
+        std::string reason;
+    };
+    const std::string dir = folder.file("");
+    const Case cases[] = {
+        {"Apath", "Q:\\RESULTS.MDB", "Could not find file 'Q:\\RESULTS.MDB'."},
+        {"Apath", "\\\\nohost\\noshare\\R.MDB",
+         "Could not find file '\\\\nohost\\noshare\\R.MDB'."},
+        {"Apath", dir + "a|b.MDB", "Could not find file '" + dir + "a|b.MDB'."},
+        {"Rpath", "Q:\\RESULTS.TXT", "Path not found"},
+        {"Rpath", "\\\\nohost\\noshare\\R.TXT", "Path not found"},
+        {"Rpath", dir + "a<b>.TXT", "Bad file name"},
+    };
+    for (const Case& c : cases) {
+        dialogs.shown.clear();
+        type("Rpath", good);
+        type("Apath", db);
+        type(c.box, c.path);
+        click(c.box == std::string("Rpath") ? "ReadKrvFile" : "AppendIT");
+        ASSERT_FALSE(dialogs.shown.empty()) << c.path;
+        EXPECT_EQ(dialogs.shown[0].text,
+                  "Invalid path or file name [ " + c.path + " ] <" + c.reason + ">");
+    }
+
+    // Held by another program, shared with nobody.
+    type("Rpath", good);
+    type("Apath", db);
+    const std::wstring wide = platform::toPath(db).native();
+    HANDLE held = CreateFileW(wide.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    dialogs.shown.clear();
+    click("AppendIT");
+    CloseHandle(held);
+    ASSERT_FALSE(dialogs.shown.empty());
+    EXPECT_EQ(dialogs.shown[0].text, "Invalid path or file name [ " + db +
+                                         " ] <Couldn't update; currently locked by another user.>");
+    EXPECT_EQ(readFile(folder / "Results.mdb"), stored);
+}
+#endif
 
 TEST_F(MainWindow, ExitSavesOnceWithTheWidthsHeldBeforeAnOpenViewer) {
     state.columnWidth[1] = 2000;

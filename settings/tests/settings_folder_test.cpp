@@ -8,11 +8,12 @@ namespace krv::testing {
 namespace {
 
 TEST(SettingsFolderChoice, AsTheCaseTableSays) {
-    for (const auto& c : caseTable("settings_folder.tsv", 9)) {
+    for (const auto& c : caseTable("settings_folder.tsv", 10)) {
 #ifdef _WIN32
         if (c[8] == "posix") continue;
 #endif
-        const auto got = chooseSettingsFolder({c[0], c[1] == "yes", c[2] == "yes", c[3], c[4]});
+        const auto got =
+            chooseSettingsFolder({c[0], c[1] == "yes", c[2] == "yes", c[3], c[4], c[9]});
         const std::string where = c.where("settings_folder.tsv");
         EXPECT_EQ(got.folder, c[5]) << where;
         EXPECT_TRUE(c[6] == "-" || got.perUser == (c[6] == "yes")) << where;

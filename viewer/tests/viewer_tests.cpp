@@ -101,6 +101,17 @@ TEST_F(ViewerTest, OpensOnACheckedPathAndCountsTheTable) {
     grid()->setCurrentIndex(model()->index(1, 3));
     EXPECT_EQ(label("CurrentRecord"), "2");
     EXPECT_EQ(model()->headerData(1, Qt::Vertical).toString(), "2");  // rows count from one
+#ifndef KRV_SERVER_TESTS
+    // The build without a server store refuses a server as it would a bad path.
+    delete viewer.data();
+    dialogs.shown.clear();
+    state.apathText = "postgresql://localhost/results";
+    open();
+    EXPECT_TRUE(viewer.isNull());
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].text,
+              "Invalid path or file name [ postgresql://localhost/results ] ");
+#endif
 }
 
 TEST_F(ViewerTest, DesignLayoutFittedGridAndStoredWidthsAboveOneHundredTwips) {
