@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #ifdef _WIN32
-#define NOMINMAX
 #include <windows.h>
 #endif
 
