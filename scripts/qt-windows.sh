@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds Qt 6 for 64-bit Windows from Debian's own source package of qt6-base, with the
 # MinGW-w64 cross compiler, and keeps it in a cache outside the checkout. Only the first
-# run pays for the build (about 45 CPU-minutes); later runs print the cached prefix.
+# run pays for the build (about 32 CPU-minutes); later runs print the cached prefix.
 #
 #   scripts/qt-windows.sh          prints the prefix of a complete cached Qt, building it
 #                                  first when the cache has none for today's key
