@@ -92,6 +92,10 @@ class ReportImporter {
     const std::vector<Refusal>& incomplete() const { return incomplete_; }
 
   private:
+    // Starts the write transaction a batch of reports goes in; on failure `reason` says why.
+    bool beginBatch(std::string& reason);
+    Status insertLedgerRow(const std::string& hash, std::size_t size, const std::string& path,
+                           const std::string& mode, const std::string& record);
     Status commitBatch();
     Status batchStored(bool& stored);
     Status reopen();
