@@ -3,15 +3,15 @@
 
 #include <ostream>
 
-#include "krvtool/tool.h"
 #include "jet/legacy_import.h"
+#include "krvtool/tool.h"
 #include "results_db/archive.h"
 
 namespace krv::tool {
 
 namespace {
 
-int importLegacy(const QStringList& args, Io& io) {
+int runImportLegacy(const QStringList& args, Io& io) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Copies the table SamData of an old Jet (Access) results file into a "
@@ -50,7 +50,7 @@ int importLegacy(const QStringList& args, Io& io) {
 }  // namespace
 
 Subcommand importLegacyCommand() {
-    return {"import-legacy", "copy the results table of an old Access (Jet) file", importLegacy};
+    return {"import-legacy", "copy the results table of an old Access (Jet) file", runImportLegacy};
 }
 
 }  // namespace krv::tool

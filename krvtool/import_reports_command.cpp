@@ -5,15 +5,15 @@
 #include <memory>
 #include <ostream>
 
-#include "krvtool/mode_option.h"
 #include "ingest/report_import.h"
+#include "krvtool/mode_option.h"
 #include "platform/platform.h"
 
 namespace krv::tool {
 
 namespace {
 
-int importReports(const QStringList& args, Io& io) {
+int runImportReports(const QStringList& args, Io& io) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Appends many reports to a results store, each as `krvarchiver NET` (or the mode's "
@@ -81,7 +81,7 @@ int importReports(const QStringList& args, Io& io) {
 
 Subcommand importReportsCommand() {
     return {"import-reports", "append many archived reports, skipping those imported before",
-            importReports};
+            runImportReports};
 }
 
 }  // namespace krv::tool

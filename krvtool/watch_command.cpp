@@ -3,8 +3,8 @@
 
 #include <ostream>
 
-#include "krvtool/mode_option.h"
 #include "ingest/folder_watch.h"
+#include "krvtool/mode_option.h"
 #include "platform/platform.h"
 #include "platform/runs.h"
 
@@ -22,7 +22,7 @@ std::optional<std::chrono::milliseconds> secondsOption(const QCommandLineParser&
     return std::chrono::milliseconds(static_cast<long>(seconds * 1000));
 }
 
-int watch(const QStringList& args, Io& io) {
+int runWatch(const QStringList& args, Io& io) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Imports each report that appears in FOLDER, as import-reports does, once it is whole:\n"
@@ -90,7 +90,7 @@ int watch(const QStringList& args, Io& io) {
 }  // namespace
 
 Subcommand watchCommand() {
-    return {"watch", "import each new report that appears in a folder", watch};
+    return {"watch", "import each new report that appears in a folder", runWatch};
 }
 
 }  // namespace krv::tool
