@@ -9,7 +9,7 @@
 #include "platform/platform.h"
 #include "platform/runs.h"
 
-namespace krv::legacy {
+namespace krv::ingest {
 
 namespace fs = std::filesystem;
 
@@ -188,4 +188,4 @@ void FolderWatch::run(std::chrono::milliseconds interval, const std::function<bo
     keepGoing_ = nullptr;
 }
 
-}  // namespace krv::legacy
+}  // namespace krv::ingest

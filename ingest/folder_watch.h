@@ -13,7 +13,7 @@
 
 #include "ingest/report_import.h"
 
-namespace krv::legacy {
+namespace krv::ingest {
 
 struct WatchOptions {
     // How long a file's size and time must stay the same before it is read.
@@ -81,4 +81,4 @@ class FolderWatch {
     std::int64_t imported_ = 0;
 };
 
-}  // namespace krv::legacy
+}  // namespace krv::ingest

@@ -16,7 +16,7 @@
 #include "results_db/archive.h"
 #include "results_db/batch_view.h"
 
-namespace krv::legacy {
+namespace krv::ingest {
 
 namespace {
 
@@ -498,4 +498,4 @@ std::string summaryText(const ReportImportSummary& s, const std::string& destina
     return text;
 }
 
-}  // namespace krv::legacy
+}  // namespace krv::ingest

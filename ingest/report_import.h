@@ -21,7 +21,7 @@
 #include "report/analysis_report.h"
 #include "results_db/store.h"
 
-namespace krv::legacy {
+namespace krv::ingest {
 
 inline constexpr const char* kLedgerTable = "ImportedReports";
 // Reports are a few kilobytes; anything far larger is something else.
@@ -150,4 +150,4 @@ ReportImportSummary importReports(db::Engine& engine, const std::string& destina
                                   const ReportImportOptions& options,
                                   const ReportProgress& progress = {});
 
-}  // namespace krv::legacy
+}  // namespace krv::ingest

@@ -31,7 +31,7 @@ int runImportReports(const QStringList& args, Io& io) {
         return *status;
     const auto m = appendModeOf(parser, QStringLiteral("import-reports"), io);
     if (!m) return kUsage;
-    legacy::ReportImportOptions options;
+    ingest::ReportImportOptions options;
     options.mode = *m;
     options.again = parser.isSet(again);
     options.decimalSeparator = platform::systemDecimalSeparator();
@@ -42,7 +42,7 @@ int runImportReports(const QStringList& args, Io& io) {
 
     std::unique_ptr<Progress> counted;
     auto engine = db::makeEngine();
-    const legacy::ReportImportSummary s = legacy::importReports(
+    const ingest::ReportImportSummary s = ingest::importReports(
         *engine, dest, paths, options, [&](std::int64_t done, std::int64_t total) {
             if (!counted) counted = std::make_unique<Progress>(io, "reports", total);
             counted->step(done);
@@ -50,9 +50,9 @@ int runImportReports(const QStringList& args, Io& io) {
         });
     if (counted) counted->finish();
 
-    io.out << legacy::summaryText(s, dest, options, "--again imports them anyway");
+    io.out << ingest::summaryText(s, dest, options, "--again imports them anyway");
     const bool walkFailed = std::any_of(s.refused.begin(), s.refused.end(),
-                                        [](const legacy::Refusal& r) { return r.walkFailed; });
+                                        [](const ingest::Refusal& r) { return r.walkFailed; });
     if (walkFailed && s.failure.ok()) {
         return fail(io, "import-reports", "a file or folder named could not be read");
     }
