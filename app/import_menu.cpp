@@ -21,8 +21,6 @@ namespace {
 // A summary box lists at most this many refused files.
 constexpr std::size_t kListedRefusals = 20;
 
-QString q(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
-
 class QtFileChooser : public ImportFileChooser {
   public:
     std::string legacyFile(QWidget* parent) override {
@@ -34,9 +32,10 @@ class QtFileChooser : public ImportFileChooser {
     }
     std::string legacyDestination(QWidget* parent, const std::string& suggested) override {
         // The import never replaces a file, so the dialog need not ask about one.
-        return QFileDialog::getSaveFileName(
-                   parent, QStringLiteral("New results database for the import"), q(suggested),
-                   QString(), nullptr, QFileDialog::DontConfirmOverwrite)
+        return QFileDialog::getSaveFileName(parent,
+                                            QStringLiteral("New results database for the import"),
+                                            QString::fromStdString(suggested), QString(), nullptr,
+                                            QFileDialog::DontConfirmOverwrite)
             .toStdString();
     }
     std::vector<std::string> reportFiles(QWidget* parent) override {

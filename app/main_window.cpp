@@ -24,8 +24,6 @@ namespace krv {
 
 namespace {
 
-QString q(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
-
 template <typename W>
 W* named(W* w, const char* name) {
     w->setObjectName(QString::fromLatin1(name));
@@ -108,8 +106,8 @@ MainWindow::MainWindow(WindowState& state, const SettingsFiles& files, db::Engin
     });
     resize(620, minimumSizeHint().height());
 
-    rpath_->setText(q(state_.rpathText));
-    apath_->setText(q(state_.apathText));
+    rpath_->setText(QString::fromStdString(state_.rpathText));
+    apath_->setText(QString::fromStdString(state_.apathText));
     showState();
 }
 
@@ -189,10 +187,10 @@ void MainWindow::pullPaths() {
 }
 
 void MainWindow::showState() {
-    currentFile_->setText(q(state_.currentFileCaption));
-    numbIso_->setText(q(state_.numbIsoCaption));
-    numFields_->setText(q(state_.numFieldsCaption));
-    numbRec_->setText(q(state_.numbRecCaption));
+    currentFile_->setText(QString::fromStdString(state_.currentFileCaption));
+    numbIso_->setText(QString::fromStdString(state_.numbIsoCaption));
+    numFields_->setText(QString::fromStdString(state_.numFieldsCaption));
+    numbRec_->setText(QString::fromStdString(state_.numbRecCaption));
     setButtonColour(appendIt_, state_.appendItRed ? QColor(255, 0, 0) : QColor(255, 255, 0));
 }
 
