@@ -11,7 +11,7 @@
 
 #include "platform/status.h"
 
-namespace krv::legacy {
+namespace krv::jet {
 
 // Column kinds by the type number the file stores.
 enum JetKind : int {
@@ -68,4 +68,4 @@ bool looksLikeJetFile(const std::string& path);
 std::unique_ptr<JetTable> openJetTable(const std::string& path, const std::string& table,
                                        const ReaderOptions& options, Status& status);
 
-}  // namespace krv::legacy
+}  // namespace krv::jet

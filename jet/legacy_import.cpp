@@ -13,7 +13,7 @@
 #include "results_db/archive.h"
 #include "results_db/table_copy.h"
 
-namespace krv::legacy {
+namespace krv::jet {
 
 namespace {
 
@@ -360,4 +360,4 @@ Status importLegacyTable(JetTable& source, db::Engine& engine, const std::string
     return st;
 }
 
-}  // namespace krv::legacy
+}  // namespace krv::jet
