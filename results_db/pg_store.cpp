@@ -704,11 +704,9 @@ class PgEngine : public Engine {
         return build(path, initialise, false);
     }
 
-    bool replaceDatabase(const std::string& path,
-                         const std::function<Status(Database&)>& initialise,
-                         Status& status) override {
-        status = build(path, initialise, true);
-        return true;
+    Status replaceDatabase(const std::string& path,
+                           const std::function<Status(Database&)>& initialise) override {
+        return build(path, initialise, true);
     }
 
     std::unique_ptr<Database> openDatabase(const std::string& path, Status& status) override {

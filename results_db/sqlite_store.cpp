@@ -678,6 +678,16 @@ Status fileFailure(const std::string& what, const std::error_code& ec) {
 
 Status alreadyExists() { return Status::failure(err::kDatabaseExists, "Database already exists."); }
 
+// Another run made a database at the path between the old one's removal and the new
+// one's placing; theirs stays.
+Status racedBy(Status st, const std::string& path, bool oldDeleted) {
+    if (st.number == err::kDatabaseExists)
+        st.description = std::string(oldDeleted ? "the old database was deleted, but " : "") +
+                         "another run created a new database at '" + path +
+                         "' while this reset ran; that one was kept";
+    return st;
+}
+
 Status linkLoop(const std::string& path) {
     return Status::failure(err::kPathFileAccess,
                            "The symbolic links at '" + path + "' form a loop; no file is there.");
@@ -810,6 +820,66 @@ class SqliteEngine : public Engine {
             return fileFailure("Could not make the new database at '" + path + "' durable", ec);
         }
         if (!moved) removeOwnFile(building);
+        return Status::success();
+    }
+
+    // A symbolic link at the path stays: the file it points to is replaced, the same file
+    // an append writes to. The new database is made whole beside the old one first, so a
+    // replace that cannot finish (a full disk, content refused) leaves the old records.
+    Status replaceDatabase(const std::string& path,
+                           const std::function<Status(Database&)>& initialise) override {
+        if (path.empty()) return notAValidPath(path);
+        fs::path target;
+        std::error_code ec = platform::resolveLinks(platform::toPath(path), target);
+        if (ec == std::errc::too_many_symbolic_link_levels)
+            return Status::failure(err::kPathFileAccess,
+                                   "The symbolic links at '" + path + "' form a loop");
+        // A run killed while it replaced this database left its private copy beside it.
+        platform::removeLeftoversOfEndedRuns(target);
+        if (!fs::exists(fs::symlink_status(target, ec)))
+            return racedBy(createDatabase(platform::fromPath(target), initialise), path, false);
+        // Only a plain file is removed: a folder, or a file the system hides, stays.
+        if (fs::is_directory(target, ec))
+            return Status::failure(err::kPathFileAccess,
+                                   "'" + path + "' is a folder, not a database file");
+        if (!fs::is_regular_file(target, ec))
+            return Status::failure(
+                err::kPathFileAccess,
+                "'" + path + "' is a pipe, socket or device, not a database file");
+        if (!platform::isNormalFile(target))
+            return Status::failure(err::kPermissionDenied,
+                                   "'" + path + "' is a hidden or system file; it was kept");
+
+        // The staged database goes wherever the replace ends; the named one is what counts.
+        struct StagedFile {
+            fs::path path;
+            ~StagedFile() { removeOwnFile(path); }
+        } staged{platform::privateNameBeside(target)};
+        Status st = createDatabase(platform::fromPath(staged.path), initialise);
+        if (!st.ok()) return st;
+        if (!fs::remove(target, ec))
+            return Status::failure(err::kPermissionDenied,
+                                   "Could not delete the old database: " +
+                                       (ec ? ec.message() : std::string("it vanished")));
+        // The old database's journal goes with it; played into the new file it would
+        // damage it, so the new one is not put in place while the journal is there.
+        const fs::path journal = withSuffix(target, "-journal");
+        fs::remove(journal, ec);
+        if (fs::exists(fs::symlink_status(journal, ec)))
+            return Status::failure(err::kPermissionDenied,
+                                   "the old database was deleted, but its journal '" +
+                                       platform::fromPath(journal) + "' could not be removed");
+        bool moved = false;
+        ec = platform::placeNoReplace(staged.path, target, moved);
+        if (!ec) {
+            // Not durable is not done: a power cut could bring the old name back empty.
+            ec = platform::syncFolder(target.has_parent_path() ? target.parent_path()
+                                                               : fs::path("."));
+            std::error_code ignored;
+            if (ec) fs::remove(target, ignored);
+        }
+        if (ec == std::errc::file_exists) return racedBy(alreadyExists(), path, true);
+        if (ec) return Status::failure(err::kPathFileAccess, ec.message());
         return Status::success();
     }
 

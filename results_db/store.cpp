@@ -144,10 +144,6 @@ Status Database::identityRange(const std::string& table, std::int64_t& lowest,
 
 platform::Lookup Engine::locate(const std::string& path) { return platform::findNormalFile(path); }
 
-bool Engine::replaceDatabase(const std::string&, const std::function<Status(Database&)>&, Status&) {
-    return false;
-}
-
 bool isServerPath(const std::string& path) {
     return path.rfind("postgresql://", 0) == 0 || path.rfind("postgres://", 0) == 0;
 }
@@ -168,10 +164,9 @@ class PathRoutedEngine : public Engine {
     platform::Lookup locate(const std::string& path) override {
         return engineFor(path).locate(path);
     }
-    bool replaceDatabase(const std::string& path,
-                         const std::function<Status(Database&)>& initialise,
-                         Status& status) override {
-        return engineFor(path).replaceDatabase(path, initialise, status);
+    Status replaceDatabase(const std::string& path,
+                           const std::function<Status(Database&)>& initialise) override {
+        return engineFor(path).replaceDatabase(path, initialise);
     }
 
   private:
