@@ -9,6 +9,7 @@
 
 #include "platform/platform.h"
 #include "report/text.h"
+#include "results_db/engine_shared.h"
 
 namespace krv {
 
@@ -113,7 +114,7 @@ class PendingRecord {
 
     void set(const std::string& name, const db::Value& value) {
         if (!setIfPresent(name, value)) {
-            trap_.record(Status::failure(err::kItemNotFound, "Item not found in this collection."));
+            trap_.record(db::itemNotFound());
             missing_.add(name, kNoSuchColumn);
         }
     }

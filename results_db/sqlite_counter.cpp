@@ -6,7 +6,7 @@ namespace krv::db::sqlite {
 
 Status SqliteDatabase::recordCount(const std::string& table, std::int64_t& count) {
     count = 0;
-    if (!db_) return closed();
+    if (!db_) return closedDatabase();
     // A counter another tool took away or changed is rebuilt by the writer that needs
     // it; a reader takes the counter as it is, or counts the slow way below without one.
     if (!writing_ || repairRecordCounter(table).ok()) {

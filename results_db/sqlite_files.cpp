@@ -57,8 +57,6 @@ Status fileFailure(const std::string& what, const std::error_code& ec) {
     return Status::failure(err::kPathFileAccess, what + ": " + ec.message());
 }
 
-Status alreadyExists() { return Status::failure(err::kDatabaseExists, "Database already exists."); }
-
 // Another run made a database at the path between the old one's removal and the new
 // one's placing; theirs stays.
 Status racedBy(Status st, const std::string& path, bool oldDeleted) {

@@ -1,8 +1,6 @@
 #include "results_db/sqlite_statement.h"
 
-#include <cctype>
 #include <cmath>
-#include <cstdio>
 #include <utility>
 
 namespace krv::db::sqlite {
@@ -41,25 +39,11 @@ Status notAValidPath(const std::string& path) {
                                "file resides.");
 }
 
-Status lockedByAnotherUser() {
-    return Status::failure(err::kLocked, "Couldn't update; currently locked by another user.");
-}
-
-Status tableNotFound(const std::string& table) {
-    return Status::failure(err::kTableNotFound, "Cannot find the input table or query '" + table +
-                                                    "'. Make sure it exists and that its name "
-                                                    "is spelled correctly.");
-}
-
 Status rolledBack() {
     return Status::failure(err::kEngine,
                            "The engine rolled the whole change back after a failed step; "
                            "nothing of it was stored.");
 }
-
-Status closed() { return Status::failure(err::kEngine, "Object invalid or no longer set."); }
-
-Status noCurrentRecord() { return Status::failure(err::kNoCurrentRecord, "No current record."); }
 
 Status describe(sqlite3* db, int rc, const std::string& path) {
     const std::string detail = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
@@ -74,10 +58,10 @@ Status describe(sqlite3* db, int rc, const std::string& path) {
         case SQLITE_LOCKED:
             return lockedByAnotherUser();
         case SQLITE_FULL:
-            return Status::failure(err::kDiskFull, "Disk full");
+            return diskFull();
         case SQLITE_READONLY:
         case SQLITE_PERM:
-            return Status::failure(err::kPermissionDenied, "Permission denied");
+            return permissionDenied();
         case SQLITE_CORRUPT:
         case SQLITE_NOTADB:
             return notADatabase(path);
@@ -90,25 +74,6 @@ Status describe(sqlite3* db, int rc, const std::string& path) {
 
 std::string quoteIdentifier(const std::string& identifier) { return quoted(identifier, '"'); }
 std::string quoteLiteral(const std::string& text) { return quoted(text, '\''); }
-
-std::string declaredType(const FieldInfo& f) {
-    return f.type == FieldType::Int16 ? "SMALLINT" : "VARCHAR(" + std::to_string(f.size) + ")";
-}
-
-// Columns added by hand with another tool get the widest text column the archive knows;
-// refusing the whole table over one odd column would stop every append.
-FieldInfo parseField(std::string name, std::string type) {
-    for (char& c : type) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    FieldInfo f{std::move(name), FieldType::Text, 255};
-    if (type == "SMALLINT") {
-        f.type = FieldType::Int16;
-        f.size = 0;
-    } else if (type.rfind("VARCHAR(", 0) == 0 && type.size() > 9 && type.back() == ')') {
-        int n = 0;
-        if (std::sscanf(type.c_str() + 8, "%d", &n) == 1 && n >= 0) f.size = n;
-    }
-    return f;
-}
 
 Statement::Statement(sqlite3* db, const std::string& sql) {
     rc_ = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt_, nullptr);

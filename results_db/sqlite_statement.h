@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "results_db/engine_shared.h"
 #include "results_db/store.h"
 
 namespace krv::db::sqlite {
@@ -20,20 +21,13 @@ constexpr const char* kCounterTable = "KrvRecordCount";
 Status notADatabase(const std::string& path);
 Status fileMovedAway();
 Status notAValidPath(const std::string& path);
-Status lockedByAnotherUser();
-Status tableNotFound(const std::string& table);
 Status rolledBack();
-Status closed();
-Status noCurrentRecord();
 // A failed call's result code, with the file it concerns (`db` may be null).
 Status describe(sqlite3* db, int rc, const std::string& path);
 
 // Wrapped in quotes, inner ones doubled, so no name or value can end it early.
 std::string quoteIdentifier(const std::string& identifier);
 std::string quoteLiteral(const std::string& text);
-
-std::string declaredType(const FieldInfo& f);
-FieldInfo parseField(std::string name, std::string type);
 
 // A prepared statement that is always finalized, so no lock outlives the call.
 class Statement {

@@ -46,7 +46,7 @@ Status SqliteDatabase::createTable(const std::string& table, const std::vector<F
 
 Status SqliteDatabase::fields(const std::string& table, std::vector<FieldInfo>& out) {
     out.clear();
-    if (!db_) return closed();
+    if (!db_) return closedDatabase();
     Statement s(db_, "SELECT name, type FROM pragma_table_info(?1) ORDER BY cid");
     if (s.prepareResult() != SQLITE_OK) return failure(s.prepareResult());
     s.bind(1, table);
@@ -70,7 +70,7 @@ Status SqliteDatabase::appendField(const std::string& table, const FieldInfo& fi
     st = checkNewFieldName(field.name, existing);
     if (!st.ok()) return st;
     if (static_cast<int>(existing.size()) >= sqlite3_limit(db_, SQLITE_LIMIT_COLUMN, -1))
-        return Status::failure(err::kTooManyFields, "Too many fields defined.");
+        return tooManyFields();
     return exec("ALTER TABLE " + quoteIdentifier(table) + " ADD COLUMN " +
                 quoteIdentifier(field.name) + " " + declaredType(field));
 }
@@ -85,7 +85,7 @@ Status SqliteDatabase::beginWrite() {
 // Nothing pending because no transaction began counts as committed: what was written
 // then is already in the file. A transaction the engine ended by itself is not.
 Status SqliteDatabase::commit() {
-    if (!db_) return closed();
+    if (!db_) return closedDatabase();
     const bool began = std::exchange(writing_, false);
     if (sqlite3_get_autocommit(db_)) return began ? rolledBack() : Status::success();
     return exec("COMMIT");
@@ -98,7 +98,7 @@ void SqliteDatabase::rollback() {
 
 Status SqliteDatabase::insertRecord(const std::string& table,
                                     const std::vector<std::pair<std::string, Value>>& values) {
-    if (!db_) return closed();
+    if (!db_) return closedDatabase();
     Status st = repairRecordCounter(table);
     if (!st.ok()) return st;
     // A bulk import inserts thousands of rows of one shape: each table's last insert
@@ -114,17 +114,10 @@ Status SqliteDatabase::insertRecord(const std::string& table,
     if (sameShape) {
         for (const auto& entry : values) cells.push_back(&entry.second);
     } else {
-        // The same column named twice keeps its last value, as repeated assignments to
-        // a pending record do.
         std::vector<std::string> names;
-        for (const auto& entry : values) {
-            auto it = std::find(names.begin(), names.end(), entry.first);
-            if (it != names.end()) {
-                cells[static_cast<std::size_t>(it - names.begin())] = &entry.second;
-            } else {
-                names.push_back(entry.first);
-                cells.push_back(&entry.second);
-            }
+        for (NamedCell& cell : mergeRepeatedNames(values)) {
+            names.push_back(std::move(cell.name));
+            cells.push_back(cell.value);
         }
         std::string sql = "INSERT INTO " + quoteIdentifier(table);
         if (names.empty()) {
@@ -163,7 +156,7 @@ Status SqliteDatabase::insertRecord(const std::string& table,
 
 Status SqliteDatabase::recordIds(const std::string& table, std::vector<std::int64_t>& ids) {
     ids.clear();
-    if (!db_) return closed();
+    if (!db_) return closedDatabase();
     // Without ORDER BY, SQLite reads the ids from the small record-number index instead
     // of walking every page of a wide table; sorting them here is far cheaper.
     Statement s(db_, "SELECT rowid FROM " + quoteIdentifier(table));
@@ -180,7 +173,7 @@ Status SqliteDatabase::recordIds(const std::string& table, std::vector<std::int6
 Status SqliteDatabase::identityRange(const std::string& table, std::int64_t& lowest,
                                      std::int64_t& highest) {
     lowest = highest = 0;
-    if (!db_) return closed();
+    if (!db_) return closedDatabase();
     for (auto [edge, out] : {std::pair{"min", &lowest}, std::pair{"max", &highest}}) {
         Statement s(db_, std::string("SELECT ") + edge + "(rowid) FROM " + quoteIdentifier(table));
         if (s.prepareResult() != SQLITE_OK) return prepareFailure(s.prepareResult(), table);
@@ -195,7 +188,7 @@ Status SqliteDatabase::readRecords(const std::string& table,
                                    const std::vector<std::string>& columns, std::int64_t first,
                                    std::int64_t last, std::vector<std::vector<Value>>& rows) {
     rows.clear();
-    if (!db_) return closed();
+    if (!db_) return closedDatabase();
     std::string sql = "SELECT rowid";
     for (const std::string& c : columns) sql += ", " + quoteIdentifier(c);
     sql += " FROM " + quoteIdentifier(table) + " WHERE rowid BETWEEN ?1 AND ?2 ORDER BY rowid";
@@ -219,14 +212,13 @@ Status SqliteDatabase::updateValue(const std::string& table, std::int64_t id,
     std::vector<FieldInfo> all;
     Status st = fields(table, all);
     if (!st.ok()) return st;
-    auto it = std::find_if(all.begin(), all.end(),
-                           [&](const FieldInfo& f) { return f.name == field.name; });
-    if (it == all.end())
-        return Status::failure(err::kItemNotFound, "Item not found in this collection.");
-    Value stored;
-    st = convertForField(*it, value, stored);
+    const FieldInfo* column = nullptr;
+    st = findField(all, field.name, column);
     if (!st.ok()) return st;
-    Statement s(db_, "UPDATE " + quoteIdentifier(table) + " SET " + quoteIdentifier(it->name) +
+    Value stored;
+    st = convertForField(*column, value, stored);
+    if (!st.ok()) return st;
+    Statement s(db_, "UPDATE " + quoteIdentifier(table) + " SET " + quoteIdentifier(column->name) +
                          " = ?1 WHERE rowid = ?2");
     if (s.prepareResult() != SQLITE_OK) return prepareFailure(s.prepareResult(), table);
     s.bind(1, stored);
@@ -237,7 +229,7 @@ Status SqliteDatabase::updateValue(const std::string& table, std::int64_t id,
 }
 
 Status SqliteDatabase::deleteRecord(const std::string& table, std::int64_t id) {
-    if (!db_) return closed();
+    if (!db_) return closedDatabase();
     Status st = repairRecordCounter(table);
     if (!st.ok()) return st;
     Statement s(db_, "DELETE FROM " + quoteIdentifier(table) + " WHERE rowid = ?1");
@@ -249,7 +241,7 @@ Status SqliteDatabase::deleteRecord(const std::string& table, std::int64_t id) {
 }
 
 Status SqliteDatabase::dropTable(const std::string& table) {
-    if (!db_) return closed();
+    if (!db_) return closedDatabase();
     lastInsert_.erase(table);
     checkedCounters_.erase(table);
     // Its counter triggers go with it; its counter row is taken out here.
@@ -284,7 +276,7 @@ Status SqliteDatabase::allOrNothing(const std::string& name, const std::function
 }
 
 Status SqliteDatabase::exec(const std::string& sql) {
-    if (!db_) return closed();
+    if (!db_) return closedDatabase();
     const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
     return rc == SQLITE_OK ? Status::success() : failure(rc);
 }
@@ -294,7 +286,7 @@ Status SqliteDatabase::prepareFailure(int rc, const std::string& table) {
     const std::string msg = sqlite3_errmsg(db_);
     if (rc == SQLITE_ERROR && msg.rfind("no such table", 0) == 0) return tableNotFound(table);
     if (rc == SQLITE_ERROR && msg.find("no column named") != std::string::npos)
-        return Status::failure(err::kItemNotFound, "Item not found in this collection.");
+        return itemNotFound();
     return failure(rc);
 }
 
