@@ -285,7 +285,7 @@ int runCopy(const QStringList& args, Io& io) {
     };
     const platform::Lookup there = engine->locate(dst);
     if (toServer && there == platform::Lookup::Found) {
-        engine->replaceDatabase(dst, fill, st);
+        st = engine->replaceDatabase(dst, fill);
     } else if (!toServer && there != platform::Lookup::NotFound) {
         st = replaceFileWith(*engine, dst, fill);
     } else {
