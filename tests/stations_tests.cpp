@@ -10,10 +10,8 @@
 #include <map>
 #include <random>
 #include <set>
-#include <sstream>
 #include <thread>
 
-#include "report/tests/report_builder.h"
 #include "results_db/archive.h"
 #include "tests/support/job_folder.h"
 #include "tests/support/store_kind.h"
@@ -30,13 +28,9 @@ constexpr int kAppendsEach = 25;
 // race to add the same column).
 std::string stationReport(int s, int n) {
     const std::string run = std::to_string(n);
-    Lines lines{"ID: STATION-" + std::to_string(s) + " RUN-" + run, "File: S.CNF",
-                "Date: 12-Mar-2026 10:15:00", "LT:     300.0 s           DT:  3.2 %", ""};
-    append(lines, block("CO-60", {row("  1173.2", "1200", "1100", "12.5"),
-                                  row("  1332.5", "1000", "900", "11.5")}));
-    append(lines, block("S" + std::to_string(s) + "-" + run, {row("   100.0", "20", run, "1.0")}));
-    append(lines, block("Z-" + run, {row("   200.0", "30", std::to_string(s), "1.0")}));
-    return join(lines);
+    Lines more = block("S" + std::to_string(s) + "-" + run, {row("   100.0", "20", run, "1.0")});
+    append(more, block("Z-" + run, {row("   200.0", "30", std::to_string(s), "1.0")}));
+    return cobaltReport("STATION-" + std::to_string(s) + " RUN-" + run, more);
 }
 
 using Table = std::vector<std::vector<std::optional<std::string>>>;
@@ -144,14 +138,23 @@ TEST_P(Stations, ManyStationsAppendAtOnceAndEveryRecordIsStoredOnce) {
     }
 }
 
-TEST(Station, ServerGoingAwayMidAppendLeavesNothingHalfWritten) {
-    PgServer own(true);  // stopped under the append: commits must be on disk by then
-    ASSERT_TRUE(own.running()) << own.error();
-    const std::string archive = own.newDatabase();
-    qputenv("PGHOST", QByteArray::fromStdString(own.socketFolder()));
-    qputenv("PGUSER", "postgres");
+// A server of its own, durable (it is stopped under appends: commits must be on disk by
+// then), and a station whose settings name a database on it.
+class OwnServer : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(own.running()) << own.error();
+        archive = own.newDatabase();
+        qputenv("PGHOST", QByteArray::fromStdString(own.socketFolder()));
+        qputenv("PGUSER", "postgres");
+        job.usePaths(archive.substr(0, archive.find('?')), job.file("RESULTS.TXT"));
+    }
+    PgServer own{true};
+    std::string archive;
     JobFolder job;
-    job.usePaths(archive.substr(0, archive.find('?')), job.file("RESULTS.TXT"));
+};
+
+TEST_F(OwnServer, ServerGoingAwayMidAppendLeavesNothingHalfWritten) {
     job.writeReport(stationReport(1, 1));
     ASSERT_EQ(job.run({"NET"}).exitCode, 0);
 
@@ -190,13 +193,7 @@ TEST(Station, ServerGoingAwayMidAppendLeavesNothingHalfWritten) {
 // The server stopped at any moment of an append: a run that says nothing was saved (1) never
 // saved its record, one that says it was saved (0) saved it once, and one that cannot tell
 // (4) says so; every failure is one line saying the server cannot be reached or was lost.
-TEST(StoppedServer, AStoredRecordNeverLooksUnsaved) {
-    PgServer own(true);
-    ASSERT_TRUE(own.running()) << own.error();
-    const std::string archive = own.newDatabase();
-    qputenv("PGHOST", QByteArray::fromStdString(own.socketFolder()));
-    JobFolder job;
-    job.usePaths(archive.substr(0, archive.find('?')), job.file("RESULTS.TXT"));
+TEST_F(OwnServer, AStoredRecordNeverLooksUnsaved) {
     job.writeReport(stationReport(2, 0));
     const auto began = std::chrono::steady_clock::now();
     ASSERT_EQ(job.run({"NET"}).exitCode, 0);
@@ -225,11 +222,7 @@ TEST(StoppedServer, AStoredRecordNeverLooksUnsaved) {
         EXPECT_TRUE((e == 0 && stored == "1") || (e == 1 && stored == "0") ||
                     (e == 4 && (stored == "0" || stored == "1")))
             << stored << " stored";
-        std::istringstream lines(err);
-        int reasons = 0;
-        for (std::string line; std::getline(lines, line);)
-            reasons += line.rfind("krvarchiver: ", 0) == 0;
-        EXPECT_EQ(reasons, e == 0 ? 0 : 1);
+        EXPECT_EQ(reasonLines(err).size(), e == 0 ? 0u : 1u);
     }
     for (const auto& [status, runs] : exits) RecordProperty("exit " + std::to_string(status), runs);
 }
