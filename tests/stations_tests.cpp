@@ -33,8 +33,6 @@ std::string stationReport(int s, int n) {
     return cobaltReport("STATION-" + std::to_string(s) + " RUN-" + run, more);
 }
 
-using Table = std::vector<std::vector<std::optional<std::string>>>;
-
 class Stations : public ::testing::TestWithParam<Kind> {
   protected:
     void SetUp() override {
@@ -187,7 +185,7 @@ TEST_F(OwnServer, ServerGoingAwayMidAppendLeavesNothingHalfWritten) {
                               "SELECT count(*) || ' ' || (SELECT count(*) FROM "
                               "pg_attribute WHERE attrelid = '\"SamData\"'::regclass"
                               " AND attnum > 0) FROM \"SamData\""),
-              (Table{{"1 12"}}));  // one record; 7 fixed, 4 from the first run, the identity
+              (Rows{{"1 12"}}));  // one record; 7 fixed, 4 from the first run, the identity
 }
 
 // The server stopped at any moment of an append: a run that says nothing was saved (1) never
