@@ -10,6 +10,7 @@
 
 #include "tests/support/job_folder.h"
 #include "tests/support/raw_db.h"
+#include "tests/support/report_archive.h"
 #include "tests/support/strace_calls.h"
 
 namespace krv::testing {
@@ -282,12 +283,7 @@ TEST(FaultSweep, EveryFailingFileCallOfABulkImportIsToldAndARerunCompletesIt) {
     const auto prepare = [&](const TestFolder& folder) {
         for (const auto& entry : fs::directory_iterator(folder.path()))
             fs::remove_all(entry.path());
-        fs::create_directories(folder / "in");
-        for (int i = 1; i <= kReports; ++i) {
-            Lines lines{"ID: IMPORT-" + std::to_string(i), "LT: 100", ""};
-            append(lines, block("CS-137", {row("  661.66", "500", std::to_string(i), "3.5")}));
-            writeFile(folder / "in" / ("R" + std::to_string(i) + ".TXT"), join(lines));
-        }
+        writeManyReports(folder / "in", kReports);
     };
     const auto args = [](const TestFolder& folder) {
         return QStringList{"import-reports", "--mode", "net",

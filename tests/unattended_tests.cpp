@@ -157,15 +157,15 @@ TEST_F(Installed, EachUserKeepsSettingsInTheirConfigurationFolder) {
     EXPECT_EQ(fs::file_size(bob / ".config/krvarchiver/ARC&FILE.DAT"), 0u);
     EXPECT_EQ(fs::file_size(bob / ".config/krvarchiver/ArcSiz&FILE.DAT"), 0u);
     EXPECT_EQ(binFolder(), std::vector<std::string>{"krvarchiver"});
-}
 
-TEST_F(Installed, SettingsAlreadyBesideTheProgramStayInUse) {
-    const std::string db = prefix.file("beside.mdb");
-    writeFile(prefix / "bin/ARC&FILE.DAT", settingsRecord(db, (prefix / "RESULTS.TXT").string()));
-    const JobRun r = run(prefix / "ann", {"GROSS"});
+    // Settings already beside the program stay in use.
+    const std::string beside = prefix.file("beside.mdb");
+    writeFile(prefix / "bin/ARC&FILE.DAT",
+              settingsRecord(beside, (prefix / "RESULTS.TXT").string()));
+    r = run(prefix / "carl", {"GROSS"});
     EXPECT_EQ(r.exitCode, 0) << r.stdErr;
-    EXPECT_TRUE(fs::exists(db));
-    EXPECT_FALSE(fs::exists(prefix / "ann"));
+    EXPECT_TRUE(fs::exists(beside));
+    EXPECT_FALSE(fs::exists(prefix / "carl"));
 }
 
 // Gives p to another user when the test runs as root (root later running with a user's

@@ -27,6 +27,7 @@
 #include "report/tests/report_builder.h"
 #include "tests/support/case_table.h"
 #include "tests/support/raw_db.h"
+#include "tests/support/report_archive.h"
 #include "tests/support/window_harness.h"
 
 #ifndef _WIN32
@@ -331,12 +332,9 @@ class ImportMenuTest : public WindowHarness<> {
         EXPECT_TRUE(action->isEnabled());
     }
     std::string writeReports(int n) {
-        for (int i = 0; i < n; ++i) {
-            writeFile(folder / ("r" + std::to_string(1000 + i) + ".txt"),
-                      join({"ID: R" + std::to_string(i), "", isotopeLine("CS-137"), kHeading,
-                            kUnits, row("661.66", "100", "90", "4.5E+01"), "", "end"}));
-            chooser->reports.push_back(folder.file("r" + std::to_string(1000 + i) + ".txt"));
-        }
+        writeManyReports(folder / "in", n);
+        for (const auto& e : std::filesystem::directory_iterator(folder / "in"))
+            chooser->reports.push_back(e.path().string());
         return folder.file("Results.mdb");
     }
 
@@ -356,7 +354,7 @@ TEST_F(ImportMenuTest, ReportsGoToTheDatabaseBoxInTheChosenModeWithASummary) {
               "Imported 3 reports into " + db +
                   "\nSkipped 0 already imported in mode net\nRefused 1:\n  " +
                   folder.file("notes.txt") + ": not a results report (no \"ID:\" line)\n");
-    EXPECT_EQ(RawDb(db).scalar("SELECT group_concat(\"CS-137@NET1\") FROM SamData"), "90,90,90");
+    EXPECT_EQ(RawDb(db).scalar("SELECT group_concat(\"CS-137@NET1\") FROM SamData"), "900,900,900");
 }
 
 TEST_F(ImportMenuTest, CancelStopsAfterTheCurrentReportAndKeepsWhatWasDone) {
