@@ -104,25 +104,26 @@ TEST(QcWestgard, BaselineMeanAndSampleDeviation) {
     EXPECT_EQ(baselineOf({3}).sd, 0);
 }
 
-Trend pointsAt(const std::vector<std::pair<double, double>>& daysAndValues) {
+// Numbers separated by commas.
+std::vector<double> numbers(const std::string& list) {
+    std::vector<double> out;
+    std::istringstream in(list);
+    for (std::string item; std::getline(in, item, ',');) out.push_back(std::stod(item));
+    return out;
+}
+
+// A trend of points given as "day:value,day:value...".
+Trend pointsAt(const std::string& daysAndValues) {
     Trend t;
-    std::int64_t id = 1;
-    for (auto [day, v] : daysAndValues) {
+    std::istringstream in(daysAndValues);
+    for (std::string item; std::getline(in, item, ',');) {
         TrendPoint p;
-        p.recordId = id++;
-        p.time = static_cast<std::int64_t>(day * 86400);
-        p.stored = p.value = v;
+        p.recordId = static_cast<std::int64_t>(t.points.size()) + 1;
+        p.time = static_cast<std::int64_t>(std::stod(item) * 86400);
+        p.stored = p.value = std::stod(item.substr(item.find(':') + 1));
         t.points.push_back(p);
     }
     return t;
-}
-
-std::vector<double> numbers(const std::string& list, char after = 0) {
-    std::vector<double> out;
-    std::istringstream in(list);
-    for (std::string item; std::getline(in, item, ',');)
-        out.push_back(std::stod(after ? item.substr(item.find(after) + 1) : item));
-    return out;
 }
 
 TEST(QcDecay, CorrectionToTheReferenceDateMatchesHandValues) {
@@ -133,10 +134,7 @@ TEST(QcDecay, CorrectionToTheReferenceDateMatchesHandValues) {
         q.correction = c[1] == "on" ? Correction::On : Correction::Auto;
         q.baselineCount = 2;
         if (c[2] != "-") q.referenceTime = std::stoll(c[2]) * 86400;
-        const std::vector<double> days = numbers(c[3]), values = numbers(c[3], ':');
-        std::vector<std::pair<double, double>> points;
-        for (std::size_t i = 0; i < days.size(); ++i) points.emplace_back(days[i], values[i]);
-        Trend t = pointsAt(points);
+        Trend t = pointsAt(c[3]);
         ASSERT_TRUE(computeTrend(q, table, t).ok()) << c.where("qc_decay.tsv");
         EXPECT_EQ(t.corrected, c[4] == "yes") << c.where("qc_decay.tsv");
         EXPECT_EQ(t.referenceTime, c[2] == "-" ? t.points[0].time : *q.referenceTime);
@@ -156,10 +154,10 @@ TEST(QcDecay, BaselineTooSmallOrFlatIsSaidNotCharted) {
     q.column = "CO-60@NET1";
     Trend none;
     EXPECT_FALSE(computeTrend(q, table, none).ok());
-    Trend one = pointsAt({{0, 100}});
+    Trend one = pointsAt("0:100");
     const Status st = computeTrend(q, table, one);
     EXPECT_NE(st.description.find("at least 2"), std::string::npos) << st.description;
-    Trend flat = pointsAt({{0, 100}, {1, 100}, {2, 100}, {3, 150}});
+    Trend flat = pointsAt("0:100,1:100,2:100,3:150");
     q.baselineCount = 3;
     EXPECT_NE(computeTrend(q, table, flat).description.find("no spread"), std::string::npos);
     EXPECT_FALSE(flat.limitsSet());
@@ -170,7 +168,7 @@ TEST(QcDecay, BaselineTooSmallOrFlatIsSaidNotCharted) {
     q.baselineCount = 2;
     for (const char* reference : {"1/1/0001", "1/1/9999"}) {
         q.referenceTime = *readDateTime(reference, {});
-        Trend far = pointsAt({{11800, 100}, {11801, 101}, {11802, 99}});
+        Trend far = pointsAt("11800:100,11801:101,11802:99");
         const Status st = computeTrend(q, table, far);
         EXPECT_NE(st.description.find("leaves no usable value; check the count dates"),
                   std::string::npos)
