@@ -6,14 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <functional>
 #include <map>
-#include <sstream>
 
-#include "report/tests/report_builder.h"
 #include "tests/support/job_folder.h"
 #include "tests/support/raw_db.h"
+#include "tests/support/report_archive.h"
 #include "tests/support/strace_calls.h"
 
 namespace krv::testing {
@@ -30,11 +27,7 @@ const std::vector<const char*> kKinds = {"openat",   "read",  "newfstatat", "fcn
 constexpr std::size_t kMaxPerKind = 200;
 
 std::string sweepReport() {
-    Lines lines{"ID: SWEEP", "File: SW.CNF", "LT:     300.0 s           DT:  3.2 %", ""};
-    append(lines, block("CO-60", {row("  1173.2", "1200", "1100", "12.5"),
-                                  row("  1332.5", "1000", "900", "11.5")}));
-    append(lines, block("K-40", {row("  1460.8", "300", "250", "7.5")}));
-    return join(lines);
+    return cobaltReport("SWEEP", block("K-40", {row("  1460.8", "300", "250", "7.5")}));
 }
 
 std::string otherReport() {
@@ -67,6 +60,16 @@ Snapshot snapshot(const std::string& path) {
 
 std::string nameOf(const std::string& column) { return column.substr(0, column.rfind(' ')); }
 
+// The first of `before`'s records whose values `after` does not keep in its leading
+// columns; before.rows.size() when every one is kept.
+std::size_t firstChanged(const Snapshot& before, const Snapshot& after) {
+    for (std::size_t r = 0; r < before.rows.size(); ++r)
+        if (after.rows[r].size() < before.rows[r].size() ||
+            !std::equal(before.rows[r].begin(), before.rows[r].end(), after.rows[r].begin()))
+            return r;
+    return before.rows.size();
+}
+
 // The value of each named column in one row.
 std::map<std::string, Cell> byName(const Snapshot& s, std::size_t row) {
     std::map<std::string, Cell> cells;
@@ -74,66 +77,30 @@ std::map<std::string, Cell> byName(const Snapshot& s, std::size_t row) {
     return cells;
 }
 
-// The lines a job script reads: ours start with the program's name in lower case (the
-// message boxes a run without display prints carry the title instead).
-std::vector<std::string> reasonLines(const std::string& stdErr) {
-    std::vector<std::string> lines;
-    std::istringstream in(stdErr);
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind("krvarchiver: ", 0) == 0) lines.push_back(line);
-    return lines;
+// A staging file a run failed to clean up.
+void leftBehind(const fs::path& folder, std::vector<std::string>& problems) {
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().filename().string().find(".new-") != std::string::npos)
+            problems.push_back("left behind: " + entry.path().filename().string());
 }
 
-enum class Situation { ColumnsPresent, NewColumns, NoDatabase, Reset };
+enum Situation { ColumnsPresent, NewColumns, NoDatabase, Reset };
+const char* const kSituationNames[] = {"NET, columns present", "NET, new columns",
+                                       "NET, no database", "RESET over records"};
 
-const char* nameOf(Situation s) {
-    switch (s) {
-        case Situation::ColumnsPresent:
-            return "NET, columns present";
-        case Situation::NewColumns:
-            return "NET, new columns";
-        case Situation::NoDatabase:
-            return "NET, no database";
-        case Situation::Reset:
-            return "RESET over records";
-    }
-    return "";
-}
-
-// One folder per worker, put back into a situation's starting state before each run.
-class Bench {
-  public:
-    void prepare(Situation s, const std::string& startingDatabase) {
-        for (const auto& entry : fs::directory_iterator(job_.path())) {
+// One folder per worker, put back into a situation's starting state before each run; the
+// command word of that situation.
+struct Bench : JobFolder {
+    QStringList prepare(Situation s, const std::string& startingDatabase) {
+        for (const auto& entry : fs::directory_iterator(path())) {
             const std::string name = entry.path().filename().string();
             if (name != "krvarchiver" && name != "ARC&FILE.DAT") fs::remove_all(entry.path());
         }
-        if (s != Situation::NoDatabase) fs::copy_file(startingDatabase, job_.database);
-        job_.writeReport(sweepReport());
-        situation_ = s;
+        if (s != NoDatabase) fs::copy_file(startingDatabase, database);
+        writeReport(sweepReport());
+        return {s == Reset ? QStringLiteral("RESET") : QStringLiteral("NET")};
     }
-
-    QStringList word() const {
-        return {situation_ == Situation::Reset ? QStringLiteral("RESET") : QStringLiteral("NET")};
-    }
-
-    // The program under strace with the given options (a log, or a fault to inject).
-    JobRun traced(const QStringList& straceArgs) const {
-        return runTraced(straceArgs, QString::fromStdString(job_.file("krvarchiver")), word());
-    }
-
-    // For each kind, the numbers of the calls that touch the job's folder.
-    std::map<std::string, std::vector<int>> callsOfOurs() {
-        return callsOfRun(kKinds, job_.path().string(),
-                          QString::fromStdString(job_.file("krvarchiver")), word());
-    }
-
-    JobRun clean(const QStringList& words) const { return job_.run(words); }
-    const JobFolder& job() const { return job_; }
-
-  private:
-    JobFolder job_;
-    Situation situation_ = Situation::NoDatabase;
+    QString program() const { return QString::fromStdString(file("krvarchiver")); }
 };
 
 struct Fault {
@@ -151,112 +118,80 @@ struct Start {
     std::map<std::string, std::vector<int>> calls;
 };
 
-class Checker {
-  public:
-    Checker(const Fault& f, const Start& start, const JobRun& run, const Snapshot& after)
-        : f_(f), start_(start), run_(run), after_(after) {}
-
-    std::vector<std::string> problems() {
-        const auto reasons = reasonLines(run_.stdErr);
-        const int e = run_.exitCode;
-        if (e == 1 && reasons.size() != 1) say("exit 1 with " + count(reasons) + " reason lines");
-        if (e == 0 && !reasons.empty()) say("exit 0 with a reason line: " + reasons[0]);
-        if (e == 3 && (reasons.empty() ||
-                       std::any_of(reasons.begin(), reasons.end(), [](const std::string& l) {
-                           return l.rfind("krvarchiver: not stored: ", 0) != 0;
-                       })))
-            say("exit 3 without its list of missing values");
-        // One failing call leaves the file readable again: the run can always look whether
-        // its record got in, so "outcome unknown" (4) would be a look that failed needlessly.
-        if (e != 0 && e != 1 && e != 3) say("exit status " + std::to_string(e));
-        if (!after_.exists) {
-            if (e != 1) say("no database, yet exit " + std::to_string(e));
-            if (start_.before.exists && f_.situation != Situation::Reset)
-                say("the database vanished");
-            return problems_;
-        }
-        if (after_.integrity != "ok") say("integrity check: " + after_.integrity);
-        if (!after_.hasTable) {
-            say("a database without SamData");
-            return problems_;
-        }
-        if (f_.situation == Situation::Reset) {
-            checkReset(e);
-        } else {
-            checkAppend(e, reasons);
-        }
-        return problems_;
+// What is wrong with what a faulted run says and leaves.
+std::vector<std::string> problemsOf(Situation situation, const Start& start, const JobRun& run,
+                                    const Snapshot& after) {
+    std::vector<std::string> problems;
+    const auto say = [&](const std::string& what) { problems.push_back(what); };
+    const auto reasons = reasonLines(run.stdErr);
+    const auto anyReason = [&](const char* prefix, bool starts) {
+        return std::any_of(reasons.begin(), reasons.end(), [&](const std::string& l) {
+            return (l.rfind(prefix, 0) == 0) == starts;
+        });
+    };
+    const int e = run.exitCode;
+    if (e == 1 && reasons.size() != 1)
+        say("exit 1 with " + std::to_string(reasons.size()) + " reason lines");
+    if (e == 0 && !reasons.empty()) say("exit 0 with a reason line: " + reasons[0]);
+    if (e == 3 && (reasons.empty() || anyReason("krvarchiver: not stored: ", false)))
+        say("exit 3 without its list of missing values");
+    // One failing call leaves the file readable again: the run can always look whether
+    // its record got in, so "outcome unknown" (4) would be a look that failed needlessly.
+    if (e != 0 && e != 1 && e != 3) say("exit status " + std::to_string(e));
+    const Snapshot& before = start.before;
+    if (!after.exists) {
+        if (e != 1) say("no database, yet exit " + std::to_string(e));
+        if (before.exists && situation != Reset) say("the database vanished");
+        return problems;
     }
-
-  private:
-    void checkReset(int e) {
-        const bool unchanged =
-            after_.columns == start_.before.columns && after_.rows == start_.before.rows;
-        const bool fresh = after_.columns.size() == 7 && after_.rows.empty();
-        if (e == 0 && !fresh) say("reset reported, but the table is not empty and new");
+    if (after.integrity != "ok") say("integrity check: " + after.integrity);
+    if (!after.hasTable) {
+        say("a database without SamData");
+    } else if (situation == Reset) {
+        const bool unchanged = after.columns == before.columns && after.rows == before.rows;
+        if (e == 0 && (after.columns.size() != 7 || !after.rows.empty()))
+            say("reset reported, but the table is not empty and new");
         if (e == 1 && !unchanged) say("reset reported as failed, yet the database changed");
-    }
-
-    void checkAppend(int e, const std::vector<std::string>& reasons) {
-        const Snapshot& before = start_.before;
-        if (after_.rows.size() < before.rows.size()) return say("earlier records lost");
-        for (std::size_t r = 0; r < before.rows.size(); ++r) {
-            std::vector<Cell> kept(
-                after_.rows[r].begin(),
-                after_.rows[r].begin() + static_cast<long>(before.columns.size()));
-            if (kept != before.rows[r]) say("earlier record " + std::to_string(r + 1) + " changed");
-        }
-        const std::size_t added = after_.rows.size() - before.rows.size();
-        if (added > 1) return say(std::to_string(added) + " records added");
-        if (added == 0) {
-            if (e != 1) say("no record saved, yet exit " + std::to_string(e));
-            if (before.exists && after_.columns != before.columns)
-                say("columns of a failed append were kept");
-            return;
-        }
+    } else if (after.rows.size() < before.rows.size()) {
+        say("earlier records lost");
+    } else {
+        if (const std::size_t r = firstChanged(before, after); r < before.rows.size())
+            say("earlier record " + std::to_string(r + 1) + " changed");
+        const std::size_t added = after.rows.size() - before.rows.size();
+        if (added > 1) say(std::to_string(added) + " records added");
+        if (added == 0 && e != 1) say("no record saved, yet exit " + std::to_string(e));
+        if (added == 0 && before.exists && after.columns != before.columns)
+            say("columns of a failed append were kept");
+        if (added != 1) return problems;
         if (e == 1) say("the record was saved, yet the run says it was not");
-        const auto record = byName(after_, after_.rows.size() - 1);
+        const auto record = byName(after, after.rows.size() - 1);
         bool whole = true;
-        for (const auto& [name, value] : start_.expectedRecord) {
+        for (const auto& [name, value] : start.expectedRecord) {
             auto it = record.find(name);
             if (it == record.end() || it->second != value) whole = false;
         }
         if (e == 0 && !whole) say("exit 0 with a record that is not whole");
-        if (e == 3 && !whole &&
-            std::none_of(reasons.begin(), reasons.end(), [](const std::string& l) {
-                return l.rfind("krvarchiver: not stored: report: ", 0) == 0;
-            }))
+        if (e == 3 && !whole && !anyReason("krvarchiver: not stored: report: ", true))
             say("a partial record without the report's reason");
     }
-
-    static std::string count(const std::vector<std::string>& v) { return std::to_string(v.size()); }
-    void say(const std::string& what) { problems_.push_back(what); }
-
-    const Fault& f_;
-    const Start& start_;
-    const JobRun& run_;
-    const Snapshot& after_;
-    std::vector<std::string> problems_;
-};
+    return problems;
+}
 
 // The next clean append must work on whatever the fault left and add exactly its record.
 std::vector<std::string> checkFollowUp(const Bench& bench, const Start& start,
                                        const Snapshot& left) {
     std::vector<std::string> problems;
-    const JobRun next = bench.clean({"NET"});
+    const JobRun next = bench.run({"NET"});
     if (next.exitCode != 0)
         return {"the next clean run failed (" + std::to_string(next.exitCode) +
                 "): " + next.stdErr};
-    const Snapshot after = snapshot(bench.job().database);
+    const Snapshot after = snapshot(bench.database);
     if (after.integrity != "ok") problems.push_back("after the clean run: " + after.integrity);
     if (after.rows.size() != left.rows.size() + 1)
         return {"the clean run left " + std::to_string(after.rows.size()) + " records after " +
                 std::to_string(left.rows.size())};
-    for (std::size_t r = 0; r < left.rows.size(); ++r) {
-        std::vector<Cell> kept(after.rows[r].begin(),
-                               after.rows[r].begin() + static_cast<long>(left.columns.size()));
-        if (kept != left.rows[r]) problems.push_back("the clean run changed an earlier record");
-    }
+    if (firstChanged(left, after) < left.rows.size())
+        problems.push_back("the clean run changed an earlier record");
     auto record = byName(after, after.rows.size() - 1);
     if (record["idxRec#"] != std::to_string(after.rows.size()))
         problems.push_back("the clean run's record number is " +
@@ -264,6 +199,13 @@ std::vector<std::string> checkFollowUp(const Bench& bench, const Start& start,
     for (const auto& [name, value] : start.expectedRecord)
         if (record[name] != value) problems.push_back("the clean run's record differs in " + name);
     return problems;
+}
+
+// Each problem found under a fault, named by it, with the start of what the run said.
+void label(std::vector<std::string>& problems, const std::string& fault, int exit,
+           const std::string& stdErr) {
+    for (auto& p : problems)
+        p = fault + " (exit " + std::to_string(exit) + "): " + p + "\n    " + stdErr.substr(0, 300);
 }
 
 TEST(FaultSweep, EveryFailingFileCallLosesNothingAndSaysSo) {
@@ -274,29 +216,27 @@ TEST(FaultSweep, EveryFailingFileCallLosesNothingAndSaysSo) {
     std::map<Situation, Start> starts;
     {
         Bench setup;
-        const std::string& db = setup.job().database;
         const auto build = [&](const std::string& earlierReport, const std::string& name) {
-            setup.prepare(Situation::NoDatabase, "");
-            setup.job().writeReport(earlierReport);
-            EXPECT_EQ(setup.clean({"GROSS"}).exitCode, 0);
-            EXPECT_EQ(setup.clean({"GROSS"}).exitCode, 0);
-            fs::copy_file(db, store / name);
+            setup.prepare(NoDatabase, "");
+            setup.writeReport(earlierReport);
+            EXPECT_EQ(setup.run({"GROSS"}).exitCode, 0);
+            EXPECT_EQ(setup.run({"GROSS"}).exitCode, 0);
+            fs::copy_file(setup.database, store / name);
             return store.file(name);
         };
-        starts[Situation::ColumnsPresent].database = build(sweepReport(), "present.db");
-        starts[Situation::NewColumns].database = build(otherReport(), "other.db");
-        starts[Situation::Reset].database = starts[Situation::ColumnsPresent].database;
-        for (Situation s : {Situation::ColumnsPresent, Situation::NewColumns, Situation::NoDatabase,
-                            Situation::Reset}) {
+        starts[ColumnsPresent].database = starts[Reset].database =
+            build(sweepReport(), "present.db");
+        starts[NewColumns].database = build(otherReport(), "other.db");
+        for (Situation s : {ColumnsPresent, NewColumns, NoDatabase, Reset}) {
             Start& start = starts[s];
-            setup.prepare(s, start.database);
-            start.before = snapshot(db);
-            start.calls = setup.callsOfOurs();
+            const QStringList word = setup.prepare(s, start.database);
+            start.before = snapshot(setup.database);
+            start.calls = callsOfRun(kKinds, setup.path().string(), setup.program(), word);
             // The record a whole run adds, from a clean run on the same start.
             setup.prepare(s, start.database);
-            if (s == Situation::Reset) setup.clean({"RESET"});
-            EXPECT_EQ(setup.clean({"NET"}).exitCode, 0);
-            const Snapshot ref = snapshot(db);
+            if (s == Reset) setup.run({"RESET"});
+            EXPECT_EQ(setup.run({"NET"}).exitCode, 0);
+            const Snapshot ref = snapshot(setup.database);
             ASSERT_FALSE(ref.rows.empty());
             start.expectedRecord = byName(ref, ref.rows.size() - 1);
             start.expectedRecord.erase("idxRec#");
@@ -317,20 +257,18 @@ TEST(FaultSweep, EveryFailingFileCallLosesNothingAndSaysSo) {
     sweepFaults<Bench>(faults.size(), "faulted runs", [&](Bench& bench, std::size_t i, int& exit) {
         const Fault& f = faults[i];
         const Start& start = starts.at(f.situation);
-        bench.prepare(f.situation, start.database);
-        const JobRun run = bench.traced(injecting(f.kind, f.call, f.error));
+        const QStringList word = bench.prepare(f.situation, start.database);
+        const JobRun run = runTraced(injecting(f.kind, f.call, f.error), bench.program(), word);
         exit = run.exitCode;
-        const Snapshot left = snapshot(bench.job().database);
-        std::vector<std::string> problems = Checker(f, start, run, left).problems();
-        for (const auto& entry : fs::directory_iterator(bench.job().path()))
-            if (entry.path().filename().string().find(".new-") != std::string::npos)
-                problems.push_back("left behind: " + entry.path().filename().string());
+        const Snapshot left = snapshot(bench.database);
+        std::vector<std::string> problems = problemsOf(f.situation, start, run, left);
+        leftBehind(bench.path(), problems);
         if (problems.empty())
             problems = checkFollowUp(bench, start, left.hasTable ? left : Snapshot{});
-        for (auto& p : problems)
-            p = std::string(nameOf(f.situation)) + ", " + f.kind + " call " +
-                std::to_string(f.call) + " " + f.error + " (exit " + std::to_string(run.exitCode) +
-                "): " + p + "\n    " + run.stdErr.substr(0, 300);
+        label(problems,
+              std::string(kSituationNames[f.situation]) + ", " + f.kind + " call " +
+                  std::to_string(f.call) + " " + f.error,
+              run.exitCode, run.stdErr);
         return problems;
     });
 }
@@ -345,12 +283,7 @@ TEST(FaultSweep, EveryFailingFileCallOfABulkImportIsToldAndARerunCompletesIt) {
     const auto prepare = [&](const TestFolder& folder) {
         for (const auto& entry : fs::directory_iterator(folder.path()))
             fs::remove_all(entry.path());
-        fs::create_directories(folder / "in");
-        for (int i = 1; i <= kReports; ++i) {
-            Lines lines{"ID: IMPORT-" + std::to_string(i), "LT: 100", ""};
-            append(lines, block("CS-137", {row("  661.66", "500", std::to_string(i), "3.5")}));
-            writeFile(folder / "in" / ("R" + std::to_string(i) + ".TXT"), join(lines));
-        }
+        writeManyReports(folder / "in", kReports);
     };
     const auto args = [](const TestFolder& folder) {
         return QStringList{"import-reports", "--mode", "net",
@@ -416,12 +349,8 @@ TEST(FaultSweep, EveryFailingFileCallOfABulkImportIsToldAndARerunCompletesIt) {
             if (rerun.status != 0) problems.push_back("the rerun failed: " + rerun.err);
             if (stored(folder, problems) != kReports)
                 problems.push_back("the rerun left reports out");
-            for (const auto& entry : fs::directory_iterator(folder.path()))
-                if (entry.path().filename().string().find(".new-") != std::string::npos)
-                    problems.push_back("left behind: " + entry.path().filename().string());
-            for (auto& p : problems)
-                p = f.kind + " call " + std::to_string(f.call) + " " + f.error + " (exit " +
-                    std::to_string(e) + "): " + p + "\n    " + run.err.substr(0, 300);
+            leftBehind(folder.path(), problems);
+            label(problems, f.kind + " call " + std::to_string(f.call) + " " + f.error, e, run.err);
             return problems;
         });
 }

@@ -9,6 +9,7 @@
 #include <random>
 #include <thread>
 
+#include "platform/platform.h"
 #include "report/parser.h"
 #include "report/tests/report_builder.h"
 #include "tests/support/job_folder.h"
@@ -33,25 +34,19 @@ std::string reportFor(int run, int isotopes) {
 // A small file system of its own, to fill up or to make read-only.
 class SmallMount {
   public:
-    SmallMount(const fs::path& at, const char* size) : at_(QString::fromStdString(at.string())) {
+    SmallMount(const fs::path& at, const std::string& size) : at_(at.string()) {
         fs::create_directories(at);
         mounted_ =
-            tool("mount", {"-t", "tmpfs", "-o", QStringLiteral("size=%1").arg(size), "tmpfs", at_});
+            platform::runProgram({"mount", "-t", "tmpfs", "-o", "size=" + size, "tmpfs", at_}) == 0;
     }
     ~SmallMount() {
-        if (mounted_) tool("umount", {at_});
+        if (mounted_) platform::runProgram({"umount", at_});
     }
     bool mounted() const { return mounted_; }
-    bool makeReadOnly() { return tool("mount", {"-o", "remount,ro", at_}); }
+    bool makeReadOnly() { return platform::runProgram({"mount", "-o", "remount,ro", at_}) == 0; }
 
   private:
-    static bool tool(const char* program, const QStringList& args) {
-        QProcess p;
-        p.start(QString::fromLatin1(program), args);
-        return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit &&
-               p.exitCode() == 0;
-    }
-    QString at_;
+    std::string at_;
     bool mounted_ = false;
 };
 

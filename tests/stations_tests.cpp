@@ -10,10 +10,8 @@
 #include <map>
 #include <random>
 #include <set>
-#include <sstream>
 #include <thread>
 
-#include "report/tests/report_builder.h"
 #include "results_db/archive.h"
 #include "tests/support/job_folder.h"
 #include "tests/support/store_kind.h"
@@ -30,16 +28,10 @@ constexpr int kAppendsEach = 25;
 // race to add the same column).
 std::string stationReport(int s, int n) {
     const std::string run = std::to_string(n);
-    Lines lines{"ID: STATION-" + std::to_string(s) + " RUN-" + run, "File: S.CNF",
-                "Date: 12-Mar-2026 10:15:00", "LT:     300.0 s           DT:  3.2 %", ""};
-    append(lines, block("CO-60", {row("  1173.2", "1200", "1100", "12.5"),
-                                  row("  1332.5", "1000", "900", "11.5")}));
-    append(lines, block("S" + std::to_string(s) + "-" + run, {row("   100.0", "20", run, "1.0")}));
-    append(lines, block("Z-" + run, {row("   200.0", "30", std::to_string(s), "1.0")}));
-    return join(lines);
+    Lines more = block("S" + std::to_string(s) + "-" + run, {row("   100.0", "20", run, "1.0")});
+    append(more, block("Z-" + run, {row("   200.0", "30", std::to_string(s), "1.0")}));
+    return cobaltReport("STATION-" + std::to_string(s) + " RUN-" + run, more);
 }
-
-using Table = std::vector<std::vector<std::optional<std::string>>>;
 
 class Stations : public ::testing::TestWithParam<Kind> {
   protected:
@@ -112,23 +104,15 @@ TEST_P(Stations, ManyStationsAppendAtOnceAndEveryRecordIsStoredOnce) {
               std::to_string(total) + " 1 " + std::to_string(total));
     // Every run's record once, carrying its own value and the shared columns' values.
     for (int s = 0; s < kStations; ++s) {
-        SCOPED_TRACE(s);
-        const std::string own = "S" + std::to_string(s) + "-";
-        std::string want, got;
         for (int n = 1; n <= kAppendsEach; ++n) {
-            const std::string run = "RUN-" + std::to_string(n);
-            const Rows row = raw().query("SELECT \"ID Text\", \"" + own + std::to_string(n) +
-                                         "@NET1\" || '/' || \"Z-" + std::to_string(n) +
-                                         "@NET1\" || '/' || \"CO-60@NET2\""
-                                         " FROM \"SamData\" WHERE \"ID Text\" LIKE '%STATION-" +
-                                         std::to_string(s) + " " + run + " %'");
-            ASSERT_EQ(row.size(), 1u) << n;
-            const std::string id = row[0][0].value_or("?");
-            want += run + " " + std::to_string(n) + "/" + std::to_string(s) + "/900\n";
-            got += id.substr(std::min(id.size(), id.find("RUN-")), run.size()) + " " +
-                   row[0][1].value_or("?") + "\n";
+            const std::string sn = std::to_string(s), nn = std::to_string(n);
+            EXPECT_EQ(raw().query("SELECT \"S" + sn + "-" + nn + "@NET1\" || '/' || \"Z-" + nn +
+                                  "@NET1\" || '/' || \"CO-60@NET2\" FROM \"SamData\""
+                                  " WHERE \"ID Text\" LIKE '%STATION-" +
+                                  sn + " RUN-" + nn + " %'"),
+                      (Rows{{nn + "/" + sn + "/900"}}))
+                << "station " << s << " run " << n;
         }
-        EXPECT_EQ(got, want);
     }
     // One column per name: 7 fixed, CO-60's two, each run's own, each shared one.
     std::set<std::string> names;
@@ -144,14 +128,23 @@ TEST_P(Stations, ManyStationsAppendAtOnceAndEveryRecordIsStoredOnce) {
     }
 }
 
-TEST(Station, ServerGoingAwayMidAppendLeavesNothingHalfWritten) {
-    PgServer own(true);  // stopped under the append: commits must be on disk by then
-    ASSERT_TRUE(own.running()) << own.error();
-    const std::string archive = own.newDatabase();
-    qputenv("PGHOST", QByteArray::fromStdString(own.socketFolder()));
-    qputenv("PGUSER", "postgres");
+// A server of its own, durable (it is stopped under appends: commits must be on disk by
+// then), and a station whose settings name a database on it.
+class OwnServer : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(own.running()) << own.error();
+        archive = own.newDatabase();
+        qputenv("PGHOST", QByteArray::fromStdString(own.socketFolder()));
+        qputenv("PGUSER", "postgres");
+        job.usePaths(archive.substr(0, archive.find('?')), job.file("RESULTS.TXT"));
+    }
+    PgServer own{true};
+    std::string archive;
     JobFolder job;
-    job.usePaths(archive.substr(0, archive.find('?')), job.file("RESULTS.TXT"));
+};
+
+TEST_F(OwnServer, ServerGoingAwayMidAppendLeavesNothingHalfWritten) {
     job.writeReport(stationReport(1, 1));
     ASSERT_EQ(job.run({"NET"}).exitCode, 0);
 
@@ -184,19 +177,13 @@ TEST(Station, ServerGoingAwayMidAppendLeavesNothingHalfWritten) {
                               "SELECT count(*) || ' ' || (SELECT count(*) FROM "
                               "pg_attribute WHERE attrelid = '\"SamData\"'::regclass"
                               " AND attnum > 0) FROM \"SamData\""),
-              (Table{{"1 12"}}));  // one record; 7 fixed, 4 from the first run, the identity
+              (Rows{{"1 12"}}));  // one record; 7 fixed, 4 from the first run, the identity
 }
 
 // The server stopped at any moment of an append: a run that says nothing was saved (1) never
 // saved its record, one that says it was saved (0) saved it once, and one that cannot tell
 // (4) says so; every failure is one line saying the server cannot be reached or was lost.
-TEST(StoppedServer, AStoredRecordNeverLooksUnsaved) {
-    PgServer own(true);
-    ASSERT_TRUE(own.running()) << own.error();
-    const std::string archive = own.newDatabase();
-    qputenv("PGHOST", QByteArray::fromStdString(own.socketFolder()));
-    JobFolder job;
-    job.usePaths(archive.substr(0, archive.find('?')), job.file("RESULTS.TXT"));
+TEST_F(OwnServer, AStoredRecordNeverLooksUnsaved) {
     job.writeReport(stationReport(2, 0));
     const auto began = std::chrono::steady_clock::now();
     ASSERT_EQ(job.run({"NET"}).exitCode, 0);
@@ -225,11 +212,7 @@ TEST(StoppedServer, AStoredRecordNeverLooksUnsaved) {
         EXPECT_TRUE((e == 0 && stored == "1") || (e == 1 && stored == "0") ||
                     (e == 4 && (stored == "0" || stored == "1")))
             << stored << " stored";
-        std::istringstream lines(err);
-        int reasons = 0;
-        for (std::string line; std::getline(lines, line);)
-            reasons += line.rfind("krvarchiver: ", 0) == 0;
-        EXPECT_EQ(reasons, e == 0 ? 0 : 1);
+        EXPECT_EQ(reasonLines(err).size(), e == 0 ? 0u : 1u);
     }
     for (const auto& [status, runs] : exits) RecordProperty("exit " + std::to_string(status), runs);
 }

@@ -1,25 +1,23 @@
-// Command words as a job script uses them, after each count, with no display.
+// Command words as a job script uses them, after each count, with no display; and the
+// program as `cmake --install` or the package lays it out: bin/ beside share/, each
+// user's settings in their own configuration folder, nothing written beside the program.
 
 #include <gtest/gtest.h>
 
-#include "report/tests/report_builder.h"
+#include <QProcess>
+
+#include "platform/platform.h"
 #include "tests/support/job_folder.h"
 #include "tests/support/raw_db.h"
 
 namespace krv::testing {
 namespace {
 
-std::string cobaltReport() {
-    Lines lines{"ID: SAMPLE-7 soil core", "File: S7.CNF", "Date: 12-Mar-2026 10:15:00",
-                "LT:     300.0 s           DT:  3.2 %", ""};
-    append(lines, block("CO-60", {row("  1173.2", "1200", "1100", "12.5"),
-                                  row("  1332.5", "1000", "900", "11.5")}));
-    return join(lines);
-}
+namespace fs = std::filesystem;
 
 class Unattended : public ::testing::Test {
   protected:
-    void SetUp() override { job.writeReport(cobaltReport()); }
+    void SetUp() override { job.writeReport(cobaltReport("SAMPLE-7 soil core")); }
     std::string value(const std::string& sql) {
         return RawDb(job.database).scalar(sql).value_or("null");
     }
@@ -35,7 +33,7 @@ TEST_F(Unattended, NetAppendsIntoANewDatabaseAndWritesNoSettings) {
               "1 900 300 3.2");
     EXPECT_EQ(readFile(job / "ARC&FILE.DAT"), settings);
     // Start-up creates the missing widths file empty; the job writes nothing into it.
-    EXPECT_EQ(std::filesystem::file_size(job / "ArcSiz&FILE.DAT"), 0u);
+    EXPECT_EQ(fs::file_size(job / "ArcSiz&FILE.DAT"), 0u);
 }
 
 TEST_F(Unattended, CombinedWordsFollowTheirPrecedence) {
@@ -107,12 +105,112 @@ TEST_F(Unattended, ValuesTheRecordLacksAreListedOneLineEachWithStatus3) {
     EXPECT_EQ(value("SELECT count(*) FROM SamData"), "2");
 
     // A reset that cannot happen names what is in the way.
-    std::filesystem::create_directory(job / "folder.mdb");
+    fs::create_directory(job / "folder.mdb");
     job.usePaths(job.file("folder.mdb"), job.reportPath);
     const JobRun reset = job.run({"RESET"});
     EXPECT_EQ(reset.exitCode, 1);
     EXPECT_NE(reset.stdErr.find("is a folder, not a database file"), std::string::npos)
         << reset.stdErr;
+}
+
+class Installed : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fs::create_directories(prefix / "bin");
+        fs::create_directories(prefix / "share/krvarchiver");
+        fs::copy_file(KRV_EXE, prefix / "bin/krvarchiver");
+        writeFile(prefix / "share/krvarchiver/installed", "");
+        writeFile(prefix / "RESULTS.TXT", cobaltReport("SAMPLE-7 soil core"));
+    }
+    JobRun run(const fs::path& home, const QStringList& args) {
+        ProcessSetup setup;
+        setup.unset = {QStringLiteral("XDG_CONFIG_HOME")};
+        setup.environment = {{QStringLiteral("HOME"), QString::fromStdString(home.string())}};
+        return runJobProcess(QString::fromStdString((prefix / "bin/krvarchiver").string()), args,
+                             setup);
+    }
+    std::vector<std::string> binFolder() {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(prefix / "bin"))
+            names.push_back(e.path().filename().string());
+        return names;
+    }
+    TestFolder prefix;
+};
+
+TEST_F(Installed, EachUserKeepsSettingsInTheirConfigurationFolder) {
+    const fs::path ann = prefix / "ann";
+    const fs::path config = ann / ".config/krvarchiver";
+    fs::create_directories(config);
+    const std::string db = (ann / "results.mdb").string();
+    writeFile(config / "ARC&FILE.DAT", settingsRecord(db, (prefix / "RESULTS.TXT").string()));
+    JobRun r = run(ann, {"NET"});
+    EXPECT_EQ(r.exitCode, 0) << r.stdErr;
+    EXPECT_EQ(RawDb(db).scalar("SELECT trim(\"ID Text\") FROM SamData").value_or(""),
+              "SAMPLE-7 soil core");
+
+    // A first start creates the folder and the empty files, as a copied program does
+    // beside itself.
+    const fs::path bob = prefix / "bob";
+    fs::create_directory(bob);
+    r = run(bob, {"RESET"});
+    EXPECT_EQ(fs::file_size(bob / ".config/krvarchiver/ARC&FILE.DAT"), 0u);
+    EXPECT_EQ(fs::file_size(bob / ".config/krvarchiver/ArcSiz&FILE.DAT"), 0u);
+    EXPECT_EQ(binFolder(), std::vector<std::string>{"krvarchiver"});
+
+    // Settings already beside the program stay in use.
+    const std::string beside = prefix.file("beside.mdb");
+    writeFile(prefix / "bin/ARC&FILE.DAT",
+              settingsRecord(beside, (prefix / "RESULTS.TXT").string()));
+    r = run(prefix / "carl", {"GROSS"});
+    EXPECT_EQ(r.exitCode, 0) << r.stdErr;
+    EXPECT_TRUE(fs::exists(beside));
+    EXPECT_FALSE(fs::exists(prefix / "carl"));
+}
+
+// Gives p to another user when the test runs as root (root later running with a user's
+// HOME); otherwise takes the write permission away, which an ordinary user then lacks.
+void giveAway(const fs::path& p) {
+    if (platform::runningAsAdministrator()) {
+        EXPECT_EQ(QProcess::execute(QStringLiteral("chown"),
+                                    {QStringLiteral("65534"), QString::fromStdString(p.string())}),
+                  0);
+    } else {
+        fs::permissions(p,
+                        fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                        fs::perm_options::remove);
+    }
+}
+
+std::string listing(const fs::path& folder) {
+    std::string list;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != decltype(it)();
+         it.increment(ec))
+        list += it->path().string() + " " +
+                (it->is_regular_file() ? std::to_string(it->file_size()) : "") + "\n";
+    return list;
+}
+
+TEST_F(Installed, UnusableSettingsFolderIsSaidAndNothingIsWrittenElsewhere) {
+    writeFile(prefix / "afile", "");  // a home where no folder can be made
+    const fs::path other = prefix / "other";
+    fs::create_directory(other);
+    giveAway(other);
+    const fs::path mine = prefix / "mine";
+    fs::create_directories(mine / ".config/krvarchiver");
+    writeFile(mine / ".config/krvarchiver/ArcSiz&FILE.DAT", " 900\r\n");
+    giveAway(mine / ".config/krvarchiver/ArcSiz&FILE.DAT");
+
+    for (const fs::path& home : {prefix / "afile", other, mine}) {
+        const std::string before = listing(home);
+        const JobRun r = run(home, {"RESET"});
+        EXPECT_NE(r.stdErr.find("cannot be used"), std::string::npos) << home << r.stdErr;
+        EXPECT_NE(r.stdErr.find("The default paths are used and no settings are saved."),
+                  std::string::npos);
+        EXPECT_EQ(listing(home), before);
+    }
+    EXPECT_EQ(binFolder(), std::vector<std::string>{"krvarchiver"});
 }
 
 }  // namespace

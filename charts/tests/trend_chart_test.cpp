@@ -15,6 +15,22 @@
 namespace krv {
 namespace {
 
+// `n` points `step` seconds apart, with the values `value(i)`, judged as the chart's
+// callers judge them; true when the judging drew limits.
+template <typename Value>
+bool judged(qc::Trend& t, int n, std::int64_t step, Value value) {
+    for (int i = 0; i < n; ++i) {
+        qc::TrendPoint p;
+        p.recordId = i + 1;
+        p.time = 1020000000 + i * step;
+        p.stored = p.value = value(i);
+        t.points.push_back(p);
+    }
+    qc::TrendQuery query;
+    query.column = "CO-60@NET1";
+    return qc::computeTrend(query, qc::HalfLifeTable::recommended(), t).ok();
+}
+
 class TrendChart : public ::testing::Test {
   protected:
     static void SetUpTestSuite() { testing::ensureWidgetsApp(); }
@@ -22,18 +38,10 @@ class TrendChart : public ::testing::Test {
     // +3s (rejected), the fourth beyond +2s (a warning). None sits on a limit line.
     void SetUp() override {
         const double base[] = {98.6, 100.7, 99.3, 101.4};
-        const double judged[] = {100.5, 103.9, 100.4, 102.7, 99.8};
-        for (int d = 0; d < 25; ++d) {
-            qc::TrendPoint p;
-            p.recordId = d + 1;
-            p.time = 1020000000 + d * 86400;
-            p.stored = p.value = d < 20 ? base[d % 4] : judged[d - 20];
-            trend.points.push_back(p);
-        }
-        qc::TrendQuery query;
-        query.column = "CO-60@NET1";
+        const double later[] = {100.5, 103.9, 100.4, 102.7, 99.8};
         trend.unreadableDates.push_back({26, "CHECK", "Measurement Date"});
-        ASSERT_TRUE(qc::computeTrend(query, qc::HalfLifeTable::recommended(), trend).ok());
+        ASSERT_TRUE(
+            judged(trend, 25, 86400, [&](int d) { return d < 20 ? base[d % 4] : later[d - 20]; }));
         ASSERT_EQ(trend.points[21].rules, std::vector<qc::Rule>{qc::Rule::R13s});
         ASSERT_EQ(trend.points[23].rules, std::vector<qc::Rule>{qc::Rule::W12s});
         panel.showTrend(trend, QStringLiteral("CO-60@NET1, CHECK*"));
@@ -108,16 +116,8 @@ TEST_F(TrendChart, FlagsListedLegendPerPairAndVectorFormats) {
 TEST_F(TrendChart, DenseTrendKeepsItsFlaggedMarkers) {
     // Two thousand counts two hours apart, one far out near the middle.
     qc::Trend dense;
-    for (int i = 0; i < 2000; ++i) {
-        qc::TrendPoint p;
-        p.recordId = i + 1;
-        p.time = 1020000000 + i * 7200;
-        p.stored = p.value = i == 1000 ? 130 : 100 + (i % 5) - 2;
-        dense.points.push_back(p);
-    }
-    qc::TrendQuery query;
-    query.column = "CO-60@NET1";
-    ASSERT_TRUE(qc::computeTrend(query, qc::HalfLifeTable::recommended(), dense).ok());
+    ASSERT_TRUE(
+        judged(dense, 2000, 7200, [](int i) { return i == 1000 ? 130 : 100 + (i % 5) - 2; }));
     ASSERT_EQ(dense.points[1000].rules, std::vector<qc::Rule>{qc::Rule::R13s});
     panel.showTrend(dense, QStringLiteral("dense"));
     const QImage image = panel.renderImage(QSize(1000, 560));
@@ -129,15 +129,7 @@ TEST_F(TrendChart, DenseTrendKeepsItsFlaggedMarkers) {
 
 TEST_F(TrendChart, FlatOrEmptyTrendsStillDraw) {
     qc::Trend flat;
-    for (int d = 0; d < 3; ++d) {
-        qc::TrendPoint p;
-        p.time = d * 86400;
-        p.stored = p.value = 5;
-        flat.points.push_back(p);
-    }
-    qc::TrendQuery query;
-    query.column = "X@NET1";
-    EXPECT_FALSE(qc::computeTrend(query, qc::HalfLifeTable::recommended(), flat).ok());
+    EXPECT_FALSE(judged(flat, 3, 86400, [](int) { return 5; }));
     panel.showTrend(flat, QStringLiteral("flat"));
     EXPECT_FALSE(panel.renderImage(QSize(600, 400)).isNull());
     EXPECT_EQ(panel.flagList()->topLevelItemCount(), 0);

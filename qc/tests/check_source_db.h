@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/dialogs.h"
 #include "results_db/archive.h"
+#include "tests/support/recording_dialogs.h"
 
 namespace krv::testing {
 
@@ -21,18 +21,11 @@ struct CheckCount {
     float cs137 = 0;
 };
 
-class QuietDialogs : public Dialogs {
-  public:
-    void message(const std::string& text, const std::string&) override { shown.push_back(text); }
-    bool askYesNo(const std::string&, const std::string&) override { return true; }
-    std::vector<std::string> shown;
-};
-
 // Appends each count as one record: columns CO-60@LINE1, CO-60@LINE2 and CS-137.
 inline void appendCounts(db::Engine& engine, const std::string& path,
                          const std::vector<CheckCount>& counts) {
     WindowState state;
-    QuietDialogs dialogs;
+    RecordingDialogs dialogs;
     state.apathText = path;
     for (const CheckCount& c : counts) {
         AnalysisReport& r = state.report;
@@ -50,7 +43,7 @@ inline void appendCounts(db::Engine& engine, const std::string& path,
         r.addLine({661.66f, c.cs137, c.cs137 * 10, c.cs137 * 12});
         ASSERT_TRUE(appendIt(state, dialogs, engine, '.').ok);
     }
-    ASSERT_TRUE(dialogs.shown.empty()) << dialogs.shown.front();
+    ASSERT_TRUE(dialogs.shown.empty()) << dialogs.shown.front().text;
 }
 
 // "5/14/02  09:31:05" for day `d` after 2002-05-01 (month first, as the report writer).

@@ -104,14 +104,23 @@ TEST(QcWestgard, BaselineMeanAndSampleDeviation) {
     EXPECT_EQ(baselineOf({3}).sd, 0);
 }
 
-Trend pointsAt(const std::vector<std::pair<double, double>>& daysAndValues) {
+// Numbers separated by commas.
+std::vector<double> numbers(const std::string& list) {
+    std::vector<double> out;
+    std::istringstream in(list);
+    for (std::string item; std::getline(in, item, ',');) out.push_back(std::stod(item));
+    return out;
+}
+
+// A trend of points given as "day:value,day:value...".
+Trend pointsAt(const std::string& daysAndValues) {
     Trend t;
-    std::int64_t id = 1;
-    for (auto [day, v] : daysAndValues) {
+    std::istringstream in(daysAndValues);
+    for (std::string item; std::getline(in, item, ',');) {
         TrendPoint p;
-        p.recordId = id++;
-        p.time = static_cast<std::int64_t>(day * 86400);
-        p.stored = p.value = v;
+        p.recordId = static_cast<std::int64_t>(t.points.size()) + 1;
+        p.time = static_cast<std::int64_t>(std::stod(item) * 86400);
+        p.stored = p.value = std::stod(item.substr(item.find(':') + 1));
         t.points.push_back(p);
     }
     return t;
@@ -119,41 +128,24 @@ Trend pointsAt(const std::vector<std::pair<double, double>>& daysAndValues) {
 
 TEST(QcDecay, CorrectionToTheReferenceDateMatchesHandValues) {
     const HalfLifeTable table = HalfLifeTable::recommended();
-    TrendQuery q;
-    q.column = "CO-60@LINE1";
-    q.baselineCount = 2;
-    // Co-60, T½ = 5.2711 y = 1925.2672 d: after 30 d, 1000 · 2^(30/1925.2672) = 1010.8596;
-    // a count made 30 d before the reference goes down to 1000 · 2^(-30/1925.2672).
-    Trend t = pointsAt({{30, 1000}, {0, 1000}, {60, 990}, {-30, 1000}});
-    q.referenceTime = 0;
-    ASSERT_TRUE(computeTrend(q, table, t).ok());
-    EXPECT_TRUE(t.corrected);
-    EXPECT_EQ(t.points[0].time, -30 * 86400);  // put in count-date order
-    EXPECT_NEAR(t.points[0].value, 989.2571076748, 1e-6);
-    EXPECT_NEAR(t.points[1].value, 1000.0, 1e-9);
-    EXPECT_NEAR(t.points[2].value, 1010.8595553591, 1e-6);
-
-    // Cs-137, T½ = 30.05 y: one year on, 500 · 2^(365/(30.05 · 365.24219)) = 511.65945.
-    q.column = "CS-137";
-    q.referenceTime.reset();  // the first baseline point is the reference
-    t = pointsAt({{0, 480}, {10, 520}, {365, 500}});
-    ASSERT_TRUE(computeTrend(q, table, t).ok());
-    EXPECT_EQ(t.referenceTime, 0);
-    EXPECT_NEAR(t.points[2].value, 511.6594490176, 1e-6);
-
-    // Counts are not corrected unless asked; a nuclide without half-life never is.
-    q.column = "CO-60@NET1";
-    t = pointsAt({{0, 480}, {10, 520}, {365, 500}});
-    ASSERT_TRUE(computeTrend(q, table, t).ok());
-    EXPECT_FALSE(t.corrected);
-    EXPECT_EQ(t.points[2].value, 500);
-    q.correction = Correction::On;
-    q.column = "XX-99@NET1";
-    t = pointsAt({{0, 480}, {10, 520}, {365, 500}});
-    ASSERT_TRUE(computeTrend(q, table, t).ok());
-    EXPECT_FALSE(t.corrected);
-    ASSERT_EQ(t.notes.size(), 1u);
-    EXPECT_EQ(t.notes[0], "no half-life known for XX-99: values are not decay-corrected");
+    for (const auto& c : testing::caseTable("qc_decay.tsv", 7)) {
+        TrendQuery q;
+        q.column = c[0];
+        q.correction = c[1] == "on" ? Correction::On : Correction::Auto;
+        q.baselineCount = 2;
+        if (c[2] != "-") q.referenceTime = std::stoll(c[2]) * 86400;
+        Trend t = pointsAt(c[3]);
+        ASSERT_TRUE(computeTrend(q, table, t).ok()) << c.where("qc_decay.tsv");
+        EXPECT_EQ(t.corrected, c[4] == "yes") << c.where("qc_decay.tsv");
+        EXPECT_EQ(t.referenceTime, c[2] == "-" ? t.points[0].time : *q.referenceTime);
+        const std::vector<double> want = numbers(c[5]);
+        ASSERT_EQ(t.points.size(), want.size()) << c.where("qc_decay.tsv");
+        for (std::size_t i = 0; i < want.size(); ++i)
+            EXPECT_NEAR(t.points[i].value, want[i], 1e-6) << c.where("qc_decay.tsv") << " " << i;
+        if (!c[6].empty()) {
+            EXPECT_EQ(t.notes, std::vector<std::string>{c[6]});
+        }
+    }
 }
 
 TEST(QcDecay, BaselineTooSmallOrFlatIsSaidNotCharted) {
@@ -162,10 +154,10 @@ TEST(QcDecay, BaselineTooSmallOrFlatIsSaidNotCharted) {
     q.column = "CO-60@NET1";
     Trend none;
     EXPECT_FALSE(computeTrend(q, table, none).ok());
-    Trend one = pointsAt({{0, 100}});
+    Trend one = pointsAt("0:100");
     const Status st = computeTrend(q, table, one);
     EXPECT_NE(st.description.find("at least 2"), std::string::npos) << st.description;
-    Trend flat = pointsAt({{0, 100}, {1, 100}, {2, 100}, {3, 150}});
+    Trend flat = pointsAt("0:100,1:100,2:100,3:150");
     q.baselineCount = 3;
     EXPECT_NE(computeTrend(q, table, flat).description.find("no spread"), std::string::npos);
     EXPECT_FALSE(flat.limitsSet());
@@ -176,7 +168,7 @@ TEST(QcDecay, BaselineTooSmallOrFlatIsSaidNotCharted) {
     q.baselineCount = 2;
     for (const char* reference : {"1/1/0001", "1/1/9999"}) {
         q.referenceTime = *readDateTime(reference, {});
-        Trend far = pointsAt({{11800, 100}, {11801, 101}, {11802, 99}});
+        Trend far = pointsAt("11800:100,11801:101,11802:99");
         const Status st = computeTrend(q, table, far);
         EXPECT_NE(st.description.find("leaves no usable value; check the count dates"),
                   std::string::npos)

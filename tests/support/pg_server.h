@@ -78,34 +78,27 @@ class PgServer {
     }
 
     // Plain SQL on an independent connection; every value as text, null as nothing.
-    static std::vector<std::vector<std::optional<std::string>>> query(
-        const std::string& uri, const std::string& sql, std::string* error = nullptr) {
-        std::vector<std::vector<std::optional<std::string>>> rows;
+    using Rows = std::vector<std::vector<std::optional<std::string>>>;
+    static Rows query(const std::string& uri, const std::string& sql,
+                      std::string* error = nullptr) {
         std::unique_ptr<PGconn, decltype(&PQfinish)> conn(PQconnectdb(uri.c_str()), PQfinish);
-        if (PQstatus(conn.get()) != CONNECTION_OK) {
-            if (error) *error = PQerrorMessage(conn.get());
-            return rows;
-        }
         PQsetNoticeProcessor(
             conn.get(), [](void*, const char*) {}, nullptr);
         std::unique_ptr<PGresult, decltype(&PQclear)> r(PQexec(conn.get(), sql.c_str()), PQclear);
         const ExecStatusType st = PQresultStatus(r.get());
         if (st != PGRES_TUPLES_OK && st != PGRES_COMMAND_OK) {
-            if (error) *error = PQresultErrorMessage(r.get());
-            return rows;
+            if (error)
+                *error = PQstatus(conn.get()) != CONNECTION_OK ? PQerrorMessage(conn.get())
+                                                               : PQresultErrorMessage(r.get());
+            return {};
         }
-        for (int i = 0; i < PQntuples(r.get()); ++i) {
-            auto& row = rows.emplace_back();
-            for (int c = 0; c < PQnfields(r.get()); ++c) {
-                if (PQgetisnull(r.get(), i, c)) {
-                    row.emplace_back();
-                } else {
-                    row.emplace_back(
-                        std::string(PQgetvalue(r.get(), i, c),
-                                    static_cast<std::size_t>(PQgetlength(r.get(), i, c))));
-                }
-            }
-        }
+        Rows rows(static_cast<std::size_t>(PQntuples(r.get())));
+        for (int i = 0; i < PQntuples(r.get()); ++i)
+            for (int c = 0; c < PQnfields(r.get()); ++c)
+                rows[i].push_back(PQgetisnull(r.get(), i, c)
+                                      ? std::nullopt
+                                      : std::optional(std::string(PQgetvalue(r.get(), i, c),
+                                                                  PQgetlength(r.get(), i, c))));
         return rows;
     }
 

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <algorithm>
 #include <atomic>
@@ -55,19 +54,6 @@ inline std::map<std::string, std::vector<int>> callsTouching(const std::string& 
     return ours;
 }
 
-// The environment of a program traced as a job runs it: no display, and no leak checker,
-// which cannot run under a tracer (the sanitizers' other checks can).
-inline QProcessEnvironment tracedJobEnvironment() {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        env.remove(QString::fromLatin1(v));
-    const QString asan = env.value(QStringLiteral("ASAN_OPTIONS"));
-    env.insert(
-        QStringLiteral("ASAN_OPTIONS"),
-        (asan.isEmpty() ? QString() : asan + QLatin1Char(':')) + QStringLiteral("detect_leaks=0"));
-    return env;
-}
-
 // strace itself; a sweep fails, not skips, without it.
 inline QString straceProgram() {
     const QString found = QStandardPaths::findExecutable(QStringLiteral("strace"));
@@ -75,17 +61,18 @@ inline QString straceProgram() {
     return found;
 }
 
-// `program` as a job runs it, under strace with `straceArgs`, or untraced without any.
+// `program` as a job runs it, under strace with `straceArgs`, or untraced without any; the
+// leak checker is off, as it cannot run under a tracer (the sanitizers' other checks can).
 inline ProcessRun runTraced(const QStringList& straceArgs, const QString& program,
                             const QStringList& args) {
-    QProcess p;
-    p.setProcessEnvironment(tracedJobEnvironment());
-    if (straceArgs.isEmpty())
-        p.start(program, args);
-    else
-        p.start(straceProgram(), QStringList{"-qq"} + straceArgs + QStringList{program} + args);
-    p.closeWriteChannel();
-    return finishJobProcess(p);
+    const QString asan = qEnvironmentVariable("ASAN_OPTIONS");
+    ProcessSetup setup;
+    setup.environment = {
+        {QStringLiteral("ASAN_OPTIONS"), (asan.isEmpty() ? QString() : asan + QLatin1Char(':')) +
+                                             QStringLiteral("detect_leaks=0")}};
+    if (straceArgs.isEmpty()) return runJobProcess(program, args, setup);
+    return runJobProcess(straceProgram(),
+                         QStringList{"-qq"} + straceArgs + QStringList{program} + args, setup);
 }
 
 // For each kind, the numbers of one traced run's calls that touch `folder` (the program's

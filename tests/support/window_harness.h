@@ -11,11 +11,13 @@
 #include <memory>
 
 #include "app/main_window.h"
+#include "results_db/archive.h"
 #include "results_db/store.h"
 #include "settings/settings_files.h"
 #include "tests/support/recording_dialogs.h"
 #include "tests/support/test_folder.h"
 #include "tests/support/widgets_app.h"
+#include "viewer/results_window.h"
 
 namespace krv::testing {
 
@@ -46,6 +48,19 @@ class WindowHarness : public ::testing::Test {
         child<QLineEdit>(box)->setText(QString::fromStdString(s));
     }
     QString text(const char* label) { return child<QLabel>(label)->text(); }
+    QColor colour(const char* button) {
+        return child<QPushButton>(button)->palette().color(QPalette::Button);
+    }
+    // A new, empty database made quietly, then "Edit Results DataBase" on it.
+    ResultsWindow* openViewerOnFreshDatabase() {
+        state.apathText = folder.file("Results.mdb");
+        state.blindFlag = true;
+        EXPECT_TRUE(createDb(state, dialogs, *engine).ok);
+        state.blindFlag = false;
+        type("Apath", state.apathText);
+        click("ViewR");
+        return window->findChild<ResultsWindow*>();
+    }
 
     TestFolder folder;
     SettingsFiles files = SettingsFiles::in(folder.path());

@@ -1,12 +1,25 @@
-#include "app/view_report.h"
-
 #include <gtest/gtest.h>
 
+#include <map>
+
+#include "app/command_words.h"
+#include "app/view_report.h"
+#include "tests/support/case_table.h"
 #include "tests/support/recording_dialogs.h"
 #include "tests/support/test_folder.h"
 
 namespace krv::testing {
 namespace {
+
+TEST(CommandWords, PrecedenceCaseAndSubstrings) {
+    const std::map<std::string, CommandJob::Kind> kinds = {
+        {"None", CommandJob::None}, {"Append", CommandJob::Append}, {"Reset", CommandJob::Reset}};
+    for (const auto& c : caseTable("command_words.tsv", 3)) {
+        const CommandJob job = parseCommandWords(c[0]);
+        EXPECT_EQ(job.kind, kinds.at(c[1])) << c.where("command_words.tsv");
+        EXPECT_EQ(job.appendMode, std::stoi(c[2])) << c.where("command_words.tsv");
+    }
+}
 
 struct RecordingLauncher : ProgramLauncher {
     bool startDetached(const std::string& program, const std::vector<std::string>& args) override {
