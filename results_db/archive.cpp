@@ -1,7 +1,6 @@
 #include "results_db/archive.h"
 
 #include <algorithm>
-#include <charconv>
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -171,12 +170,9 @@ bool isRefusal(const Status& s) {
 
 std::string formatGeneral(double value, char decimalSeparator) {
     if (value == 0) return "0";  // negative zero included
-    // to_chars ignores the C locale, which the window toolkit may have switched to the
+    // The text ignores the C locale, which the window toolkit may have switched to the
     // user's; the separator is put in explicitly below.
-    char buf[64];
-    const auto [end, ec] =
-        std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 7);
-    std::string s = ec == std::errc() ? std::string(buf, end) : std::string("0");
+    std::string s = text::roundedNumberText(value, 7);
     for (char& c : s) {
         if (c == 'e') {
             c = 'E';
