@@ -65,7 +65,7 @@ class MissingList {
     std::vector<MissingValue> list_;
 };
 
-const char* const kNoSuchColumn = "SamData has no column of that name";
+const std::string kNoSuchColumn = std::string(kTableName) + " has no column of that name";
 
 // Finds a table's columns by name, looking first just past the last one found: a
 // record's values and a report's lines come in the table's own column order, so a lookup
@@ -494,7 +494,8 @@ RecordAppend appendRecord(db::Database& database, const AppendInput& input, Erro
                 const float v = lineValue(
                     r.lines[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)], input.mode);
                 if (!record.setIfPresent(name, formatGeneral(v, separator)))
-                    missing.add(name, "the column could not be added to SamData");
+                    missing.add(name,
+                                std::string("the column could not be added to ") + kTableName);
             }
         }
     }
