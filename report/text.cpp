@@ -23,18 +23,6 @@ std::size_t find(std::string_view s, std::string_view key) {
     return at == std::string_view::npos ? 0 : at + 1;
 }
 
-std::string_view trim(std::string_view s, std::string_view chars) {
-    const std::size_t first = s.find_first_not_of(chars);
-    if (first == std::string_view::npos) return {};
-    const std::size_t last = s.find_last_not_of(chars);
-    return s.substr(first, last - first + 1);
-}
-
-std::string_view trimEnd(std::string_view s, std::string_view chars) {
-    const std::size_t last = s.find_last_not_of(chars);
-    return last == std::string_view::npos ? std::string_view() : s.substr(0, last + 1);
-}
-
 void appendCsvField(std::string& out, std::string_view s) {
     const bool plain = s.find_first_of(",\"\r\n") == std::string_view::npos &&
                        (s.empty() || (s.front() != ' ' && s.back() != ' '));

@@ -15,10 +15,23 @@ std::string_view left(std::string_view s, std::size_t n);
 std::optional<std::string_view> slice(std::string_view s, long p, std::size_t n);
 // 1-based position of the first occurrence of key, 0 when absent.
 std::size_t find(std::string_view s, std::string_view key);
-// Removes `chars` at both ends; by default blanks (code 32) only.
-std::string_view trim(std::string_view s, std::string_view chars = " ");
+// Whether `c` is one of `chars`: a plain loop, as the sets are a few characters and the
+// trims below run for every cell of an export.
+constexpr bool isOneOf(char c, std::string_view chars) {
+    for (char x : chars)
+        if (x == c) return true;
+    return false;
+}
 // Removes `chars` at the end only.
-std::string_view trimEnd(std::string_view s, std::string_view chars);
+constexpr std::string_view trimEnd(std::string_view s, std::string_view chars) {
+    while (!s.empty() && isOneOf(s.back(), chars)) s.remove_suffix(1);
+    return s;
+}
+// Removes `chars` at both ends; by default blanks (code 32) only.
+constexpr std::string_view trim(std::string_view s, std::string_view chars = " ") {
+    while (!s.empty() && isOneOf(s.front(), chars)) s.remove_prefix(1);
+    return trimEnd(s, chars);
+}
 // What pads a fixed-width field: blanks, and the NULs of one never filled.
 inline constexpr std::string_view kPadding{" \0", 2};
 std::string stripCommas(std::string_view s);
