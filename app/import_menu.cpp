@@ -21,8 +21,6 @@ namespace {
 // A summary box lists at most this many refused files.
 constexpr std::size_t kListedRefusals = 20;
 
-QString q(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
-
 class QtFileChooser : public ImportFileChooser {
   public:
     std::string legacyFile(QWidget* parent) override {
@@ -34,9 +32,10 @@ class QtFileChooser : public ImportFileChooser {
     }
     std::string legacyDestination(QWidget* parent, const std::string& suggested) override {
         // The import never replaces a file, so the dialog need not ask about one.
-        return QFileDialog::getSaveFileName(
-                   parent, QStringLiteral("New results database for the import"), q(suggested),
-                   QString(), nullptr, QFileDialog::DontConfirmOverwrite)
+        return QFileDialog::getSaveFileName(parent,
+                                            QStringLiteral("New results database for the import"),
+                                            QString::fromStdString(suggested), QString(), nullptr,
+                                            QFileDialog::DontConfirmOverwrite)
             .toStdString();
     }
     std::vector<std::string> reportFiles(QWidget* parent) override {
@@ -63,7 +62,7 @@ ImportMenu::~ImportMenu() { job_.stop(); }
 
 void ImportMenu::importLegacy() {
     if (busy()) return;
-    if (const std::string why = legacy::jetReadingUnavailable(); !why.empty()) {
+    if (const std::string why = jet::jetReadingUnavailable(); !why.empty()) {
         dialogs_.message("Import legacy database: " + why + ".", kAppTitle);
         return;
     }
@@ -74,15 +73,15 @@ void ImportMenu::importLegacy() {
     if (dest.empty()) return;
     start(QStringLiteral("Importing the legacy database…"), [old, dest](const Progress& progress) {
         Status st;
-        auto table = legacy::openJetTable(old, kTableName, {}, st);
-        legacy::LegacySummary summary;
+        auto table = jet::openJetTable(old, kTableName, {}, st);
+        jet::LegacySummary summary;
         if (table) {
             auto engine = db::makeEngine();
-            st = legacy::importLegacyTable(*table, *engine, dest, summary,
-                                           [&](std::int64_t done) { return progress(done, 0); });
+            st = jet::importLegacyTable(*table, *engine, dest, summary,
+                                        [&](std::int64_t done) { return progress(done, 0); });
         }
         if (!st.ok()) return old + ": " + st.description + "; nothing was imported.";
-        return legacy::summaryText(summary, old, dest);
+        return jet::summaryText(summary, old, dest);
     });
 }
 
@@ -92,13 +91,13 @@ void ImportMenu::importReports() {
     if (files.empty()) return;
     const WindowState& state = current_();
     const std::string dest(text::trim(state.apathText));
-    legacy::ReportImportOptions options;
+    ingest::ReportImportOptions options;
     options.mode = state.appendMode;
     options.decimalSeparator = platform::systemDecimalSeparator();
     start(QStringLiteral("Importing reports…"), [files, dest, options](const Progress& progress) {
         auto engine = db::makeEngine();
-        const auto summary = legacy::importReports(*engine, dest, files, options, progress);
-        std::string text = legacy::summaryText(summary, dest, options, "", kListedRefusals);
+        const auto summary = ingest::importReports(*engine, dest, files, options, progress);
+        std::string text = ingest::summaryText(summary, dest, options, "", kListedRefusals);
         if (!summary.failure.ok()) text += "Stopped: " + summary.failure.description + "\n";
         return text;
     });

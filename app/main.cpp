@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
     QtLauncher launcher;
     krv::QtDialogs dialogs;
     if (!settings.problem.empty()) dialogs.message(settings.problem, krv::kAppTitle);
-    krv::ParseIt window(state, files, *engine, dialogs, launcher);
+    krv::MainWindow window(state, files, *engine, dialogs, launcher);
     window.show();
     return app.exec();
 }

@@ -24,8 +24,6 @@ namespace krv {
 
 namespace {
 
-QString q(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
-
 template <typename W>
 W* named(W* w, const char* name) {
     w->setObjectName(QString::fromLatin1(name));
@@ -59,14 +57,15 @@ void setButtonColour(QPushButton* b, const QColor& colour) {
                          .arg(colour.name()));
 }
 
-ParseIt::ParseIt(WindowState& state, const SettingsFiles& files, db::Engine& engine,
-                 Dialogs& dialogs, ProgramLauncher& launcher)
+MainWindow::MainWindow(WindowState& state, const SettingsFiles& files, db::Engine& engine,
+                       Dialogs& dialogs, ProgramLauncher& launcher)
     : state_(state),
       files_(files),
       engine_(engine),
       dialogs_(dialogs),
       launcher_(launcher),
       endProgram_([] { QCoreApplication::exit(0); }) {
+    // The form's designed name: whatever finds the main window finds it by this.
     setObjectName(QStringLiteral("ParseIt"));
     setWindowTitle(QStringLiteral("KDP Korvane Archiver 020514"));
 
@@ -107,12 +106,12 @@ ParseIt::ParseIt(WindowState& state, const SettingsFiles& files, db::Engine& eng
     });
     resize(620, minimumSizeHint().height());
 
-    rpath_->setText(q(state_.rpathText));
-    apath_->setText(q(state_.apathText));
+    rpath_->setText(QString::fromStdString(state_.rpathText));
+    apath_->setText(QString::fromStdString(state_.apathText));
     showState();
 }
 
-QGroupBox* ParseIt::buildModes() {
+QGroupBox* MainWindow::buildModes() {
     auto* frame1 = named(new QGroupBox(QStringLiteral("Select Append Mode")), "Frame1");
     auto* modes = new QVBoxLayout(frame1);
     const char* captions[4] = {"APPEND ACTIVITY", "NET COUNTS", "GROSS COUNTS", "BKG COUNTS"};
@@ -121,13 +120,13 @@ QGroupBox* ParseIt::buildModes() {
         option1_[i] = new QRadioButton(QString::fromLatin1(captions[i]));
         option1_[i]->setObjectName(name);
         modes->addWidget(option1_[i]);
-        connect(option1_[i], &QRadioButton::clicked, this, &ParseIt::option1Clicked);
+        connect(option1_[i], &QRadioButton::clicked, this, &MainWindow::option1Clicked);
     }
     option1_[0]->setChecked(true);
     return frame1;
 }
 
-QGroupBox* ParseIt::buildStats() {
+QGroupBox* MainWindow::buildStats() {
     auto* stats = named(new QGroupBox(QStringLiteral("Stats")), "Stats");
     auto* statsGrid = new QGridLayout(stats);
     const char* recTip = "Number of records in the Results database";
@@ -146,7 +145,7 @@ QGroupBox* ParseIt::buildStats() {
     return stats;
 }
 
-QGridLayout* ParseIt::buildActions() {
+QGridLayout* MainWindow::buildActions() {
     auto* readKrv = button("ReadKrvFile", "Read Krv Results Text file",
                            "Read the report file from KrvGold RAPID SCAN or ROI DIRECTED anaylsys");
     appendIt_ = button("AppendIT", "Append Results Database",
@@ -162,12 +161,12 @@ QGridLayout* ParseIt::buildActions() {
     setButtonColour(appendIt_, QColor(255, 255, 0));
     setButtonColour(createDb, QColor(255, 0, 0));
 
-    connect(readKrv, &QPushButton::clicked, this, &ParseIt::readKrvFileClicked);
-    connect(appendIt_, &QPushButton::clicked, this, &ParseIt::appendItClicked);
-    connect(createDb, &QPushButton::clicked, this, &ParseIt::createDbClicked);
-    connect(viewR, &QPushButton::clicked, this, &ParseIt::viewRClicked);
-    connect(command1, &QPushButton::clicked, this, &ParseIt::command1Clicked);
-    connect(closeForm, &QPushButton::clicked, this, &ParseIt::closeFormClicked);
+    connect(readKrv, &QPushButton::clicked, this, &MainWindow::readKrvFileClicked);
+    connect(appendIt_, &QPushButton::clicked, this, &MainWindow::appendItClicked);
+    connect(createDb, &QPushButton::clicked, this, &MainWindow::createDbClicked);
+    connect(viewR, &QPushButton::clicked, this, &MainWindow::viewRClicked);
+    connect(command1, &QPushButton::clicked, this, &MainWindow::command1Clicked);
+    connect(closeForm, &QPushButton::clicked, this, &MainWindow::closeFormClicked);
 
     auto* actions = new QGridLayout;
     actions->addWidget(readKrv, 0, 0);
@@ -180,70 +179,70 @@ QGridLayout* ParseIt::buildActions() {
 }
 
 // The viewer is a child window and goes with the main window.
-ParseIt::~ParseIt() = default;
+MainWindow::~MainWindow() = default;
 
-void ParseIt::pullPaths() {
+void MainWindow::pullPaths() {
     state_.rpathText = rpath_->text().toStdString();
     state_.apathText = apath_->text().toStdString();
 }
 
-void ParseIt::showState() {
-    currentFile_->setText(q(state_.currentFileCaption));
-    numbIso_->setText(q(state_.numbIsoCaption));
-    numFields_->setText(q(state_.numFieldsCaption));
-    numbRec_->setText(q(state_.numbRecCaption));
+void MainWindow::showState() {
+    currentFile_->setText(QString::fromStdString(state_.currentFileCaption));
+    numbIso_->setText(QString::fromStdString(state_.numbIsoCaption));
+    numFields_->setText(QString::fromStdString(state_.numFieldsCaption));
+    numbRec_->setText(QString::fromStdString(state_.numbRecCaption));
     setButtonColour(appendIt_, state_.appendItRed ? QColor(255, 0, 0) : QColor(255, 255, 0));
 }
 
-void ParseIt::option1Clicked() {
+void MainWindow::option1Clicked() {
     for (int i = 0; i < 4; ++i) {
         if (option1_[i]->isChecked()) state_.appendMode = static_cast<std::int16_t>(i);
     }
 }
 
-void ParseIt::readKrvFileClicked() {
+void MainWindow::readKrvFileClicked() {
     pullPaths();
     readKrvFile(state_, dialogs_);
     showState();
 }
 
-void ParseIt::appendItClicked() {
+void MainWindow::appendItClicked() {
     pullPaths();
     appendIt(state_, dialogs_, engine_, platform::systemDecimalSeparator(),
              audit::noteMissingValues);
     showState();
 }
 
-void ParseIt::createDbClicked() {
+void MainWindow::createDbClicked() {
     pullPaths();
     createDb(state_, dialogs_, engine_, audit::startTrailWithReset);
     showState();
 }
 
-void ParseIt::viewRClicked() {
+void MainWindow::viewRClicked() {
     pullPaths();
     openResultsViewer(viewer_, state_, dialogs_, this);
 }
 
-void ParseIt::command1Clicked() {
+void MainWindow::command1Clicked() {
     pullPaths();
     viewReport(state_, dialogs_, launcher_);
 }
 
-void ParseIt::unloadSave() {
+void MainWindow::unloadSave() {
     if (saved_) return;
     saved_ = true;
     pullPaths();
     saveSettings(files_, state_);
 }
 
-void ParseIt::closeFormClicked() {
+void MainWindow::closeFormClicked() {
     // Ends the program at once: a viewer still open does not get to store its widths.
     unloadSave();
     endProgram_();
 }
 
-void ParseIt::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
     unloadSave();
     event->accept();
     // A viewer still open keeps the program going until the user is done with it; the

@@ -27,12 +27,12 @@ void setButtonColour(QPushButton* button, const QColor& colour);
 
 // The main window. It holds no logic of its own: each control hands the window state to
 // the matching handler and shows what the handler left in it.
-class ParseIt : public QWidget {
+class MainWindow : public QWidget {
     Q_OBJECT
   public:
-    ParseIt(WindowState& state, const SettingsFiles& files, db::Engine& engine, Dialogs& dialogs,
-            ProgramLauncher& launcher);
-    ~ParseIt() override;
+    MainWindow(WindowState& state, const SettingsFiles& files, db::Engine& engine, Dialogs& dialogs,
+               ProgramLauncher& launcher);
+    ~MainWindow() override;
 
     // Ends the program: at once after Exit, or when the last of the two windows closes.
     void setEndProgram(std::function<void()> end) { endProgram_ = std::move(end); }

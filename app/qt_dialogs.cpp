@@ -9,11 +9,11 @@
 namespace krv {
 
 namespace {
-QString q(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
 
 int showBox(const std::string& text, const std::string& title, QMessageBox::StandardButtons buttons,
             QWidget* owner) {
-    QMessageBox box(QMessageBox::NoIcon, q(title), q(text), buttons, owner);
+    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(title),
+                    QString::fromStdString(text), buttons, owner);
     // A parent alone makes most window managers treat the box as a transient dialog;
     // without the hint they draw the title bar of a normal window.
     box.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |

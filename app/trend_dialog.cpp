@@ -24,8 +24,6 @@ namespace krv {
 
 namespace {
 
-QString q(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
-
 std::int64_t secondsOf(const QDate& d) { return qc::secondsOfDate(d.year(), d.month(), d.day()); }
 
 }  // namespace
@@ -33,7 +31,7 @@ std::int64_t secondsOf(const QDate& d) { return qc::secondsOfDate(d.year(), d.mo
 TrendDialog::TrendDialog(std::string path, db::Engine& engine, Dialogs& dialogs, QWidget* parent)
     : QDialog(parent), path_(std::move(path)), engine_(engine), dialogs_(dialogs) {
     setObjectName(QStringLiteral("TrendChart"));
-    setWindowTitle(QStringLiteral("Trend chart - %1").arg(q(path_)));
+    setWindowTitle(QStringLiteral("Trend chart - %1").arg(QString::fromStdString(path_)));
     setSizeGripEnabled(true);
 
     auto* top = new QHBoxLayout;
@@ -164,7 +162,7 @@ bool TrendDialog::loadColumns() {
     const QString current = column_->currentText();
     column_->clear();
     for (const db::FieldInfo& f : fields)
-        if (!isFixedField(f.name)) column_->addItem(q(f.name));
+        if (!isFixedField(f.name)) column_->addItem(QString::fromStdString(f.name));
     if (!current.isEmpty()) column_->setCurrentText(current);
     return true;
 }

@@ -146,13 +146,13 @@ int main(int argc, char** argv) {
 
     const std::string imported = (work / "imported.db").string();
     auto engine = krv::db::makeEngine();
-    krv::legacy::ReportImportOptions options;
+    krv::ingest::ReportImportOptions options;
     options.mode = 1;
     if (argc > 3) options.batchReports = std::atoi(argv[3]);
     long memoryAtTenth = 0, memoryAtEnd = 0;
     const auto start = Clock::now();
     const double cpuStart = cpuSeconds();
-    const auto summary = krv::legacy::importReports(*engine, imported, {folder.string()}, options,
+    const auto summary = krv::ingest::importReports(*engine, imported, {folder.string()}, options,
                                                     [&](std::int64_t done, std::int64_t total) {
                                                         if (done == total / 10)
                                                             memoryAtTenth = residentKiB();

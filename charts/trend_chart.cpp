@@ -27,8 +27,6 @@ namespace {
 constexpr double kDay = 86400.0;
 constexpr qsizetype kMarkersUpTo = 400;
 
-QString q(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
-
 // X positions in days since 1970 UTC, straight from the stored wall-clock times: no time
 // zone, so no daylight-saving jump moves a point.
 double dayOf(std::int64_t seconds) { return static_cast<double>(seconds) / kDay; }
@@ -49,7 +47,7 @@ QCategoryAxis* dateAxis(double first, double last) {
     auto label = [&](double day, bool hours) {
         const std::string text =
             qc::formatDateTime(static_cast<std::int64_t>(std::llround(day * kDay)));
-        axis->append(q(hours ? text.substr(5, 11) : text.substr(0, 10)), day);
+        axis->append(QString::fromStdString(hours ? text.substr(5, 11) : text.substr(0, 10)), day);
     };
     constexpr int kMaxLabels = 7;
     if (span > 60) {
@@ -204,7 +202,8 @@ void TrendChartPanel::showTrend(const qc::Trend& trend, const QString& title) {
     attachAxes(chart, x0, x1, span);
 
     QStringList remarks;
-    for (const std::string& line : qc::describeTrend(trend)) remarks << q(line);
+    for (const std::string& line : qc::describeTrend(trend))
+        remarks << QString::fromStdString(line);
     remarks_->setText(remarks.join(QLatin1Char('\n')));
 
     QChart* old = view_->chart();
@@ -250,19 +249,22 @@ void TrendChartPanel::listFlags(const qc::Trend& trend) {
     for (const qc::TrendPoint& p : trend.points) {
         if (p.rules.empty()) continue;
         const bool rejected = std::any_of(p.rules.begin(), p.rules.end(), qc::rejects);
-        auto* item =
-            new QTreeWidgetItem({q(qc::formatDateTime(p.time)), QString::number(p.value, 'g', 6),
-                                 QString::number(p.z, 'f', 2), q(qc::rulesText(p.rules))});
+        auto* item = new QTreeWidgetItem(
+            {QString::fromStdString(qc::formatDateTime(p.time)), QString::number(p.value, 'g', 6),
+             QString::number(p.z, 'f', 2), QString::fromStdString(qc::rulesText(p.rules))});
         item->setForeground(3, rejected ? rejectColour() : warningColour());
-        item->setToolTip(0, q(p.idText + " (record " + std::to_string(p.recordId) + ")"));
+        item->setToolTip(
+            0, QString::fromStdString(p.idText + " (record " + std::to_string(p.recordId) + ")"));
         items.append(item);
     }
     // Records that gave no point, each with the text that could not be read.
     auto leftOut = [&](const std::vector<qc::SkippedRecord>& records, const QString& why) {
         for (const qc::SkippedRecord& r : records) {
-            auto* item = new QTreeWidgetItem({q(r.text), QString(), QString(), why});
+            auto* item =
+                new QTreeWidgetItem({QString::fromStdString(r.text), QString(), QString(), why});
             item->setForeground(3, QColor(110, 110, 110));
-            item->setToolTip(0, q(r.idText + " (record " + std::to_string(r.recordId) + ")"));
+            item->setToolTip(0, QString::fromStdString(r.idText + " (record " +
+                                                       std::to_string(r.recordId) + ")"));
             items.append(item);
         }
     };

@@ -9,7 +9,7 @@
 #include "platform/platform.h"
 #include "platform/runs.h"
 
-namespace krv::legacy {
+namespace krv::ingest {
 
 namespace fs = std::filesystem;
 
@@ -69,8 +69,14 @@ bool FolderWatch::ignored(const std::string& name) const {
 
 bool FolderWatch::poll() {
     const auto now = clock_();
-    std::error_code ec;
     std::vector<std::string> settled;
+    if (!look(now, settled)) return false;
+    if (!settled.empty()) importSettled(settled, now);
+    return true;
+}
+
+bool FolderWatch::look(Clock::result_type now, std::vector<std::string>& settled) {
+    std::error_code ec;
     std::map<std::string, Seen> looked;
     for (fs::directory_iterator it(platform::toPath(folder_), ec), end; !ec && it != end;
          it.increment(ec)) {
@@ -97,8 +103,10 @@ bool FolderWatch::poll() {
     if (!available_) log_("folder available again: " + folder_);
     available_ = true;
     seen_ = std::move(looked);
-    if (settled.empty()) return true;
+    return true;
+}
 
+void FolderWatch::importSettled(std::vector<std::string> settled, Clock::result_type now) {
     std::sort(settled.begin(), settled.end());
     std::unique_ptr<ReportImporter> importer;
     std::vector<std::string> attempted;
@@ -126,7 +134,7 @@ bool FolderWatch::poll() {
             if (!opened.ok()) {
                 log_("store unavailable, retrying: " + destination_ + " (" + opened.description +
                      ")");
-                return true;
+                return;
             }
         }
         ReportImporter::Result result = ReportImporter::Result::Refused;
@@ -137,23 +145,9 @@ bool FolderWatch::poll() {
         }
         if (!importer->storeFailure().ok()) break;
         attempted.push_back(file);
-        seen.done = true;
-        if (result == ReportImporter::Result::Imported) {
-            log_("imported " + file + (reason.empty() ? "" : ": " + reason));
-            if (cutOff)
-                log_("note: " + file + " ends inside its isotope table and did not change for " +
-                     seconds(watch_.settleOpen) + "; imported as it stands");
-        } else if (result == ReportImporter::Result::Skipped) {
-            log_("skipped " + file + ": already imported");
-        } else if (result == ReportImporter::Result::Failed) {
-            seen.done = false;
-            if (!seen.failLogged) log_("could not import " + file + ", trying again: " + reason);
-            seen.failLogged = true;
-        } else {
-            log_("refused " + file + ": " + reason);
-        }
+        recordOutcome(file, result, reason, cutOff, seen);
     }
-    if (!importer) return true;
+    if (!importer) return;
     const Status finished = importer->finish();
     imported_ += importer->committed();
     if (!finished.ok()) {
@@ -161,7 +155,25 @@ bool FolderWatch::poll() {
         // What was not committed is looked at again next time; the ledger skips the rest.
         for (const std::string& file : attempted) seen_[file].done = false;
     }
-    return true;
+}
+
+void FolderWatch::recordOutcome(const std::string& file, ReportImporter::Result result,
+                                const std::string& reason, bool cutOff, Seen& seen) {
+    seen.done = true;
+    if (result == ReportImporter::Result::Imported) {
+        log_("imported " + file + (reason.empty() ? "" : ": " + reason));
+        if (cutOff)
+            log_("note: " + file + " ends inside its isotope table and did not change for " +
+                 seconds(watch_.settleOpen) + "; imported as it stands");
+    } else if (result == ReportImporter::Result::Skipped) {
+        log_("skipped " + file + ": already imported");
+    } else if (result == ReportImporter::Result::Failed) {
+        seen.done = false;
+        if (!seen.failLogged) log_("could not import " + file + ", trying again: " + reason);
+        seen.failLogged = true;
+    } else {
+        log_("refused " + file + ": " + reason);
+    }
 }
 
 void FolderWatch::run(std::chrono::milliseconds interval, const std::function<bool()>& keepGoing) {
@@ -176,4 +188,4 @@ void FolderWatch::run(std::chrono::milliseconds interval, const std::function<bo
     keepGoing_ = nullptr;
 }
 
-}  // namespace krv::legacy
+}  // namespace krv::ingest

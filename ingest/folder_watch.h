@@ -13,7 +13,7 @@
 
 #include "ingest/report_import.h"
 
-namespace krv::legacy {
+namespace krv::ingest {
 
 struct WatchOptions {
     // How long a file's size and time must stay the same before it is read.
@@ -59,6 +59,13 @@ class FolderWatch {
     };
 
     bool ignored(const std::string& name) const;
+    // Lists the folder and collects the files that have settled; false while it is
+    // unavailable.
+    bool look(Clock::result_type now, std::vector<std::string>& settled);
+    void importSettled(std::vector<std::string> settled, Clock::result_type now);
+    // Marks the file done, or failed to be tried again, and logs one line on it.
+    void recordOutcome(const std::string& file, ReportImporter::Result result,
+                       const std::string& reason, bool cutOff, Seen& seen);
     bool stopping() const { return keepGoing_ && !keepGoing_(); }
 
     db::Engine& engine_;
@@ -74,4 +81,4 @@ class FolderWatch {
     std::int64_t imported_ = 0;
 };
 
-}  // namespace krv::legacy
+}  // namespace krv::ingest

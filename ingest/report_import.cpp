@@ -16,7 +16,7 @@
 #include "results_db/archive.h"
 #include "results_db/batch_view.h"
 
-namespace krv::legacy {
+namespace krv::ingest {
 
 namespace {
 
@@ -109,6 +109,14 @@ void walk(const fs::path& folder, std::vector<std::string>& files, std::vector<R
             refused.push_back({platform::fromPath(path), "not a plain file"});
         }
     }
+}
+
+// The first value a record lacks, and how many more, as the import's summary lists it.
+std::string lacksText(const std::string& record, const std::vector<MissingValue>& missing) {
+    const MissingValue& first = missing.front();
+    std::string text = "record " + record + " lacks " + first.what + " (" + first.reason + ")";
+    if (missing.size() > 1) text += " and " + std::to_string(missing.size() - 1) + " more values";
+    return text;
 }
 
 }  // namespace
@@ -251,22 +259,7 @@ ReportImporter::Result ReportImporter::addBytes(const std::string& path, const s
     }
 
     if (!inBatch_) {
-        storeFailure_ = database_->beginWrite();
-        if (storeFailure_.ok()) {
-            inBatch_ = true;
-            batchCount_ = 0;
-            batchStart_ = std::chrono::steady_clock::now();
-            batchLedgerStart_ = ledgerSeen_;
-            // Another run (a second station, a watch) may have stored this report since
-            // this one read the ledger; under the lock that cannot change any more.
-            storeFailure_ = readNewLedgerRows();
-        }
-        if (!storeFailure_.ok()) {
-            database_->rollback();
-            inBatch_ = false;
-            reason = storeFailure_.description;
-            return Result::Refused;
-        }
+        if (!beginBatch(reason)) return Result::Refused;
         if (!options_.again && ledger_.count(key)) return Result::Skipped;
     }
     ErrorTrap trap;
@@ -280,14 +273,7 @@ ReportImporter::Result ReportImporter::addBytes(const std::string& path, const s
     Status st = appended.fault;
     if (st.ok()) st = database_->recordCount(kTableName, record);
     const std::string recordText = std::to_string(record);
-    if (st.ok()) {
-        st = database_->insertRecord(kLedgerTable, {{"Hash", hash},
-                                                    {"Size", std::to_string(bytes.size())},
-                                                    {"Path", fitPath(path)},
-                                                    {"Mode", mode},
-                                                    {"Record", recordText},
-                                                    {"Imported", nowText()}});
-    }
+    if (st.ok()) st = insertLedgerRow(hash, bytes.size(), path, mode, recordText);
     // What the record lacks goes to the trail, as after an unattended append.
     if (st.ok() && !appended.missing.empty())
         st = audit::noteMissingValues(*database_, record, appended.missing);
@@ -301,10 +287,7 @@ ReportImporter::Result ReportImporter::addBytes(const std::string& path, const s
         return Result::Refused;
     }
     if (!appended.missing.empty()) {
-        const MissingValue& first = appended.missing.front();
-        reason = "record " + recordText + " lacks " + first.what + " (" + first.reason + ")";
-        if (appended.missing.size() > 1)
-            reason += " and " + std::to_string(appended.missing.size() - 1) + " more values";
+        reason = lacksText(recordText, appended.missing);
         pendingIncomplete_.push_back({path, reason});
     }
     ledger_.insert(key);
@@ -316,6 +299,37 @@ ReportImporter::Result ReportImporter::addBytes(const std::string& path, const s
         storeFailure_ = commitBatch();
     }
     return Result::Imported;
+}
+
+bool ReportImporter::beginBatch(std::string& reason) {
+    storeFailure_ = database_->beginWrite();
+    if (storeFailure_.ok()) {
+        inBatch_ = true;
+        batchCount_ = 0;
+        batchStart_ = std::chrono::steady_clock::now();
+        batchLedgerStart_ = ledgerSeen_;
+        // Another run (a second station, a watch) may have stored this report since
+        // this one read the ledger; under the lock that cannot change any more.
+        storeFailure_ = readNewLedgerRows();
+    }
+    if (!storeFailure_.ok()) {
+        database_->rollback();
+        inBatch_ = false;
+        reason = storeFailure_.description;
+        return false;
+    }
+    return true;
+}
+
+Status ReportImporter::insertLedgerRow(const std::string& hash, std::size_t size,
+                                       const std::string& path, const std::string& mode,
+                                       const std::string& record) {
+    return database_->insertRecord(kLedgerTable, {{"Hash", hash},
+                                                  {"Size", std::to_string(size)},
+                                                  {"Path", fitPath(path)},
+                                                  {"Mode", mode},
+                                                  {"Record", record},
+                                                  {"Imported", nowText()}});
 }
 
 const std::string& ReportImporter::nowText() {
@@ -484,4 +498,4 @@ std::string summaryText(const ReportImportSummary& s, const std::string& destina
     return text;
 }
 
-}  // namespace krv::legacy
+}  // namespace krv::ingest

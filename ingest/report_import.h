@@ -21,7 +21,7 @@
 #include "report/analysis_report.h"
 #include "results_db/store.h"
 
-namespace krv::legacy {
+namespace krv::ingest {
 
 inline constexpr const char* kLedgerTable = "ImportedReports";
 // Reports are a few kilobytes; anything far larger is something else.
@@ -92,6 +92,10 @@ class ReportImporter {
     const std::vector<Refusal>& incomplete() const { return incomplete_; }
 
   private:
+    // Starts the write transaction a batch of reports goes in; on failure `reason` says why.
+    bool beginBatch(std::string& reason);
+    Status insertLedgerRow(const std::string& hash, std::size_t size, const std::string& path,
+                           const std::string& mode, const std::string& record);
     Status commitBatch();
     Status batchStored(bool& stored);
     Status reopen();
@@ -146,4 +150,4 @@ ReportImportSummary importReports(db::Engine& engine, const std::string& destina
                                   const ReportImportOptions& options,
                                   const ReportProgress& progress = {});
 
-}  // namespace krv::legacy
+}  // namespace krv::ingest

@@ -43,6 +43,54 @@ bool boundAsText(int type) {
     return type == MDB_TEXT || type == MDB_MEMO || type == MDB_NUMERIC || type == MDB_REPID;
 }
 
+// Where the library puts the text of each column read as text.
+struct TextCells {
+    std::vector<std::vector<char>> text;
+    std::vector<int> length;
+};
+
+// One "C" line per column; the columns read as text are bound to their buffers.
+void writeColumns(MdbHandle* mdb, MdbTableDef* table, bool jet3, TextCells& cells) {
+    const unsigned columns = table->num_cols;
+    cells.text.resize(columns);
+    cells.length.assign(columns, 0);
+    for (unsigned i = 0; i < columns; ++i) {
+        auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i));
+        int size = col->col_size;
+        // Jet 4 keeps text sizes in bytes of UCS-2.
+        if (col->col_type == MDB_TEXT && !jet3) size /= 2;
+        std::string line = "C " + std::to_string(col->col_type) + " " + std::to_string(size) + " ";
+        hex(line, col->name, std::char_traits<char>::length(col->name));
+        std::printf("%s\n", line.c_str());
+        if (boundAsText(col->col_type)) {
+            cells.text[i].resize(kTextBuffer);
+            mdb_bind_column(table, static_cast<int>(i + 1), cells.text[i].data(), &cells.length[i]);
+        }
+    }
+    mdb_set_bind_size(mdb, kTextBuffer);
+}
+
+// The row's cells, each after a blank, as the "R" line carries them.
+void appendCells(std::string& line, MdbTableDef* table,
+                 const std::vector<const MdbField*>& byColumn, const TextCells& cells) {
+    for (unsigned i = 0; i < table->num_cols; ++i) {
+        auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i));
+        const MdbField* f = byColumn[i];
+        line += ' ';
+        if (col->col_type == MDB_BOOL) {
+            // The value lives in the null mask; a Boolean is never NULL.
+            line += (f && !f->is_null) ? "01" : "00";
+        } else if (!f || f->is_null) {
+            line += '-';
+        } else if (boundAsText(col->col_type)) {
+            const int n = std::max(0, std::min<int>(cells.length[i], kTextBuffer));
+            hex(line, cells.text[i].data(), static_cast<std::size_t>(n));
+        } else {
+            hex(line, f->value, static_cast<std::size_t>(std::max(0, f->siz)));
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -66,22 +114,8 @@ int main(int argc, char** argv) {
 
     std::printf("KRVJET 1 %u\n", static_cast<unsigned>(mdb->f->jet_version));
     const unsigned columns = table->num_cols;
-    std::vector<std::vector<char>> text(columns);
-    std::vector<int> textLength(columns, 0);
-    for (unsigned i = 0; i < columns; ++i) {
-        auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i));
-        int size = col->col_size;
-        // Jet 4 keeps text sizes in bytes of UCS-2.
-        if (col->col_type == MDB_TEXT && !jet3) size /= 2;
-        std::string line = "C " + std::to_string(col->col_type) + " " + std::to_string(size) + " ";
-        hex(line, col->name, std::char_traits<char>::length(col->name));
-        std::printf("%s\n", line.c_str());
-        if (boundAsText(col->col_type)) {
-            text[i].resize(kTextBuffer);
-            mdb_bind_column(table, static_cast<int>(i + 1), text[i].data(), &textLength[i]);
-        }
-    }
-    mdb_set_bind_size(mdb, kTextBuffer);
+    TextCells cells;
+    writeColumns(mdb, table, jet3, cells);
 
     // A damaged page chain can make the scan go round forever; no honest table has more
     // rows than its file has bytes.
@@ -104,22 +138,7 @@ int main(int argc, char** argv) {
             if (c >= 0 && static_cast<unsigned>(c) < columns) byColumn[c] = &fields[f];
         }
         line = "R";
-        for (unsigned i = 0; i < columns; ++i) {
-            auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i));
-            const MdbField* f = byColumn[i];
-            line += ' ';
-            if (col->col_type == MDB_BOOL) {
-                // The value lives in the null mask; a Boolean is never NULL.
-                line += (f && !f->is_null) ? "01" : "00";
-            } else if (!f || f->is_null) {
-                line += '-';
-            } else if (boundAsText(col->col_type)) {
-                const int n = std::max(0, std::min<int>(textLength[i], kTextBuffer));
-                hex(line, text[i].data(), static_cast<std::size_t>(n));
-            } else {
-                hex(line, f->value, static_cast<std::size_t>(std::max(0, f->siz)));
-            }
-        }
+        appendCells(line, table, byColumn, cells);
         std::fwrite(line.data(), 1, line.size(), stdout);
         std::fputc('\n', stdout);
     }

@@ -8,7 +8,7 @@
 #include "platform/platform.h"
 #include "report/text.h"
 
-namespace krv::legacy {
+namespace krv::jet {
 
 namespace {
 
@@ -208,4 +208,4 @@ std::unique_ptr<JetTable> openJetTable(const std::string& path, const std::strin
     return source;
 }
 
-}  // namespace krv::legacy
+}  // namespace krv::jet

@@ -12,7 +12,7 @@
 #include "platform/status.h"
 #include "results_db/schema.h"
 
-namespace krv::legacy {
+namespace krv::jet {
 
 // Column kinds by the type number the file stores.
 enum JetKind : int {
@@ -69,4 +69,4 @@ bool looksLikeJetFile(const std::string& path);
 std::unique_ptr<JetTable> openJetTable(const std::string& path, const std::string& table,
                                        const ReaderOptions& options, Status& status);
 
-}  // namespace krv::legacy
+}  // namespace krv::jet

@@ -11,7 +11,7 @@
 #include "results_db/archive.h"
 #include "results_db/table_copy.h"
 
-namespace krv::legacy {
+namespace krv::jet {
 
 namespace {
 
@@ -350,4 +350,4 @@ Status importLegacyTable(JetTable& source, db::Engine& engine, const std::string
     return st;
 }
 
-}  // namespace krv::legacy
+}  // namespace krv::jet

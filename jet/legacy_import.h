@@ -12,7 +12,7 @@
 #include "platform/status.h"
 #include "results_db/store.h"
 
-namespace krv::legacy {
+namespace krv::jet {
 
 // How one old column lands in the store.
 struct ColumnPlan {
@@ -53,4 +53,4 @@ using LegacyProgress = std::function<bool(std::int64_t recordsDone)>;
 Status importLegacyTable(JetTable& source, db::Engine& engine, const std::string& destination,
                          LegacySummary& summary, const LegacyProgress& progress = {});
 
-}  // namespace krv::legacy
+}  // namespace krv::jet

@@ -3,7 +3,7 @@
 // The Jet reader is built on mdbtools, which Debian does not build for Windows: an old
 // results file is refused with where it can be read instead.
 
-namespace krv::legacy {
+namespace krv::jet {
 
 std::string jetReadingUnavailable() {
     return "this build cannot read old Jet (Access) results files; the Linux build imports "
@@ -16,4 +16,4 @@ std::unique_ptr<JetTable> openJetTable(const std::string&, const std::string&, c
     return nullptr;
 }
 
-}  // namespace krv::legacy
+}  // namespace krv::jet

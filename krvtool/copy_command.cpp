@@ -205,7 +205,7 @@ Status fillCopy(db::Database& from, const Archive& a, db::Database& to, const st
                 std::int64_t replacedRecords, bool toServer, Io& io) {
     Status st = to.beginWrite();
     if (st.ok()) st = copyRecords(from, a, to, toServer, io);
-    if (st.ok()) st = copyTable(from, to, legacy::kLedgerTable, true, toServer);
+    if (st.ok()) st = copyTable(from, to, ingest::kLedgerTable, true, toServer);
     if (st.ok()) st = copyTable(from, to, audit::kAuditTable, false, toServer);
     if (st.ok()) {
         audit::Entry e;
@@ -284,7 +284,7 @@ int runCopy(const QStringList& args, Io& io) {
     };
     const platform::Lookup there = engine->locate(dst);
     if (toServer && there == platform::Lookup::Found) {
-        engine->replaceDatabase(dst, fill, st);
+        st = engine->replaceDatabase(dst, fill);
     } else if (!toServer && there != platform::Lookup::NotFound) {
         st = replaceFileWith(*engine, dst, fill);
     } else {

@@ -1,3 +1,5 @@
+// krvtool export DB: the results table as csv, xlsx, long or lims2d.
+
 #include "krvtool/export_command.h"
 
 #include <sqlite3.h>
@@ -16,14 +18,6 @@
 namespace krv::tool {
 
 namespace {
-
-QCommandLineOption option(const char* name, const char* description,
-                          const char* valueName = nullptr, const char* defaultValue = nullptr) {
-    QCommandLineOption o(QString::fromLatin1(name), QString::fromUtf8(description));
-    if (valueName) o.setValueName(QString::fromLatin1(valueName));
-    if (defaultValue) o.setDefaultValue(QString::fromLatin1(defaultValue));
-    return o;
-}
 
 bool readWholeFile(const std::string& path, std::string& text) {
     std::ifstream in(platform::toPath(path), std::ios::binary);
@@ -61,118 +55,88 @@ std::string notResultsDatabase(const std::string& path, const std::string& store
     return text + ")";
 }
 
-// The viewer's stored widths, from the widths file beside the program when there is one.
 // The column widths the results viewer keeps, wherever this installation keeps them.
 void storedWidths(std::array<std::int16_t, 101>& widths) {
     readWidthsFile(settingsToRead(platform::programFolder()).widthsFile, widths);
 }
 
-int runExport(const QStringList& args, Io& io) {
-    QCommandLineParser p;
+void addOptions(QCommandLineParser& p) {
     p.setApplicationDescription(QStringLiteral(
         "Writes the results table of DB in a form spreadsheets, statistics tools or the LIMS "
         "read.\nFormats: csv (the table as it stands), xlsx (a spreadsheet, values as "
         "numbers),\nlong (one row per record and isotope value), lims2d (SENAITE's "
         "two-dimensional\ninstrument import)."));
     p.addPositionalArgument(QStringLiteral("DB"), QStringLiteral("The results database."));
-    const auto format = option("format", "csv, xlsx, long or lims2d (default csv).", "F", "csv");
-    const auto output =
-        option("output", "Where to write; - is standard output (the default).", "FILE", "-");
-    const auto columns =
+    p.addOptions({
+        option("format", "csv, xlsx, long or lims2d (default csv).", "F", "csv"),
+        option("output", "Where to write; - is standard output (the default).", "FILE", "-"),
         option("columns", "Only these columns, in this order; names or patterns such as CS-137*.",
-               "A,B,...");
-    const auto records =
+               "A,B,..."),
         option("records",
                "Only the records at these positions (from 1): FIRST..LAST, FIRST.. "
                "or ..LAST.",
-               "FIRST..LAST");
-    const auto keepPadding =
-        option("keep-padding", "Keep the blanks that pad fixed-width texts (csv, xlsx).");
-    const auto keywords =
+               "FIRST..LAST"),
+        option("keep-padding", "Keep the blanks that pad fixed-width texts (csv, xlsx)."),
         option("keywords", "lims2d: CSV file of column name and LIMS keyword; chooses and renames.",
-               "FILE");
-    const auto sampleId =
+               "FILE"),
         option("sample-id", "lims2d: the sample identifier from id-text (default) or file-name.",
-               "FROM", "id-text");
-    const auto limsVersion =
+               "FROM", "id-text"),
         option("lims-version",
                "lims2d: the SENAITE version that imports the file (default 2.6; 2.1-2.4 and "
                "older clean keywords and empty cells differently).",
-               "V", "2.6");
-    const auto duplicates =
+               "V", "2.6"),
         option("duplicates",
                "lims2d: records sharing a sample identifier: fail (default), first or last "
                "(only that one goes out).",
-               "HOW", "fail");
-    const auto force = option("force", "Replace an output file that is marked read-only.");
-    for (const auto& o : {format, output, columns, records, keepPadding, keywords, sampleId,
-                          limsVersion, duplicates, force})
-        p.addOption(o);
-    if (auto done = parseOptions(p, QStringLiteral("export"), args, io, 1, 1)) return *done;
+               "HOW", "fail"),
+        option("force", "Replace an output file that is marked read-only."),
+    });
+}
 
-    exports::Options options;
+// Reads the options into `options`; a usage error comes back as a message.
+std::string readOptions(const QCommandLineParser& p, exports::Options& options) {
+    const auto value = [&](const char* name) { return p.value(QString::fromLatin1(name)); };
+    const auto isSet = [&](const char* name) { return p.isSet(QString::fromLatin1(name)); };
     options.table = kTableName;
-    const auto f = exports::formatFromName(p.value(format).toStdString());
+    const auto f = exports::formatFromName(value("format").toStdString());
     if (!f)
-        return fail(
-            io, "export",
-            "unknown format '" + p.value(format).toStdString() + "' (csv, xlsx, long or lims2d)",
-            kUsage);
+        return "unknown format '" + value("format").toStdString() + "' (csv, xlsx, long or lims2d)";
     options.format = *f;
-    if (p.isSet(columns)) {
-        for (const QString& c : p.value(columns).split(QLatin1Char(','), Qt::SkipEmptyParts))
+    if (isSet("columns")) {
+        for (const QString& c : value("columns").split(QLatin1Char(','), Qt::SkipEmptyParts))
             options.columns.push_back(c.trimmed().toStdString());
-        if (options.columns.empty()) return fail(io, "export", "--columns names no column", kUsage);
+        if (options.columns.empty()) return "--columns names no column";
     }
-    if (p.isSet(records) &&
-        !parseRecordRange(p.value(records), options.firstRecord, options.lastRecord))
-        return fail(io, "export",
-                    "--records takes FIRST..LAST with positions from 1, FIRST not after LAST",
-                    kUsage);
-    options.keepPadding = p.isSet(keepPadding);
-    const QString from = p.value(sampleId);
+    if (isSet("records") &&
+        !parseRecordRange(value("records"), options.firstRecord, options.lastRecord))
+        return "--records takes FIRST..LAST with positions from 1, FIRST not after LAST";
+    options.keepPadding = isSet("keep-padding");
+    const QString from = value("sample-id");
     if (from != QLatin1String("id-text") && from != QLatin1String("file-name"))
-        return fail(io, "export", "--sample-id takes id-text or file-name", kUsage);
+        return "--sample-id takes id-text or file-name";
     options.sampleIdFromFileName = from == QLatin1String("file-name");
-    if ((p.isSet(keywords) || p.isSet(sampleId) || p.isSet(limsVersion) || p.isSet(duplicates)) &&
+    if ((isSet("keywords") || isSet("sample-id") || isSet("lims-version") || isSet("duplicates")) &&
         options.format != exports::Format::Lims2d)
-        return fail(io, "export",
-                    "--keywords, --sample-id, --lims-version and --duplicates belong to --format "
-                    "lims2d",
-                    kUsage);
-    const auto rules = exports::limsRulesFor(p.value(limsVersion).toStdString());
-    if (!rules)
-        return fail(io, "export", "--lims-version takes a SENAITE version such as 2.6 or 2.4",
-                    kUsage);
+        return "--keywords, --sample-id, --lims-version and --duplicates belong to --format "
+               "lims2d";
+    const auto rules = exports::limsRulesFor(value("lims-version").toStdString());
+    if (!rules) return "--lims-version takes a SENAITE version such as 2.6 or 2.4";
     options.limsRules = *rules;
-    const QString dup = p.value(duplicates);
+    const QString dup = value("duplicates");
     if (dup == QLatin1String("first")) {
         options.duplicates = exports::Duplicates::First;
     } else if (dup == QLatin1String("last")) {
         options.duplicates = exports::Duplicates::Last;
     } else if (dup != QLatin1String("fail")) {
-        return fail(io, "export", "--duplicates takes fail, first or last", kUsage);
+        return "--duplicates takes fail, first or last";
     }
-    options.replaceReadOnly = p.isSet(force);
-    if (p.isSet(keywords)) {
-        const std::string mapFile = p.value(keywords).toStdString();
-        std::string text;
-        if (!readWholeFile(mapFile, text)) return fail(io, mapFile, "cannot read the file");
-        const Status st = exports::readKeywordMap(text, options.keywords);
-        if (!st.ok()) return fail(io, mapFile, st.description);
-    }
-    if (options.format == exports::Format::Xlsx) storedWidths(options.widthsTwips);
+    options.replaceReadOnly = isSet("force");
+    return {};
+}
 
-    const std::string dbPath = p.positionalArguments().first().toStdString();
-    Status st;
-    auto engine = db::makeEngine();
-    auto database = engine->openDatabase(dbPath, st);
-    if (!database)
-        return fail(io, dbPath,
-                    st.number == err::kNotADatabase ? notResultsDatabase(dbPath, st.description)
-                                                    : st.description);
-
-    const std::string out = p.value(output).toStdString();
+// Writes the export and says on stderr what did not go out as stored.
+int writeExport(db::Database& database, const exports::Options& options, const std::string& out,
+                const std::string& dbPath, Io& io) {
     std::int64_t lastTotal = -1;
     std::unique_ptr<Progress> bar;
     const exports::ProgressFn report = [&](std::int64_t done, std::int64_t total) {
@@ -196,9 +160,10 @@ int runExport(const QStringList& args, Io& io) {
             io.err << "krvtool: " << n.text << '\n';
         }
     };
-    st = out == "-" ? exports::exportToStream(*database, options, io.out, report, note)
-                    : exports::exportToFile(*database, options, out, report, dbPath, note);
-    database->close();
+    const Status st = out == "-"
+                          ? exports::exportToStream(database, options, io.out, report, note)
+                          : exports::exportToFile(database, options, out, report, dbPath, note);
+    database.close();
     if (bar) bar->finish();
     if (!st.ok()) {
         const bool output = exports::isOutputFailure(st);
@@ -212,6 +177,34 @@ int runExport(const QStringList& args, Io& io) {
         return kRejected;
     }
     return kDone;
+}
+
+int runExport(const QStringList& args, Io& io) {
+    QCommandLineParser p;
+    addOptions(p);
+    if (auto done = parseOptions(p, QStringLiteral("export"), args, io, 1, 1)) return *done;
+    exports::Options options;
+    if (const std::string e = readOptions(p, options); !e.empty())
+        return fail(io, "export", e, kUsage);
+    if (p.isSet(QStringLiteral("keywords"))) {
+        const std::string mapFile = p.value(QStringLiteral("keywords")).toStdString();
+        std::string text;
+        if (!readWholeFile(mapFile, text)) return fail(io, mapFile, "cannot read the file");
+        const Status st = exports::readKeywordMap(text, options.keywords);
+        if (!st.ok()) return fail(io, mapFile, st.description);
+    }
+    if (options.format == exports::Format::Xlsx) storedWidths(options.widthsTwips);
+
+    const std::string dbPath = p.positionalArguments().first().toStdString();
+    Status st;
+    auto engine = db::makeEngine();
+    auto database = engine->openDatabase(dbPath, st);
+    if (!database)
+        return fail(io, dbPath,
+                    st.number == err::kNotADatabase ? notResultsDatabase(dbPath, st.description)
+                                                    : st.description);
+    return writeExport(*database, options, p.value(QStringLiteral("output")).toStdString(), dbPath,
+                       io);
 }
 
 }  // namespace

@@ -3,15 +3,15 @@
 
 #include <ostream>
 
-#include "krvtool/tool.h"
 #include "jet/legacy_import.h"
+#include "krvtool/tool.h"
 #include "results_db/archive.h"
 
 namespace krv::tool {
 
 namespace {
 
-int importLegacy(const QStringList& args, Io& io) {
+int runImportLegacy(const QStringList& args, Io& io) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Copies the table SamData of an old Jet (Access) results file into a "
@@ -31,26 +31,26 @@ int importLegacy(const QStringList& args, Io& io) {
     const std::string dest = parser.positionalArguments().at(1).toStdString();
 
     Status status;
-    auto source = legacy::openJetTable(old, parser.value(table).toStdString(), {}, status);
+    auto source = jet::openJetTable(old, parser.value(table).toStdString(), {}, status);
     if (!source) return fail(io, old, status.description);
     Progress progress(io, "records", 0);
-    legacy::LegacySummary summary;
+    jet::LegacySummary summary;
     auto engine = db::makeEngine();
-    status = legacy::importLegacyTable(*source, *engine, dest, summary, [&](std::int64_t done) {
+    status = jet::importLegacyTable(*source, *engine, dest, summary, [&](std::int64_t done) {
         progress.step(done);
         return true;
     });
     progress.finish();
     if (!status.ok()) return fail(io, old, status.description + "; nothing was imported");
 
-    io.out << legacy::summaryText(summary, old, dest);
+    io.out << jet::summaryText(summary, old, dest);
     return kDone;
 }
 
 }  // namespace
 
 Subcommand importLegacyCommand() {
-    return {"import-legacy", "copy the results table of an old Access (Jet) file", importLegacy};
+    return {"import-legacy", "copy the results table of an old Access (Jet) file", runImportLegacy};
 }
 
 }  // namespace krv::tool

@@ -5,15 +5,15 @@
 #include <memory>
 #include <ostream>
 
-#include "krvtool/mode_option.h"
 #include "ingest/report_import.h"
+#include "krvtool/mode_option.h"
 #include "platform/platform.h"
 
 namespace krv::tool {
 
 namespace {
 
-int importReports(const QStringList& args, Io& io) {
+int runImportReports(const QStringList& args, Io& io) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Appends many reports to a results store, each as `krvarchiver NET` (or the mode's "
@@ -31,7 +31,7 @@ int importReports(const QStringList& args, Io& io) {
         return *status;
     const auto m = appendModeOf(parser, QStringLiteral("import-reports"), io);
     if (!m) return kUsage;
-    legacy::ReportImportOptions options;
+    ingest::ReportImportOptions options;
     options.mode = *m;
     options.again = parser.isSet(again);
     options.decimalSeparator = platform::systemDecimalSeparator();
@@ -42,7 +42,7 @@ int importReports(const QStringList& args, Io& io) {
 
     std::unique_ptr<Progress> counted;
     auto engine = db::makeEngine();
-    const legacy::ReportImportSummary s = legacy::importReports(
+    const ingest::ReportImportSummary s = ingest::importReports(
         *engine, dest, paths, options, [&](std::int64_t done, std::int64_t total) {
             if (!counted) counted = std::make_unique<Progress>(io, "reports", total);
             counted->step(done);
@@ -50,9 +50,9 @@ int importReports(const QStringList& args, Io& io) {
         });
     if (counted) counted->finish();
 
-    io.out << legacy::summaryText(s, dest, options, "--again imports them anyway");
+    io.out << ingest::summaryText(s, dest, options, "--again imports them anyway");
     const bool walkFailed = std::any_of(s.refused.begin(), s.refused.end(),
-                                        [](const legacy::Refusal& r) { return r.walkFailed; });
+                                        [](const ingest::Refusal& r) { return r.walkFailed; });
     if (walkFailed && s.failure.ok()) {
         return fail(io, "import-reports", "a file or folder named could not be read");
     }
@@ -81,7 +81,7 @@ int importReports(const QStringList& args, Io& io) {
 
 Subcommand importReportsCommand() {
     return {"import-reports", "append many archived reports, skipping those imported before",
-            importReports};
+            runImportReports};
 }
 
 }  // namespace krv::tool

@@ -16,7 +16,7 @@ inline QCommandLineOption appendModeOption() {
 inline std::optional<int> appendModeOf(const QCommandLineParser& parser, const QString& subcommand,
                                        Io& io) {
     const auto mode =
-        legacy::appendModeFromWord(parser.value(QStringLiteral("mode")).toStdString());
+        ingest::appendModeFromWord(parser.value(QStringLiteral("mode")).toStdString());
     if (!mode)
         fail(io, subcommand.toStdString(), "--mode must be activity, net, gross or bkg", kUsage);
     return mode;

@@ -1,4 +1,5 @@
-#include "krvtool/qc_command.h"
+// krvtool qc DB: the check-source trend of one column, judged by the Westgard rules; exit 3
+// when the newest point breaks a rejection rule.
 
 #include <QApplication>
 #include <QSize>
@@ -6,6 +7,7 @@
 #include <ostream>
 
 #include "charts/trend_image.h"
+#include "krvtool/tool.h"
 #include "platform/platform.h"
 #include "qc/trend.h"
 #include "results_db/schema.h"
@@ -14,14 +16,6 @@
 namespace krv::tool {
 
 namespace {
-
-QCommandLineOption valueOption(const char* name, const char* help, const char* valueName,
-                               const char* defaultValue = nullptr) {
-    QCommandLineOption o(QString::fromLatin1(name), QString::fromLatin1(help),
-                         QString::fromLatin1(valueName));
-    if (defaultValue) o.setDefaultValue(QString::fromLatin1(defaultValue));
-    return o;
-}
 
 struct Options {
     qc::TrendQuery query;
@@ -36,28 +30,25 @@ void addOptions(QCommandLineParser& p) {
         "usage."));
     p.addPositionalArgument(QStringLiteral("DB"), QStringLiteral("The results database."));
     p.addOptions({
-        valueOption("column", "Isotope-line column, for example CO-60@NET1.", "C"),
-        valueOption("match", "Wildcard pattern (* and ?) picking the check-source records.",
-                    "PATTERN"),
-        valueOption("on", "Match the pattern on the ID Text (id) or the File Name (file).",
-                    "id|file", "id"),
-        valueOption("baseline", "Limits from the first N points.", "N", "20"),
-        valueOption("from", "Limits from the points counted from this date on.", "D"),
-        valueOption("to", "... up to this date (a bare date includes the whole day).", "D"),
-        valueOption("decay", "Decay correction: auto (activities yes, counts no), on or off.",
-                    "auto|on|off", "auto"),
-        valueOption("ref-date", "Correct to this date (default: first baseline point).", "D"),
-        valueOption("half-lives",
-                    "File of half-lives that add to or override the built-in "
-                    "table: NUCLIDE VALUE UNIT [SOURCE].",
-                    "FILE"),
-        QCommandLineOption(QStringLiteral("day-first"),
-                           QStringLiteral("Numeric dates put the day before the month.")),
-        valueOption("year-pivot", "Two-digit years below this are 20yy, others 19yy.", "YY", "30"),
-        QCommandLineOption(QStringLiteral("r4s-within-run"),
-                           QStringLiteral("Apply R-4s within a run only, not across points.")),
-        valueOption("png", "Save the chart as a PNG image.", "FILE"),
-        valueOption("csv", "Save the points with their flags as CSV.", "FILE"),
+        option("column", "Isotope-line column, for example CO-60@NET1.", "C"),
+        option("match", "Wildcard pattern (* and ?) picking the check-source records.", "PATTERN"),
+        option("on", "Match the pattern on the ID Text (id) or the File Name (file).", "id|file",
+               "id"),
+        option("baseline", "Limits from the first N points.", "N", "20"),
+        option("from", "Limits from the points counted from this date on.", "D"),
+        option("to", "... up to this date (a bare date includes the whole day).", "D"),
+        option("decay", "Decay correction: auto (activities yes, counts no), on or off.",
+               "auto|on|off", "auto"),
+        option("ref-date", "Correct to this date (default: first baseline point).", "D"),
+        option("half-lives",
+               "File of half-lives that add to or override the built-in "
+               "table: NUCLIDE VALUE UNIT [SOURCE].",
+               "FILE"),
+        option("day-first", "Numeric dates put the day before the month."),
+        option("year-pivot", "Two-digit years below this are 20yy, others 19yy.", "YY", "30"),
+        option("r4s-within-run", "Apply R-4s within a run only, not across points."),
+        option("png", "Save the chart as a PNG image.", "FILE"),
+        option("csv", "Save the points with their flags as CSV.", "FILE"),
     });
 }
 

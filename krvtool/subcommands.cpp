@@ -1,17 +1,15 @@
-#include "krvtool/export_command.h"
-#include "krvtool/qc_command.h"
 #include "krvtool/tool.h"
 
 namespace krv::tool {
 
+// Each subcommand's code lives in its own file, NAME_command.cpp.
+Subcommand exportCommand();
+Subcommand copyCommand();
+Subcommand auditCommand();
+Subcommand qcCommand();
 Subcommand importLegacyCommand();
 Subcommand importReportsCommand();
 Subcommand watchCommand();
-
-// One line per subcommand; each subcommand's code lives in its own file.
-
-Subcommand auditCommand();  // audit_command.cpp
-Subcommand copyCommand();   // copy_command.cpp
 
 const std::vector<Subcommand>& subcommands() {
     static const std::vector<Subcommand> list = {

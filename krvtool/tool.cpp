@@ -50,6 +50,14 @@ int runTool(const QStringList& args, Io& io) {
                 kUsage);
 }
 
+QCommandLineOption option(const char* name, const char* description, const char* valueName,
+                          const char* defaultValue) {
+    QCommandLineOption o(QString::fromLatin1(name), QString::fromUtf8(description));
+    if (valueName) o.setValueName(QString::fromLatin1(valueName));
+    if (defaultValue) o.setDefaultValue(QString::fromLatin1(defaultValue));
+    return o;
+}
+
 std::optional<int> parseOptions(QCommandLineParser& parser, const QString& subcommand,
                                 const QStringList& args, Io& io, int minPositional,
                                 int maxPositional) {

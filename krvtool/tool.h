@@ -43,6 +43,11 @@ const std::vector<Subcommand>& subcommands();
 // The whole command line (argv[0] excluded) to an exit status.
 int runTool(const QStringList& args, Io& io);
 
+// One of a subcommand's options; with a value name it takes a value, with a default value it
+// has one when not given.
+QCommandLineOption option(const char* name, const char* description,
+                          const char* valueName = nullptr, const char* defaultValue = nullptr);
+
 // Parses a subcommand's options. Handles --help itself (prints the usage, returns kDone)
 // and reports a parse error or a wrong number of positional arguments as one line
 // (returns kUsage). Returns nothing when the subcommand should go on.

@@ -3,8 +3,8 @@
 
 #include <ostream>
 
-#include "krvtool/mode_option.h"
 #include "ingest/folder_watch.h"
+#include "krvtool/mode_option.h"
 #include "platform/platform.h"
 #include "platform/runs.h"
 
@@ -22,7 +22,7 @@ std::optional<std::chrono::milliseconds> secondsOption(const QCommandLineParser&
     return std::chrono::milliseconds(static_cast<long>(seconds * 1000));
 }
 
-int watch(const QStringList& args, Io& io) {
+int runWatch(const QStringList& args, Io& io) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Imports each report that appears in FOLDER, as import-reports does, once it is whole:\n"
@@ -57,7 +57,7 @@ int watch(const QStringList& args, Io& io) {
     if (!every)
         return fail(io, "watch", "--interval must be a number of seconds from 0.05 to 3600",
                     kUsage);
-    legacy::WatchOptions watching;
+    ingest::WatchOptions watching;
     const auto settled = secondsOption(parser, settle, 0, 3600);
     const auto settledOpen = secondsOption(parser, settleOpen, 0, 86400);
     if (!settled || !settledOpen || *settledOpen < *settled)
@@ -70,16 +70,16 @@ int watch(const QStringList& args, Io& io) {
     for (const QString& pattern : parser.value(ignore).split(QLatin1Char(','), Qt::SkipEmptyParts))
         watching.ignore.push_back(pattern.trimmed().toStdString());
 
-    legacy::ReportImportOptions options;
+    ingest::ReportImportOptions options;
     options.mode = *m;
     options.decimalSeparator = platform::systemDecimalSeparator();
     const std::string folder = parser.positionalArguments().at(0).toStdString();
     const std::string dest = parser.positionalArguments().at(1).toStdString();
     auto engine = db::makeEngine();
-    legacy::FolderWatch watcher(*engine, folder, dest, options, watching,
+    ingest::FolderWatch watcher(*engine, folder, dest, options, watching,
                                 [&](const std::string& line) { io.out << line << std::endl; });
     platform::catchStopRequests();
-    io.out << "watching " << folder << " for reports (mode " << legacy::appendModeWord(*m)
+    io.out << "watching " << folder << " for reports (mode " << ingest::appendModeWord(*m)
            << ") into " << dest << std::endl;
     watcher.run(*every, [] { return !platform::stopRequested(); });
     io.out << "stopped watching " << folder << " (" << watcher.imported() << " reports imported)"
@@ -90,7 +90,7 @@ int watch(const QStringList& args, Io& io) {
 }  // namespace
 
 Subcommand watchCommand() {
-    return {"watch", "import each new report that appears in a folder", watch};
+    return {"watch", "import each new report that appears in a folder", runWatch};
 }
 
 }  // namespace krv::tool

@@ -101,17 +101,10 @@ Status readTrendPoints(db::Database& db, const TrendQuery& query, Trend& out) {
         });
 }
 
-Status computeTrend(const TrendQuery& query, const HalfLifeTable& halfLives, Trend& trend) {
-    auto& pts = trend.points;
-    std::stable_sort(pts.begin(), pts.end(), [](const TrendPoint& a, const TrendPoint& b) {
-        return a.time != b.time ? a.time < b.time : a.recordId < b.recordId;
-    });
-    if (pts.empty()) {
-        return Status::failure(err::kNoCurrentRecord,
-                               "no record with a readable value and date matches \"" +
-                                   query.pattern + "\" in column \"" + query.column + "\"");
-    }
+namespace {
 
+// Marks the baseline points, by date range or by count; returns how many there are.
+std::size_t markBaseline(const TrendQuery& query, std::vector<TrendPoint>& pts) {
     const bool byRange = query.baselineFrom || query.baselineTo;
     std::size_t inBaseline = 0;
     for (std::size_t i = 0; i < pts.size(); ++i) {
@@ -120,8 +113,13 @@ Status computeTrend(const TrendQuery& query, const HalfLifeTable& halfLives, Tre
                                   : i < query.baselineCount;
         inBaseline += pts[i].baseline;
     }
+    return inBaseline;
+}
 
-    // Decay correction to the reference date.
+// Corrects each value to the reference date when the query asks for it and the nuclide's
+// half-life is known.
+Status correctDecay(const TrendQuery& query, const HalfLifeTable& halfLives, Trend& trend) {
+    auto& pts = trend.points;
     trend.nuclide = HalfLifeTable::nuclideOfColumn(query.column);
     const bool wanted = query.correction == Correction::On ||
                         (query.correction == Correction::Auto && !isCountsColumn(query.column));
@@ -149,7 +147,6 @@ Status computeTrend(const TrendQuery& query, const HalfLifeTable& halfLives, Tre
                                   ": values are not decay-corrected");
         }
     }
-
     for (const auto& p : pts) {
         if (!(std::fabs(p.value) <= kLargestValue) || (p.stored != 0 && p.value == 0)) {
             return Status::failure(err::kOverflow,
@@ -158,8 +155,13 @@ Status computeTrend(const TrendQuery& query, const HalfLifeTable& halfLives, Tre
                                        " leaves no usable value; check the count dates");
         }
     }
+    return Status::success();
+}
+
+// The baseline's mean and spread; a failure when they cannot set limits.
+Status setLimits(std::size_t inBaseline, Trend& trend) {
     std::vector<double> base;
-    for (const auto& p : pts) {
+    for (const auto& p : trend.points) {
         if (p.baseline) base.push_back(p.value);
     }
     trend.baseline = baselineOf(base);
@@ -173,6 +175,11 @@ Status computeTrend(const TrendQuery& query, const HalfLifeTable& halfLives, Tre
                                "the baseline's " + std::to_string(inBaseline) +
                                    " values are all equal: no spread to set the limits from");
     }
+    return Status::success();
+}
+
+void judgePoints(const RuleSettings& settings, Trend& trend) {
+    auto& pts = trend.points;
     std::vector<double> z;
     std::vector<bool> judged;
     for (auto& p : pts) {
@@ -180,8 +187,26 @@ Status computeTrend(const TrendQuery& query, const HalfLifeTable& halfLives, Tre
         z.push_back(p.z);
         judged.push_back(!p.baseline);
     }
-    const auto rules = applyRules(z, judged, query.rules);
+    const auto rules = applyRules(z, judged, settings);
     for (std::size_t i = 0; i < pts.size(); ++i) pts[i].rules = rules[i];
+}
+
+}  // namespace
+
+Status computeTrend(const TrendQuery& query, const HalfLifeTable& halfLives, Trend& trend) {
+    auto& pts = trend.points;
+    std::stable_sort(pts.begin(), pts.end(), [](const TrendPoint& a, const TrendPoint& b) {
+        return a.time != b.time ? a.time < b.time : a.recordId < b.recordId;
+    });
+    if (pts.empty()) {
+        return Status::failure(err::kNoCurrentRecord,
+                               "no record with a readable value and date matches \"" +
+                                   query.pattern + "\" in column \"" + query.column + "\"");
+    }
+    const std::size_t inBaseline = markBaseline(query, pts);
+    if (Status st = correctDecay(query, halfLives, trend); !st.ok()) return st;
+    if (Status st = setLimits(inBaseline, trend); !st.ok()) return st;
+    judgePoints(query.rules, trend);
     return Status::success();
 }
 

@@ -7,8 +7,8 @@
 #include <utility>
 
 #include "platform/platform.h"
-#include "platform/runs.h"
 #include "report/text.h"
+#include "results_db/engine_shared.h"
 
 namespace krv {
 
@@ -113,7 +113,7 @@ class PendingRecord {
 
     void set(const std::string& name, const db::Value& value) {
         if (!setIfPresent(name, value)) {
-            trap_.record(Status::failure(err::kItemNotFound, "Item not found in this collection."));
+            trap_.record(db::itemNotFound());
             missing_.add(name, kNoSuchColumn);
         }
     }
@@ -291,110 +291,21 @@ std::int64_t recordsIn(db::Engine& engine, const std::string& where) {
     return count;
 }
 
-// The reset after its question. A symbolic link at the path stays: the file it points to
-// is replaced, the same file the append writes to. A server replaces its table in one
-// transaction of its own.
+// The reset after its question. The engine replaces the database in one step as far as
+// its store allows; a job starting meanwhile never finds a database without its table.
 JobOutcome resetDatabase(const std::string& pathAsTyped, bool blind, Dialogs& dialogs,
                          db::Engine& engine, const StartTrail& startTrail, ArchiveCounts& counts) {
-    ErrorTrap trap;
     const std::string path = trimmedPath(pathAsTyped);
-    const bool server = db::isServerPath(path);
-    fs::path target = platform::toPath(path);
-    std::error_code ec;
-    if (!server) ec = platform::resolveLinks(platform::toPath(path), target);
-    const std::string where = server ? path : platform::fromPath(target);
-    bool deleted = false;
-    const fs::path staged =
-        !server && !path.empty() ? platform::privateNameBeside(target) : fs::path();
-    const std::int64_t removedRecords = startTrail ? recordsIn(engine, where) : -1;
-    // The table is built before the database appears at its path, so a job starting
-    // meanwhile never finds a database without its table.
+    const std::int64_t removedRecords = startTrail ? recordsIn(engine, path) : -1;
     const auto build = [&](db::Database& fresh) {
         Status built = createResultsTable(fresh);
         if (built.ok() && startTrail) built = startTrail(fresh, removedRecords);
         return built;
     };
-    Status replaced;
-    const bool replacedWhole = engine.replaceDatabase(where, build, replaced);
-    if (replacedWhole) {
-        trap.record(replaced);
-    } else if (ec == std::errc::too_many_symbolic_link_levels) {
-        trap.record(Status::failure(err::kPathFileAccess,
-                                    "The symbolic links at '" + path + "' form a loop"));
-    } else if (!server && !path.empty() && fs::exists(fs::symlink_status(target, ec))) {
-        // Only a plain file is removed: a folder, or a file the system hides, stays.
-        if (fs::is_directory(target, ec)) {
-            trap.record(Status::failure(err::kPathFileAccess,
-                                        "'" + path + "' is a folder, not a database file"));
-        } else if (!fs::is_regular_file(target, ec)) {
-            trap.record(
-                Status::failure(err::kPathFileAccess,
-                                "'" + path + "' is a pipe, socket or device, not a database file"));
-        } else if (!platform::isNormalFile(target)) {
-            trap.record(Status::failure(err::kPermissionDenied,
-                                        "'" + path + "' is a hidden or system file; it was kept"));
-        } else if (!trap.record(engine.createDatabase(platform::fromPath(staged), build)).ok()) {
-            // The new database is made whole beside the old one first: a reset that cannot
-            // finish (a full disk, its trail entry refused) leaves the old records alone.
-        } else if (!fs::remove(target, ec)) {
-            trap.record(Status::failure(
-                err::kPermissionDenied,
-                "Could not delete the old database: " + (ec ? ec.message() : "it vanished")));
-        } else {
-            deleted = true;
-            // The old database's journal goes with it; played into the new file it would
-            // damage it, so the new one is not put in place while the journal is there.
-            const fs::path journal = platform::toPath(platform::fromPath(target) + "-journal");
-            fs::remove(journal, ec);
-            if (fs::exists(fs::symlink_status(journal, ec)))
-                trap.record(Status::failure(err::kPermissionDenied,
-                                            "the old database was deleted, but its journal '" +
-                                                platform::fromPath(journal) +
-                                                "' could not be removed"));
-        }
-    }
-    // The staged database goes wherever the reset ends; the named one is what counts.
-    struct StagedFile {
-        fs::path path;
-        ~StagedFile() {
-            std::error_code failed;
-            // Once more after a failure: a passing fault must not leave a stray file.
-            if (!path.empty() && !fs::remove(path, failed) && failed) fs::remove(path, failed);
-        }
-    } stagedCleanup{staged};
-    if (trap.failed()) {
+    const Status replaced = engine.replaceDatabase(path, build);
+    if (!replaced.ok()) {
         if (!blind) dialogs.message("Could not create database", kAppTitle);
-        return JobOutcome::failed("Could not create database: " + trap.last().description);
-    }
-    if (!replacedWhole) {
-        Status created;
-        if (deleted) {
-            bool moved = false;
-            ec = platform::placeNoReplace(staged, target, moved);
-            if (!ec) {
-                // Not durable is not done: a power cut could bring the old name back empty.
-                ec = platform::syncFolder(target.has_parent_path() ? target.parent_path()
-                                                                   : fs::path("."));
-                std::error_code ignored;
-                if (ec) fs::remove(target, ignored);
-            }
-            if (ec == std::errc::file_exists)
-                created = Status::failure(err::kDatabaseExists, "Database already exists.");
-            else if (ec)
-                created = Status::failure(err::kPathFileAccess, ec.message());
-            trap.record(created);
-        } else {
-            created = trap.record(engine.createDatabase(where, build));
-        }
-        if (!created.ok()) {
-            if (!blind) dialogs.message("Could not create database", kAppTitle);
-            std::string why = created.description;
-            if (created.number == err::kDatabaseExists)
-                why = std::string(deleted ? "the old database was deleted, but " : "") +
-                      "another run created a new database at '" + path +
-                      "' while this reset ran; that one was kept";
-            return JobOutcome::failed("Could not create database: " + why);
-        }
+        return JobOutcome::failed("Could not create database: " + replaced.description);
     }
 
     // The reset has happened; what follows only fills in the window's captions.

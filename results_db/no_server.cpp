@@ -18,6 +18,9 @@ class NoServerEngine : public Engine {
     Status createDatabase(const std::string&, const std::function<Status(Database&)>&) override {
         return noServer();
     }
+    Status replaceDatabase(const std::string&, const std::function<Status(Database&)>&) override {
+        return noServer();
+    }
     std::unique_ptr<Database> openDatabase(const std::string&, Status& status) override {
         status = noServer();
         return nullptr;

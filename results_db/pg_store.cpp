@@ -27,6 +27,7 @@
 #include "report/text.h"
 #include "results_db/archive.h"
 #include "results_db/batch_view.h"
+#include "results_db/engine_shared.h"
 #include "results_db/store.h"
 
 namespace krv::db {
@@ -73,25 +74,10 @@ std::string trimmed(const std::string& s) {
     return out;
 }
 
-Status tableNotFound(const std::string& table) {
-    return Status::failure(err::kTableNotFound, "Cannot find the input table or query '" + table +
-                                                    "'. Make sure it exists and that its name "
-                                                    "is spelled correctly.");
-}
-
 Status notOurs(const std::string& path) {
     return Status::failure(err::kNotADatabase,
                            "The table '" + std::string(kTableName) + "' at '" + path +
                                "' was not made by this program; it is left as it is.");
-}
-
-Status noCurrentRecord() { return Status::failure(err::kNoCurrentRecord, "No current record."); }
-
-Status invalidName(const std::string& name) {
-    return Status::failure(err::kInvalidName,
-                           "'" + name +
-                               "' isn't a valid name. Make sure that it doesn't include invalid "
-                               "characters or punctuation and that it isn't too long.");
 }
 
 // The server's failures as the error numbers the archive's handlers test.
@@ -101,22 +87,16 @@ Status failureOf(PGconn* conn, const PGresult* r) {
     const std::string detail = trimmed(primary ? primary : PQerrorMessage(conn));
     const std::string code = state ? state : "";
     if (code == "42P01") return tableNotFound(kTableName);
-    if (code == "42703")
-        return Status::failure(err::kItemNotFound, "Item not found in this collection.");
-    if (code == "42701")
-        return Status::failure(err::kDuplicateName, "Cannot define field more than once.");
-    if (code == "42P07") return Status::failure(kDatabaseExists, "Database already exists.");
-    if (code == "22001")
-        return Status::failure(err::kFieldTooSmall,
-                               "The field is too small to accept the amount of data you "
-                               "attempted to add. Try inserting or pasting less data.");
-    if (code == "22003") return Status::failure(err::kOverflow, "Overflow");
-    if (code == "22P02") return Status::failure(err::kTypeMismatch, "Type mismatch");
-    if (code == "54011") return Status::failure(err::kTooManyFields, "Too many fields defined.");
-    if (code == "55P03" || code == "40P01" || code == "40001")
-        return Status::failure(err::kLocked, "Couldn't update; currently locked by another user.");
-    if (code == "42501") return Status::failure(err::kPermissionDenied, "Permission denied");
-    if (code == "53100") return Status::failure(err::kDiskFull, "Disk full");
+    if (code == "42703") return itemNotFound();
+    if (code == "42701") return duplicateName();
+    if (code == "42P07") return alreadyExists();
+    if (code == "22001") return fieldTooSmall();
+    if (code == "22003") return overflow();
+    if (code == "22P02") return typeMismatch();
+    if (code == "54011") return tooManyFields();
+    if (code == "55P03" || code == "40P01" || code == "40001") return lockedByAnotherUser();
+    if (code == "42501") return permissionDenied();
+    if (code == "53100") return diskFull();
     if (PQstatus(conn) == CONNECTION_BAD)
         return Status::failure(
             err::kEngine,
@@ -130,27 +110,11 @@ bool storable(const Value& v) {
     return !s || s->find('\0') == std::string::npos;
 }
 
-FieldInfo fieldOf(std::string name, const std::string& type) {
-    FieldInfo f{std::move(name), FieldType::Text, 255};
-    if (type == "smallint") {
-        f.type = FieldType::Int16;
-        f.size = 0;
-    } else if (type.rfind("character varying(", 0) == 0) {
-        f.size = std::atoi(type.c_str() + 18);
-    }
-    return f;
-}
-
-std::string declaredType(const FieldInfo& f) {
-    return f.type == FieldType::Int16 ? "smallint" : "varchar(" + std::to_string(f.size) + ")";
-}
-
 // The checks the server would not make, or would make differently: byte length, our
 // hidden column and the server's own system columns, case-insensitive duplicates, the
 // legacy number of fields.
 Status checkServerName(const std::string& name, const std::vector<FieldInfo>& existing) {
-    if (existing.size() >= kMaxFields)
-        return Status::failure(err::kTooManyFields, "Too many fields defined.");
+    if (existing.size() >= kMaxFields) return tooManyFields();
     if (name.size() > kMaxNameBytes) return invalidName(name);
     for (const char* reserved :
          {kIdColumn, "tableoid", "xmin", "xmax", "cmin", "cmax", "ctid", "oid"}) {
@@ -322,7 +286,7 @@ class PgDatabase : public Database {
 
     Status createTable(const std::string& table, const std::vector<FieldInfo>& fields,
                        const std::string& indexName, const std::string& indexField) override {
-        if (!db()) return closed();
+        if (!db()) return closedDatabase();
         std::vector<FieldInfo> accepted;
         std::string sql = "CREATE TABLE " + q(table) + " (" + q(kIdColumn) +
                           " bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY";
@@ -358,7 +322,7 @@ class PgDatabase : public Database {
 
     Status fields(const std::string& table, std::vector<FieldInfo>& out) override {
         out.clear();
-        if (!db()) return closed();
+        if (!db()) return closedDatabase();
         // Within an append only this connection changes the columns: it holds the lock.
         if (cache_.findFields(table, out)) return Status::success();
         Result r(nullptr, PQclear);
@@ -369,7 +333,7 @@ class PgDatabase : public Database {
             {q(table), std::string(kIdColumn)}, r);
         if (!st.ok()) return st;
         for (int i = 0; i < PQntuples(r.get()); ++i)
-            out.push_back(fieldOf(PQgetvalue(r.get(), i, 0), PQgetvalue(r.get(), i, 1)));
+            out.push_back(parseField(PQgetvalue(r.get(), i, 0), PQgetvalue(r.get(), i, 1)));
         if (!out.empty()) cache_.keepFields(table, out);
         return out.empty() ? tableNotFound(table) : st;
     }
@@ -404,7 +368,7 @@ class PgDatabase : public Database {
     }
 
     Status dropTable(const std::string& table) override {
-        if (!db()) return closed();
+        if (!db()) return closedDatabase();
         Status st = db()->run("DROP TABLE IF EXISTS " + q(table));
         if (st.ok())
             st = guarded([&] {
@@ -417,7 +381,7 @@ class PgDatabase : public Database {
     }
 
     Status beginWrite() override {
-        if (!db()) return closed();
+        if (!db()) return closedDatabase();
         if (borrowed_) {
             // Already inside the transaction of the database being built.
             cache_.hold(true);
@@ -435,7 +399,7 @@ class PgDatabase : public Database {
     // A transaction the server already gave up (a statement in it failed outside any
     // guard) cannot commit; saying so beats the server's silent rollback.
     Status commit() override {
-        if (!db()) return closed();
+        if (!db()) return closedDatabase();
         cache_.hold(false);
         if (!db()->inTransaction()) return Status::success();
         // The builder commits the whole database at its end.
@@ -460,7 +424,7 @@ class PgDatabase : public Database {
 
     Status recordCount(const std::string& table, std::int64_t& count) override {
         count = 0;
-        if (!db()) return closed();
+        if (!db()) return closedDatabase();
         Result r(nullptr, PQclear);
         const std::string kept =
             "SELECT records FROM " + q(kCounterTable) + " WHERE tableName = $1";
@@ -478,25 +442,13 @@ class PgDatabase : public Database {
         std::vector<FieldInfo> columns;
         Status st = fields(table, columns);
         if (!st.ok()) return st;
-        // Names find their column as the legacy engine found it, whatever the case; the
-        // same column named twice keeps its last value.
+        // Names find their column as the legacy engine found it, whatever the case.
         std::vector<std::pair<std::string, Value>> cells;
-        for (const auto& entry : values) {
-            const std::string& name = entry.first;
-            const Value& value = entry.second;
-            auto column = std::find_if(columns.begin(), columns.end(), [&](const FieldInfo& f) {
-                return sameFieldName(f.name, name);
-            });
-            if (column == columns.end())
-                return Status::failure(err::kItemNotFound, "Item not found in this collection.");
-            auto cell = std::find_if(cells.begin(), cells.end(),
-                                     [&](const auto& c) { return c.first == column->name; });
-            const Value kept = storable(value) ? value : Value{};
-            if (cell != cells.end()) {
-                cell->second = kept;
-            } else {
-                cells.emplace_back(column->name, kept);
-            }
+        for (const NamedCell& named : mergeRepeatedNames(values)) {
+            const FieldInfo* column = nullptr;
+            st = findField(columns, named.name, column);
+            if (!st.ok()) return st;
+            cells.emplace_back(column->name, storable(*named.value) ? *named.value : Value{});
         }
         std::string sql = "INSERT INTO " + q(table);
         std::vector<Value> params;
@@ -518,7 +470,7 @@ class PgDatabase : public Database {
 
     Status recordIds(const std::string& table, std::vector<std::int64_t>& ids) override {
         ids.clear();
-        if (!db()) return closed();
+        if (!db()) return closedDatabase();
         Result r(nullptr, PQclear);
         Status st =
             db()->run("SELECT " + q(kIdColumn) + " FROM " + q(table) + " ORDER BY 1", {}, r);
@@ -533,7 +485,7 @@ class PgDatabase : public Database {
     Status identityRange(const std::string& table, std::int64_t& lowest,
                          std::int64_t& highest) override {
         lowest = highest = 0;
-        if (!db()) return closed();
+        if (!db()) return closedDatabase();
         Result r(nullptr, PQclear);
         Status st = db()->run("SELECT coalesce(min(" + q(kIdColumn) + "), 0), coalesce(max(" +
                                   q(kIdColumn) + "), 0) FROM " + q(table),
@@ -548,7 +500,7 @@ class PgDatabase : public Database {
                        std::int64_t first, std::int64_t last,
                        std::vector<std::vector<Value>>& rows) override {
         rows.clear();
-        if (!db()) return closed();
+        if (!db()) return closedDatabase();
         std::string sql = "SELECT " + q(kIdColumn);
         for (const std::string& c : columns) sql += ", " + q(c);
         sql += " FROM " + q(table) + " WHERE " + q(kIdColumn) + " BETWEEN $1 AND $2 ORDER BY 1";
@@ -569,22 +521,20 @@ class PgDatabase : public Database {
         std::vector<FieldInfo> all;
         Status st = fields(table, all);
         if (!st.ok()) return st;
-        auto it = std::find_if(all.begin(), all.end(), [&](const FieldInfo& f) {
-            return sameFieldName(f.name, field.name);
-        });
-        if (it == all.end())
-            return Status::failure(err::kItemNotFound, "Item not found in this collection.");
-        Value stored;
-        st = convertForField(*it, value, stored);
+        const FieldInfo* column = nullptr;
+        st = findField(all, field.name, column);
         if (!st.ok()) return st;
-        if (!storable(stored)) return Status::failure(err::kTypeMismatch, "Type mismatch");
-        return changeOne(
-            "UPDATE " + q(table) + " SET " + q(it->name) + " = $1 WHERE " + q(kIdColumn) + " = $2",
-            {stored, static_cast<double>(id)});
+        Value stored;
+        st = convertForField(*column, value, stored);
+        if (!st.ok()) return st;
+        if (!storable(stored)) return typeMismatch();
+        return changeOne("UPDATE " + q(table) + " SET " + q(column->name) + " = $1 WHERE " +
+                             q(kIdColumn) + " = $2",
+                         {stored, static_cast<double>(id)});
     }
 
     Status deleteRecord(const std::string& table, std::int64_t id) override {
-        if (!db()) return closed();
+        if (!db()) return closedDatabase();
         return changeOne("DELETE FROM " + q(table) + " WHERE " + q(kIdColumn) + " = $1",
                          {static_cast<double>(id)});
     }
@@ -636,10 +586,6 @@ class PgDatabase : public Database {
     const Connection* db() const { return conn_ ? conn_.get() : borrowed_; }
     std::string q(const std::string& name) const { return db()->quote(name); }
 
-    static Status closed() {
-        return Status::failure(err::kEngine, "Object invalid or no longer set.");
-    }
-
     Status changeOne(const std::string& sql, const std::vector<Value>& params) {
         Result r(nullptr, PQclear);
         Status st = db()->run(sql, params, r);
@@ -651,7 +597,7 @@ class PgDatabase : public Database {
     // only that statement is lost, as a refused step is in the file store.
     template <typename Step>
     Status guarded(Step step) {
-        if (!db()) return closed();
+        if (!db()) return closedDatabase();
         if (!db()->inTransaction()) return step();
         Status st = db()->script("SAVEPOINT krv_step");
         if (!st.ok()) return st;
@@ -693,11 +639,9 @@ class PgEngine : public Engine {
         return build(path, initialise, false);
     }
 
-    bool replaceDatabase(const std::string& path,
-                         const std::function<Status(Database&)>& initialise,
-                         Status& status) override {
-        status = build(path, initialise, true);
-        return true;
+    Status replaceDatabase(const std::string& path,
+                           const std::function<Status(Database&)>& initialise) override {
+        return build(path, initialise, true);
     }
 
     std::unique_ptr<Database> openDatabase(const std::string& path, Status& status) override {
@@ -733,7 +677,7 @@ class PgEngine : public Engine {
         if (st.ok()) st = conn->findTable(table);
         if (st.ok() && table.exists) {
             if (!replace) {
-                st = Status::failure(kDatabaseExists, "Database already exists.");
+                st = alreadyExists();
             } else if (!table.ours) {
                 st = notOurs(path);
             } else {

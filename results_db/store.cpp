@@ -6,6 +6,7 @@
 
 #include "report/text.h"
 #include "results_db/archive.h"
+#include "results_db/engine_shared.h"
 
 namespace krv::db {
 
@@ -38,15 +39,6 @@ bool sameFieldName(const std::string& a, const std::string& b) {
 
 namespace {
 
-Status invalidName(const std::string& name) {
-    return Status::failure(err::kInvalidName,
-                           "'" + name +
-                               "' isn't a valid name. Make sure that it doesn't include invalid "
-                               "characters or punctuation and that it isn't too long.");
-}
-
-Status overflow() { return Status::failure(err::kOverflow, "Overflow"); }
-
 // A cell typed into the grid arrives as text; an integer column takes it when it is a
 // plain number, and an emptied cell becomes null.
 Status textToNumber(std::string_view s, Value& out) {
@@ -59,8 +51,7 @@ Status textToNumber(std::string_view s, Value& out) {
     double v = 0;
     const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
     if (ec == std::errc::result_out_of_range) return overflow();
-    if (ec != std::errc() || end != s.data() + s.size())
-        return Status::failure(err::kTypeMismatch, "Type mismatch");
+    if (ec != std::errc() || end != s.data() + s.size()) return typeMismatch();
     out = v;
     return Status::success();
 }
@@ -96,9 +87,7 @@ Status convertForField(const FieldInfo& field, const Value& value, Value& stored
         text = std::get<std::string>(value);
     }
     if (countCharacters(text) > static_cast<std::size_t>(field.size)) {
-        return Status::failure(err::kFieldTooSmall,
-                               "The field is too small to accept the amount of data you "
-                               "attempted to add. Try inserting or pasting less data.");
+        return fieldTooSmall();
     }
     stored = std::move(text);
     return Status::success();
@@ -117,8 +106,7 @@ Status checkNewFieldName(const std::string& name, const std::vector<FieldInfo>& 
         if (sameFieldName(name, alias)) return invalidName(name);
     }
     for (const FieldInfo& f : existing) {
-        if (sameFieldName(name, f.name))
-            return Status::failure(err::kDuplicateName, "Cannot define field more than once.");
+        if (sameFieldName(name, f.name)) return duplicateName();
     }
     return Status::success();
 }
@@ -144,10 +132,6 @@ Status Database::identityRange(const std::string& table, std::int64_t& lowest,
 
 platform::Lookup Engine::locate(const std::string& path) { return platform::findNormalFile(path); }
 
-bool Engine::replaceDatabase(const std::string&, const std::function<Status(Database&)>&, Status&) {
-    return false;
-}
-
 bool isServerPath(const std::string& path) {
     return path.rfind("postgresql://", 0) == 0 || path.rfind("postgres://", 0) == 0;
 }
@@ -168,10 +152,9 @@ class PathRoutedEngine : public Engine {
     platform::Lookup locate(const std::string& path) override {
         return engineFor(path).locate(path);
     }
-    bool replaceDatabase(const std::string& path,
-                         const std::function<Status(Database&)>& initialise,
-                         Status& status) override {
-        return engineFor(path).replaceDatabase(path, initialise, status);
+    Status replaceDatabase(const std::string& path,
+                           const std::function<Status(Database&)>& initialise) override {
+        return engineFor(path).replaceDatabase(path, initialise);
     }
 
   private:

@@ -146,12 +146,12 @@ class Engine {
     // Failed when the look-up itself fails (a drive not ready, a server not answering).
     virtual platform::Lookup locate(const std::string& path);
 
-    // Replaces whatever results database `path` holds by a fresh one in one step.
-    // Engines whose databases are files answer false and leave it to the caller, who
-    // removes the file and creates a new one; `status` is then untouched.
-    virtual bool replaceDatabase(const std::string& path,
-                                 const std::function<Status(Database&)>& initialise,
-                                 Status& status);
+    // Replaces whatever results database `path` holds by a fresh one built by
+    // `initialise`, or creates one where there is none. What the path holds stays when
+    // the new database cannot be made whole; a file is replaced only when it is a plain,
+    // visible file.
+    virtual Status replaceDatabase(const std::string& path,
+                                   const std::function<Status(Database&)>& initialise) = 0;
 };
 
 // The SQLite 3 engine: a results database in one file.

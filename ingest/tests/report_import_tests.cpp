@@ -11,7 +11,7 @@
 #include "tests/support/raw_db.h"
 #include "tests/support/report_archive.h"
 
-namespace krv::legacy {
+namespace krv::ingest {
 namespace {
 
 namespace fs = std::filesystem;
@@ -277,4 +277,4 @@ TEST(ReportImport, AReportThatCannotBeReadIsAFailureOfThatFileAlone) {
 }
 
 }  // namespace
-}  // namespace krv::legacy
+}  // namespace krv::ingest

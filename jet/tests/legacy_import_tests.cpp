@@ -17,7 +17,7 @@
 #include "tests/support/store_kind.h"
 #include "tests/support/test_folder.h"
 
-namespace krv::legacy {
+namespace krv::jet {
 namespace {
 
 using testing::RawDb;
@@ -398,4 +398,4 @@ TEST(JetReader, CrashHangDamageAndMissingTablesBecomeMessages) {
 }
 
 }  // namespace
-}  // namespace krv::legacy
+}  // namespace krv::jet

@@ -140,12 +140,12 @@ TEST_F(Copy, ANonEmptyDestinationIsReplacedOnlyWhenAsked) {
 // skipped after it, and the trail says the copy was made.
 TEST_F(Copy, TheLedgerAndTheTrailGoAlong) {
     testing::writeManyReports(tmp / "in", 2);
-    const legacy::ReportImportOptions net = testing::optionsFor(1);
+    const ingest::ReportImportOptions net = testing::optionsFor(1);
     auto engine = db::makeEngine();
-    ASSERT_EQ(legacy::importReports(*engine, file, {tmp.file("in")}, net).imported, 2);
+    ASSERT_EQ(ingest::importReports(*engine, file, {tmp.file("in")}, net).imported, 2);
     const CopyRun up({q(file), q(uri)});
     ASSERT_EQ(up.status, kDone) << up.err.str();
-    const auto again = legacy::importReports(*engine, uri, {tmp.file("in")}, net);
+    const auto again = ingest::importReports(*engine, uri, {tmp.file("in")}, net);
     EXPECT_EQ(again.imported, 0);
     EXPECT_EQ(again.skipped, 2);
     EXPECT_EQ(testing::PgServer::query(uri,

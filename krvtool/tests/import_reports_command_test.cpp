@@ -13,7 +13,7 @@
 #include "tests/support/raw_db.h"
 #include "tests/support/report_archive.h"
 
-namespace krv::legacy {
+namespace krv::ingest {
 namespace {
 
 namespace fs = std::filesystem;
@@ -202,4 +202,4 @@ TEST(WatchCommand, ImportsWhatArrivesUntilItIsStopped) {
 }
 
 }  // namespace
-}  // namespace krv::legacy
+}  // namespace krv::ingest

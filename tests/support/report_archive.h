@@ -69,8 +69,8 @@ inline void writeManyReports(const std::filesystem::path& folder, int count, int
     }
 }
 
-inline legacy::ReportImportOptions optionsFor(int mode) {
-    legacy::ReportImportOptions o;
+inline ingest::ReportImportOptions optionsFor(int mode) {
+    ingest::ReportImportOptions o;
     o.mode = mode;
     o.decimalSeparator = platform::systemDecimalSeparator();
     return o;

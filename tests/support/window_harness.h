@@ -31,7 +31,7 @@ class WindowHarness : public ::testing::Test {
     static void SetUpTestSuite() { ensureWidgetsApp(); }
     void SetUp() override {
         startUp(state, files);
-        window = std::make_unique<ParseIt>(state, files, *engine, dialogs, launcher);
+        window = std::make_unique<MainWindow>(state, files, *engine, dialogs, launcher);
         window->setEndProgram([this] { ++ends; });
     }
 
@@ -53,7 +53,7 @@ class WindowHarness : public ::testing::Test {
     DialogsType dialogs;
     NoLauncher launcher;
     std::unique_ptr<db::Engine> engine = db::makeEngine();
-    std::unique_ptr<ParseIt> window;
+    std::unique_ptr<MainWindow> window;
     int ends = 0;
 };
 
