@@ -1,7 +1,6 @@
 #include "audit/audit.h"
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -9,6 +8,7 @@
 #include <utility>
 
 #include "platform/platform.h"
+#include "report/text.h"
 #include "results_db/archive.h"
 
 namespace krv::audit {
@@ -51,16 +51,8 @@ class WriteTransaction {
 
 // Numbers as their exact digits: identities and counts go far beyond the seven digits of
 // the general number format.
-std::string numberText(double d) {
-    if (std::isfinite(d) && d == std::trunc(d) && std::abs(d) < 9.0e15)
-        return std::to_string(static_cast<std::int64_t>(d));
-    char buf[64];
-    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, d);
-    return ec == std::errc() ? std::string(buf, end) : std::string("0");
-}
-
 db::Value asText(const db::Value& v) {
-    if (const auto* d = std::get_if<double>(&v)) return numberText(*d);
+    if (const auto* d = std::get_if<double>(&v)) return text::exactNumberText(*d);
     return v;
 }
 
@@ -99,7 +91,7 @@ std::string recordAsJson(const std::vector<db::FieldInfo>& fields,
         json += ':';
         const db::Value& v = i + 1 < row.size() ? row[i + 1] : db::Value{};
         if (const auto* d = std::get_if<double>(&v); d && std::isfinite(*d)) {
-            json += numberText(*d);
+            json += text::exactNumberText(*d);
         } else if (const auto* s = std::get_if<std::string>(&v)) {
             appendJsonString(json, *s);
         } else {

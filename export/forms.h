@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "export/results_export.h"
+#include "report/text.h"
 
 namespace krv::exports {
 
@@ -20,6 +21,7 @@ class ByteSink {
     virtual ~ByteSink() = default;
     void put(char c) { buffer_.push_back(c); }
     void put(std::string_view s) { buffer_.append(s); }
+    void putCsvField(std::string_view s) { text::appendCsvField(buffer_, s); }
     bool flushIfFull() { return buffer_.size() < kFlushAt || flush(); }
     bool flush();
     bool failed() const { return failed_; }
@@ -81,9 +83,6 @@ Status checkWorkbook(const std::string& path, std::uint64_t sheetRowBytes);
 // and line feed, at most 32767 characters) in `out`; what had to change in `changes`
 // ("; "-separated, empty when the text went in as it is).
 void sheetText(std::string_view in, std::string& out, std::string& changes);
-
-// Whether `name` is one of the seven columns every results table starts with.
-bool isFixedColumn(std::string_view name);
 
 // A failed write as the system reported it (the output is named by the caller).
 Status writeFailed();

@@ -352,12 +352,6 @@ int TableShape::field(std::string_view name) const {
     return -1;
 }
 
-bool isFixedColumn(std::string_view name) {
-    static const std::vector<db::FieldInfo> fixed = fixedFields();
-    return std::any_of(fixed.begin(), fixed.end(),
-                       [&](const db::FieldInfo& f) { return f.name == name; });
-}
-
 bool ByteSink::flush() {
     if (!failed_ && !buffer_.empty() && !writeOut(buffer_.data(), buffer_.size())) failed_ = true;
     buffer_.clear();

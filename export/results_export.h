@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/status.h"
+#include "results_db/schema.h"
 #include "results_db/store.h"
 
 namespace krv::exports {
@@ -46,7 +47,7 @@ enum class Duplicates { Fail, First, Last };
 
 struct Options {
     Format format = Format::Csv;
-    std::string table = "SamData";
+    std::string table = kTableName;
     // Names or patterns (* and ?) in the order wanted; empty means every column.
     std::vector<std::string> columns;
     // Record positions, counted from 1 in the table's own order; 0 means open-ended.

@@ -23,30 +23,11 @@ constexpr std::string_view kEol = "\r\n";
 std::string_view cellText(const db::Value* v, std::string& scratch) {
     if (!v) return {};
     if (const auto* s = std::get_if<std::string>(v)) return *s;
-    if (const auto* d = std::get_if<double>(v)) return scratch = numberText(*d);
+    if (const auto* d = std::get_if<double>(v)) return scratch = text::numberText(*d);
     return {};
 }
 
-std::string_view trimBoth(std::string_view s) {
-    s = trimPadding(s);
-    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-    return s;
-}
-
-// Quotes only where RFC 4180 needs it. `Out` is the sink or a string being built.
-template <typename Out>
-void putCsvField(Out& out, std::string_view text) {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
-        out.put(text);
-        return;
-    }
-    out.put('"');
-    for (char c : text) {
-        if (c == '"') out.put('"');
-        out.put(c);
-    }
-    out.put('"');
-}
+std::string_view trimBoth(std::string_view s) { return text::trim(trimPadding(s)); }
 
 class CsvForm : public Form {
   public:
@@ -58,7 +39,7 @@ class CsvForm : public Form {
         for (int f : shape.selected) {
             if (!first) out_.put(',');
             first = false;
-            putCsvField(out_, shape.fields[static_cast<std::size_t>(f)].name);
+            out_.putCsvField(shape.fields[static_cast<std::size_t>(f)].name);
         }
         out_.put(kEol);
         return Status::success();
@@ -69,8 +50,8 @@ class CsvForm : public Form {
         for (int f : shape_->selected) {
             if (!first) out_.put(',');
             first = false;
-            std::string_view text = cellText(shape_->cell(row, f), scratch_);
-            putCsvField(out_, keepPadding_ ? text : trimPadding(text));
+            const std::string_view cell = cellText(shape_->cell(row, f), scratch_);
+            out_.putCsvField(keepPadding_ ? cell : trimPadding(cell));
         }
         out_.put(kEol);
         return Status::success();
@@ -95,7 +76,7 @@ std::vector<ValueColumn> valueColumns(const TableShape& shape) {
     std::vector<ValueColumn> out;
     for (int f : shape.selected) {
         const std::string& name = shape.fields[static_cast<std::size_t>(f)].name;
-        if (!isFixedColumn(name)) out.push_back({f, name, parseIsotopeColumn(name)});
+        if (!isFixedField(name)) out.push_back({f, name, parseIsotopeColumn(name)});
     }
     return out;
 }
@@ -110,7 +91,7 @@ std::vector<int> fixedColumns(const TableShape& shape) {
 // as they stand (trimmed), so nothing the table holds is lost.
 std::string_view valueText(std::string_view stored, std::string& scratch) {
     stored = trimBoth(stored);
-    if (const auto n = readStoredNumber(stored)) return scratch = numberText(*n);
+    if (const auto n = readStoredNumber(stored)) return scratch = text::numberText(*n);
     return stored;
 }
 
@@ -127,7 +108,7 @@ class LongForm : public Form {
         fixed_ = fixedColumns(shape);
         values_ = valueColumns(shape);
         for (const db::FieldInfo& f : fixedFields()) {
-            putCsvField(out_, f.name);
+            out_.putCsvField(f.name);
             out_.put(',');
         }
         out_.put("Nuclide,Line,Quantity,Value");
@@ -139,10 +120,9 @@ class LongForm : public Form {
         // The record's own columns are written once per value; build them once.
         prefix_.clear();
         for (std::size_t i = 0; i < fixed_.size(); ++i) {
-            std::string_view text = trimPadding(cellText(shape_->cell(row, fixed_[i]), scratch_));
-            if (i == fixed_.size() - 1) text = trimBoth(text);
-            StringOut to{prefix_};
-            putCsvField(to, text);
+            std::string_view cell = trimPadding(cellText(shape_->cell(row, fixed_[i]), scratch_));
+            if (i == fixed_.size() - 1) cell = trimBoth(cell);
+            text::appendCsvField(prefix_, cell);
             prefix_ += ',';
         }
         for (const ValueColumn& c : values_) {
@@ -150,13 +130,13 @@ class LongForm : public Form {
                 trimBoth(cellText(shape_->cell(row, c.field), scratch_));
             if (stored.empty()) continue;
             out_.put(prefix_);
-            putCsvField(out_, c.meaning.nuclide);
+            out_.putCsvField(c.meaning.nuclide);
             out_.put(',');
-            putCsvField(out_, c.meaning.line);
+            out_.putCsvField(c.meaning.line);
             out_.put(',');
             out_.put(c.meaning.quantity);
             out_.put(',');
-            putCsvField(out_, valueText(stored, number_));
+            out_.putCsvField(valueText(stored, number_));
             out_.put(kEol);
         }
         return Status::success();
@@ -165,12 +145,6 @@ class LongForm : public Form {
     Status finish() override { return Status::success(); }
 
   private:
-    struct StringOut {
-        std::string& s;
-        void put(char c) { s += c; }
-        void put(std::string_view t) { s += t; }
-    };
-
     ByteSink& out_;
     const TableShape* shape_ = nullptr;
     std::vector<int> fixed_;
@@ -186,13 +160,7 @@ bool fitsTwoDimension(std::string_view text) {
 }
 
 // Cells as the LIMS sees them: it strips every token of Python's blanks.
-std::string_view limsTrim(std::string_view s) {
-    constexpr std::string_view kBlanks = " \t\v\f\r\n";
-    s = trimPadding(s);
-    const auto a = s.find_first_not_of(kBlanks);
-    if (a == std::string_view::npos) return {};
-    return s.substr(a, s.find_last_not_of(kBlanks) - a + 1);
-}
+std::string_view limsTrim(std::string_view s) { return text::trim(trimPadding(s), " \t\v\f\r\n"); }
 
 // What Python's float() (the LIMS runs Python 2) makes of a text it accepts that is no
 // number the archive would write: nothing when it does not accept the text.
@@ -398,7 +366,7 @@ class Lims2dForm : public Form {
     };
 
     std::string sampleColumn() const {
-        return options_.sampleIdFromFileName ? "File Name" : "ID Text";
+        return options_.sampleIdFromFileName ? kFileNameField : kIdTextField;
     }
     void problem(const std::string& text) {
         if (problems_++ < kListed) listed_ += (listed_.empty() ? "" : "; ") + text;

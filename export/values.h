@@ -1,23 +1,18 @@
 #pragma once
 
-// How stored cells are read for the forms people open: numbers out of the general-number
-// texts the table keeps, and the nuclide, line and quantity behind an isotope column name.
+// How stored cells are read for the forms people open: the nuclide, line and quantity
+// behind an isotope column name, texts without their padding, keyword maps.
 
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "report/text.h"
+
 namespace krv::exports {
 
-// A stored text read as a number: blanks around it, an optional sign, digits with at most
-// one decimal separator ("." or ","; the table keeps whatever the writing locale used)
-// and an optional E exponent. Anything else (thousands separators, units, "ND") is no
-// number.
-std::optional<double> readStoredNumber(std::string_view text);
-
-// The shortest text that reads back as the same double, with "." as separator.
-std::string numberText(double value);
+using text::readStoredNumber;
 
 // What an isotope column holds, read back from its name.
 struct IsotopeColumn {
@@ -28,7 +23,7 @@ struct IsotopeColumn {
 IsotopeColumn parseIsotopeColumn(std::string_view name);
 
 // Removes the blanks (and the NULs of a never-filled field) that pad fixed-width texts.
-std::string_view trimPadding(std::string_view text);
+inline std::string_view trimPadding(std::string_view s) { return text::trimEnd(s, text::kPadding); }
 
 // Reads CSV text (RFC 4180: quotes, doubled quotes, line breaks inside quotes; LF or CRLF)
 // into rows of fields. False when a quoted field never ends.

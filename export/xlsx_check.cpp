@@ -120,9 +120,8 @@ class PartText {
         const auto nameEnd = head_.find_first_of(" />\r\n\t", start + 1);
         if (nameEnd == std::string::npos) return false;
         const std::string close = "</" + head_.substr(start + 1, nameEnd - start - 1) + ">";
-        auto end = tail_.find_last_not_of(" \r\n\t");
-        if (end == std::string::npos) return false;
-        const std::string_view t(tail_.data(), end + 1);
+        const std::string_view t = text::trimEnd(tail_, " \r\n\t");
+        if (t.empty()) return false;
         return (t.size() >= close.size() && t.substr(t.size() - close.size()) == close) ||
                (t.find('<') == start && t.ends_with("/>"));
     }

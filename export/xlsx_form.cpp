@@ -29,8 +29,8 @@ inline constexpr int kOutOfMemory = 7;
 // Texts that keep their identity even when they look like numbers (an identifier "0012"
 // must not become 12).
 bool staysText(std::string_view name) {
-    return name == "File Name" || name == "ID Text" || name == "Date & time" ||
-           name == "Sample Date";
+    return name == kFileNameField || name == kIdTextField || name == kDateAndTimeField ||
+           name == kSampleDateField;
 }
 
 std::string codePoint(unsigned c) {
@@ -128,7 +128,7 @@ class XlsxForm : public Form {
                 } else {
                     // A sheet has no infinity: the value goes as its text.
                     note(position, c, "no finite number, written as text");
-                    e = worksheet_write_string(sheet_, rowIndex_, col, numberText(*d).c_str(),
+                    e = worksheet_write_string(sheet_, rowIndex_, col, text::numberText(*d).c_str(),
                                                nullptr);
                 }
             } else if (const auto* s = std::get_if<std::string>(v)) {

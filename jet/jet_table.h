@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/status.h"
+#include "results_db/schema.h"
 
 namespace krv::jet {
 
@@ -46,7 +47,7 @@ class JetTable {
     virtual ~JetTable() = default;
     virtual const std::vector<JetColumn>& columns() const = 0;
     // The old table's name, as summaries and the trail name it.
-    virtual std::string name() const { return "SamData"; }
+    virtual std::string name() const { return kTableName; }
     // The next row in the file's own order. False at the end (status ok) or when the
     // reading failed (status says why; the rows already handed out stand).
     virtual bool next(std::vector<JetCell>& row, Status& status) = 0;

@@ -1,11 +1,9 @@
 #include "jet/legacy_import.h"
 
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <system_error>
 
 #include "audit/audit.h"
 #include "platform/platform.h"
@@ -38,14 +36,6 @@ T fromBits(const std::string& bytes) {
         std::memcpy(&v, &narrow, 4);
     }
     return v;
-}
-
-// The shortest text that reads back as the same number: exact, and free of the locale.
-template <typename T>
-std::string shortest(T v) {
-    char buf[64];
-    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
-    return ec == std::errc() ? std::string(buf, end) : std::string();
 }
 
 std::string currencyText(std::int64_t tenThousandths) {
@@ -239,7 +229,7 @@ ColumnPlan planColumn(const JetColumn& column) {
 }
 
 std::string formatJetDateTime(double days) {
-    if (!std::isfinite(days) || std::fabs(days) > 3e6) return shortest(days);
+    if (!std::isfinite(days) || std::fabs(days) > 3e6) return text::numberText(days);
     // The whole part counts days; the fraction is the time of day, also before 1899-12-30.
     double whole = std::trunc(days);
     auto ms = static_cast<std::int64_t>(std::llround(std::fabs(days - whole) * 86'400'000.0));
@@ -294,11 +284,11 @@ Status decodeCell(const JetColumn& column, const JetCell& cell, db::Value& value
             return Status::success();
         case kJetSingle:
             if (!need(4)) return bad;
-            value = shortest(fromBits<float>(b));
+            value = text::numberText(fromBits<float>(b));
             return Status::success();
         case kJetDouble:
             if (!need(8)) return bad;
-            value = shortest(fromBits<double>(b));
+            value = text::numberText(fromBits<double>(b));
             return Status::success();
         case kJetDateTime:
             if (!need(8)) return bad;

@@ -13,6 +13,7 @@
 #include "ingest/report_import.h"
 #include "krvtool/tool.h"
 #include "platform/runs.h"
+#include "report/text.h"
 #include "results_db/archive.h"
 #include "results_db/table_copy.h"
 
@@ -34,9 +35,7 @@ class Checksum {
     }
     void add(const db::Value& v) {
         if (const auto* d = std::get_if<double>(&v)) {
-            char text[40];
-            std::snprintf(text, sizeof text, "n%.17g", *d);
-            add(std::string(text));
+            add("n" + text::numberText(*d));
         } else if (const auto* s = std::get_if<std::string>(&v)) {
             add("t" + *s);
         } else {

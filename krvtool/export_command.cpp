@@ -45,7 +45,7 @@ std::string notResultsDatabase(const std::string& path, const std::string& store
         sqlite3_finalize(q);
     }
     sqlite3_close(db);
-    std::string text = "an SQLite database without a SamData table";
+    std::string text = std::string("an SQLite database without a ") + kTableName + " table";
     if (tables.empty()) return text + " (it holds no table)";
     constexpr std::size_t kNamed = 8;
     text += tables.size() == 1 ? " (its table: " : " (its tables: ";

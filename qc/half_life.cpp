@@ -6,6 +6,7 @@
 
 #include "platform/platform.h"
 #include "qc/reading.h"
+#include "report/text.h"
 #include "results_db/schema.h"
 #include "settings/settings_folder.h"
 
@@ -55,20 +56,13 @@ constexpr Builtin kBuiltin[] = {
     {"Th-228", 1.9126, "y", kDdep}, {"Am-241", 432.6, "y", kDdep},
 };
 
-std::string numberText(double v) {
-    std::ostringstream s;
-    s.precision(10);
-    s << v;
-    return s.str();
-}
-
 }  // namespace
 
 HalfLifeTable HalfLifeTable::recommended() {
     HalfLifeTable t;
     for (const Builtin& b : kBuiltin) {
         t.entries_.push_back({b.nuclide, b.value * unitSeconds(b.unit),
-                              numberText(b.value) + " " + b.unit, b.source});
+                              text::roundedNumberText(b.value, 10) + " " + b.unit, b.source});
     }
     return t;
 }

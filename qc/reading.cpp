@@ -1,13 +1,13 @@
 #include "qc/reading.h"
 
 #include <array>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <vector>
 
 #include "platform/platform.h"
+#include "report/text.h"
 
 namespace krv::qc {
 
@@ -125,41 +125,10 @@ int fullYear(const Token& t, const DateSettings& settings) {
 
 }  // namespace
 
-std::string_view trimmed(std::string_view s) {
-    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
-    return s;
-}
+std::string_view trimmed(std::string_view s) { return text::trim(s, " \t\r\n"); }
 
 std::optional<double> readValue(std::string_view text) {
-    const std::string_view s = trimmed(text);
-    std::string plain;
-    std::size_t i = 0;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-        if (s[i] == '-') plain += '-';
-        ++i;
-    }
-    std::size_t digits = 0;
-    while (i < s.size() && isDigit(s[i])) plain += s[i++], ++digits;
-    if (i < s.size() && (s[i] == '.' || s[i] == ',')) {
-        plain += '.';
-        ++i;
-        while (i < s.size() && isDigit(s[i])) plain += s[i++], ++digits;
-    }
-    if (digits == 0) return {};
-    if (i < s.size() && (s[i] == 'E' || s[i] == 'e')) {
-        plain += 'e';
-        ++i;
-        if (i < s.size() && (s[i] == '+' || s[i] == '-')) plain += s[i++];
-        std::size_t expDigits = 0;
-        while (i < s.size() && isDigit(s[i])) plain += s[i++], ++expDigits;
-        if (expDigits == 0) return {};
-    }
-    if (i != s.size()) return {};
-    double v = 0;
-    const auto [end, ec] = std::from_chars(plain.data(), plain.data() + plain.size(), v);
-    if (ec != std::errc() || end != plain.data() + plain.size() || !std::isfinite(v)) return {};
-    return v;
+    return text::readStoredNumber(trimmed(text));
 }
 
 std::optional<std::int64_t> readDateTime(std::string_view text, const DateSettings& settings) {
@@ -222,11 +191,7 @@ std::int64_t secondsOfDate(int year, int month, int day) {
     return daysFromCivil(year, month, day) * 86400;
 }
 
-std::string shortNumber(double v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.6g", v);
-    return buf;
-}
+std::string shortNumber(double v) { return text::roundedNumberText(v, 6); }
 
 std::string formatDateTime(std::int64_t seconds) {
     std::int64_t days = seconds / 86400, rest = seconds % 86400;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <variant>
 
 #include "report/text.h"
@@ -23,11 +22,7 @@ std::string_view cellView(const db::Value& v) {
 
 std::string cellText(const db::Value& v) {
     if (const auto* s = std::get_if<std::string>(&v)) return *s;
-    if (const auto* d = std::get_if<double>(&v)) {
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "%.15g", *d);
-        return buf;
-    }
+    if (const auto* d = std::get_if<double>(&v)) return text::exactNumberText(*d);
     return {};
 }
 

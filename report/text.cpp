@@ -23,23 +23,53 @@ std::size_t find(std::string_view s, std::string_view key) {
     return at == std::string_view::npos ? 0 : at + 1;
 }
 
-std::string_view trim(std::string_view s) {
-    const std::size_t first = s.find_first_not_of(' ');
-    if (first == std::string_view::npos) return {};
-    const std::size_t last = s.find_last_not_of(' ');
-    return s.substr(first, last - first + 1);
+void appendCsvField(std::string& out, std::string_view s) {
+    const bool plain = s.find_first_of(",\"\r\n") == std::string_view::npos &&
+                       (s.empty() || (s.front() != ' ' && s.back() != ' '));
+    if (plain) {
+        out += s;
+        return;
+    }
+    out += '"';
+    for (char c : s) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
 }
 
 std::string csvField(std::string_view s) {
-    const bool plain = s.find_first_of(",\"\r\n") == std::string_view::npos &&
-                       (s.empty() || (s.front() != ' ' && s.back() != ' '));
-    if (plain) return std::string(s);
-    std::string q = "\"";
-    for (char c : s) {
-        if (c == '"') q += '"';
-        q += c;
-    }
-    return q + '"';
+    std::string out;
+    appendCsvField(out, s);
+    return out;
+}
+
+namespace {
+
+template <typename T>
+std::string shortestText(T v) {
+    char buf[64];
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+    return ec == std::errc() ? std::string(buf, end) : std::string();
+}
+
+}  // namespace
+
+std::string numberText(double v) { return shortestText(v); }
+
+std::string numberText(float v) { return shortestText(v); }
+
+std::string exactNumberText(double v) {
+    if (std::isfinite(v) && v == std::trunc(v) && std::abs(v) < 9.0e15)
+        return shortestText(static_cast<std::int64_t>(v));
+    return shortestText(v);
+}
+
+std::string roundedNumberText(double v, int digits) {
+    char buf[64];
+    const auto [end, ec] =
+        std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, digits);
+    return ec == std::errc() ? std::string(buf, end) : std::string();
 }
 
 std::string stripCommas(std::string_view s) {
@@ -176,6 +206,45 @@ double readNumberIn(std::string_view s, bool skipCommas) {
 double readNumber(std::string_view s) { return readNumberIn(s, false); }
 
 double readNumberSkippingCommas(std::string_view s) { return readNumberIn(s, true); }
+
+std::optional<double> readStoredNumber(std::string_view s) {
+    s = trim(s, " \t");
+    std::size_t i = 0;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    std::size_t digits = 0;
+    bool point = false;
+    for (; i < s.size(); ++i) {
+        if (isDigit(s[i])) {
+            ++digits;
+        } else if ((s[i] == '.' || s[i] == ',') && !point) {
+            point = true;
+        } else {
+            break;
+        }
+    }
+    if (digits == 0) return std::nullopt;
+    if (i < s.size() && (s[i] == 'E' || s[i] == 'e')) {
+        ++i;
+        if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+        const std::size_t exponentStart = i;
+        while (i < s.size() && isDigit(s[i])) ++i;
+        if (i == exponentStart) return std::nullopt;
+    }
+    if (i != s.size()) return std::nullopt;
+    // from_chars takes neither a leading plus nor a decimal comma; only such texts are copied.
+    std::string copy;
+    if (s.front() == '+' || (point && s.find(',') != std::string_view::npos)) {
+        copy.assign(s.substr(s.front() == '+' ? 1 : 0));
+        for (char& c : copy)
+            if (c == ',') c = '.';
+        s = copy;
+    }
+    double value = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+    if (ec != std::errc() || end != s.data() + s.size() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
 
 std::optional<float> toSingle(double v) {
     // Halfway between FLT_MAX and the next power of two: from there on, rounding to

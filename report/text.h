@@ -15,8 +15,25 @@ std::string_view left(std::string_view s, std::size_t n);
 std::optional<std::string_view> slice(std::string_view s, long p, std::size_t n);
 // 1-based position of the first occurrence of key, 0 when absent.
 std::size_t find(std::string_view s, std::string_view key);
-// Removes blanks (code 32 only) at both ends.
-std::string_view trim(std::string_view s);
+// Whether `c` is one of `chars`: a plain loop, as the sets are a few characters and the
+// trims below run for every cell of an export.
+constexpr bool isOneOf(char c, std::string_view chars) {
+    for (char x : chars)
+        if (x == c) return true;
+    return false;
+}
+// Removes `chars` at the end only.
+constexpr std::string_view trimEnd(std::string_view s, std::string_view chars) {
+    while (!s.empty() && isOneOf(s.back(), chars)) s.remove_suffix(1);
+    return s;
+}
+// Removes `chars` at both ends; by default blanks (code 32) only.
+constexpr std::string_view trim(std::string_view s, std::string_view chars = " ") {
+    while (!s.empty() && isOneOf(s.front(), chars)) s.remove_prefix(1);
+    return trimEnd(s, chars);
+}
+// What pads a fixed-width field: blanks, and the NULs of one never filled.
+inline constexpr std::string_view kPadding{" \0", 2};
 std::string stripCommas(std::string_view s);
 
 // Reads a leading number the way the report's writer expects it to be read back: blanks,
@@ -28,8 +45,26 @@ double readNumber(std::string_view s);
 // separators are read.
 double readNumberSkippingCommas(std::string_view s);
 
-// One CSV field (RFC 4180): quoted, with its quotes doubled, when it holds a comma, a
-// quote or a line break, or starts or ends with a blank that a reader could trim away.
+// A value as the table stores it, read strictly: blanks and tabs around it, an optional
+// sign, digits with at most one decimal separator ("." or ","; the table keeps whatever
+// the writing locale used) and an optional E exponent. Anything else (thousands
+// separators, units, "ND", infinities) is no number.
+std::optional<double> readStoredNumber(std::string_view s);
+
+// The shortest text that reads back as the same number ("0.1", "1e+06"), with "." as the
+// separator in every locale. A float gets its own shortest text, not its double's.
+std::string numberText(double v);
+std::string numberText(float v);
+// Whole numbers below 9e15 digit by digit ("1000000"), anything else as numberText:
+// identities and counts as people count them.
+std::string exactNumberText(double v);
+// Rounded to `digits` significant digits in printf's "%g" style, whatever the locale.
+std::string roundedNumberText(double v, int digits);
+
+// One CSV field (RFC 4180) appended to `out`: quoted, with its quotes doubled, when it
+// holds a comma, a quote or a line break, or starts or ends with a blank that a reader
+// could trim away.
+void appendCsvField(std::string& out, std::string_view s);
 std::string csvField(std::string_view s);
 
 // Each byte as two hex digits (lowercase unless `upper`), so no byte needs escaping.

@@ -1,7 +1,6 @@
 #include "results_db/archive.h"
 
 #include <algorithm>
-#include <charconv>
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -66,7 +65,7 @@ class MissingList {
     std::vector<MissingValue> list_;
 };
 
-const char* const kNoSuchColumn = "SamData has no column of that name";
+const std::string kNoSuchColumn = std::string(kTableName) + " has no column of that name";
 
 // Finds a table's columns by name, looking first just past the last one found: a
 // record's values and a report's lines come in the table's own column order, so a lookup
@@ -171,12 +170,9 @@ bool isRefusal(const Status& s) {
 
 std::string formatGeneral(double value, char decimalSeparator) {
     if (value == 0) return "0";  // negative zero included
-    // to_chars ignores the C locale, which the window toolkit may have switched to the
+    // The text ignores the C locale, which the window toolkit may have switched to the
     // user's; the separator is put in explicitly below.
-    char buf[64];
-    const auto [end, ec] =
-        std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 7);
-    std::string s = ec == std::errc() ? std::string(buf, end) : std::string("0");
+    std::string s = text::roundedNumberText(value, 7);
     for (char& c : s) {
         if (c == 'e') {
             c = 'E';
@@ -409,7 +405,8 @@ RecordAppend appendRecord(db::Database& database, const AppendInput& input, Erro
                 const float v = lineValue(
                     r.lines[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)], input.mode);
                 if (!record.setIfPresent(name, formatGeneral(v, separator)))
-                    missing.add(name, "the column could not be added to SamData");
+                    missing.add(name,
+                                std::string("the column could not be added to ") + kTableName);
             }
         }
     }

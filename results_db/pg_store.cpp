@@ -18,13 +18,13 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string_view>
 
+#include "report/text.h"
 #include "results_db/archive.h"
 #include "results_db/batch_view.h"
 #include "results_db/engine_shared.h"
@@ -104,18 +104,6 @@ Status failureOf(PGconn* conn, const PGresult* r) {
     return Status::failure(err::kEngine, "Database engine error: " + detail);
 }
 
-// Numbers go as plain decimal text, whole numbers without a point, so an integer column
-// takes them as they are.
-std::string numberText(double d) {
-    char buf[40];
-    if (std::nearbyint(d) == d && std::abs(d) < 9.0e15) {
-        std::snprintf(buf, sizeof buf, "%.0f", d);
-    } else {
-        std::snprintf(buf, sizeof buf, "%.17g", d);
-    }
-    return buf;
-}
-
 // Server text cannot hold a NUL character; such a value is refused like one too long.
 bool storable(const Value& v) {
     const auto* s = std::get_if<std::string>(&v);
@@ -161,7 +149,8 @@ class Connection {
         std::vector<const char*> values(params.size(), nullptr);
         for (std::size_t i = 0; i < params.size(); ++i) {
             if (const auto* d = std::get_if<double>(&params[i])) {
-                texts[i] = numberText(*d);
+                // Whole numbers without a point, so an integer column takes them as they are.
+                texts[i] = text::exactNumberText(*d);
             } else if (const auto* s = std::get_if<std::string>(&params[i])) {
                 texts[i] = *s;
             } else {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "report/text.h"
 #include "results_db/archive.h"
 #include "results_db/engine_shared.h"
 
@@ -41,8 +42,7 @@ namespace {
 // A cell typed into the grid arrives as text; an integer column takes it when it is a
 // plain number, and an emptied cell becomes null.
 Status textToNumber(std::string_view s, Value& out) {
-    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+    s = text::trim(s);
     if (s.empty()) {
         out = std::monostate{};
         return Status::success();
