@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <set>
 
+#include "krvtool/tests/run_cases.h"
 #include "report/tests/report_builder.h"
 #include "tests/support/case_table.h"
 #include "tests/support/process_run.h"
@@ -23,22 +24,6 @@ namespace {
 namespace fs = std::filesystem;
 using testing::readFile;
 using testing::writeFile;
-
-std::string substitute(std::string s, const std::vector<std::pair<std::string, std::string>>& by) {
-    for (const auto& [word, value] : by)
-        for (std::size_t at; (at = s.find(word)) != std::string::npos;)
-            s.replace(at, word.size(), value);
-    return s;
-}
-
-// "-" checks nothing, "~TEXT" that the stream holds TEXT, anything else the whole stream.
-void expectStream(const std::string& stream, const std::string& want, const std::string& where) {
-    if (want == "-") return;
-    if (want.rfind('~', 0) == 0)
-        EXPECT_NE(stream.find(want.substr(1)), std::string::npos) << where << ": " << stream;
-    else
-        EXPECT_EQ(stream, want) << where;
-}
 
 struct ToolRuns : ::testing::Test {
     testing::TestFolder folder;
@@ -79,32 +64,26 @@ TEST_F(ToolRuns, EveryCommandLineEndsAsItsCaseSays) {
     fs::copy_file(KRV_FIXTURES "/testV1997.mdb", folder / "old.mdb");
     const std::string dbBefore = readFile(db), oldBefore = readFile(folder / "old.mdb");
 
-    const std::vector<std::pair<std::string, std::string>> files = {
-        {"$REPORTS", folder.file("reports.db")},
-        {"$REFUSED", folder.file("refused.db")},
-        {"$SHEET", folder.file("sheet.db")},
-        {"$NOTES", folder.file("notes.txt")},
-        {"$OTHER", folder.file("other.sqlite")},
-        {"$SPACE", " "},
-        {"$XLSX", folder.file("out.xlsx")},
-        {"$LONG", folder.file("long.csv")},
-        {"$DIR", folder.path().string()},
-        {"$MAP", folder.file("map.csv")},
-        {"$FIX", KRV_FIXTURES},
-        {"$OLD", folder.file("old.mdb")},
-        {"$NEW", folder.file("new.db")},
-        {"$RO", folder.file("ro.csv")},
-        {"$DB", db},
-        {"$IN", folder.file("in")}};
+    const Words files = {{"$REPORTS", folder.file("reports.db")},
+                         {"$REFUSED", folder.file("refused.db")},
+                         {"$SHEET", folder.file("sheet.db")},
+                         {"$NOTES", folder.file("notes.txt")},
+                         {"$OTHER", folder.file("other.sqlite")},
+                         {"$SPACE", " "},
+                         {"$XLSX", folder.file("out.xlsx")},
+                         {"$LONG", folder.file("long.csv")},
+                         {"$DIR", folder.path().string()},
+                         {"$MAP", folder.file("map.csv")},
+                         {"$FIX", KRV_FIXTURES},
+                         {"$OLD", folder.file("old.mdb")},
+                         {"$NEW", folder.file("new.db")},
+                         {"$RO", folder.file("ro.csv")},
+                         {"$DB", db},
+                         {"$IN", folder.file("in")}};
     for (const auto& c : caseTable("krvtool_runs.tsv", 4)) {
         const std::string where = c.where("krvtool_runs.tsv") + " " + c[0];
-        QStringList args;
-        for (const QString& word : QString::fromStdString(c[0]).split(' ', Qt::SkipEmptyParts))
-            args << QString::fromStdString(substitute(word.toStdString(), files));
-        ToolRun r(args);
-        EXPECT_EQ(r.status, std::stoi(c[1])) << where << ": " << r.err.str();
-        expectStream(r.out.str(), substitute(c[2], files), where);
-        expectStream(r.err.str(), substitute(c[3], files), where);
+        ToolRun r(caseArgs(c, 0, files));
+        expectRunEnd(c, 0, files, r.status, r.out.str(), r.err.str(), where);
         if (r.status == kUsage && c[2].empty()) {
             EXPECT_EQ(r.errLines(), 1) << where << ": " << r.err.str();
             EXPECT_EQ(r.err.str().rfind("krvtool: ", 0), 0u) << where << ": " << r.err.str();
