@@ -1,21 +1,22 @@
-"""Reads an export back with readers the export did not write, for the tests.
+r"""Reads an export back with readers the export did not write, for the tests.
 
-csv FILE   each row on a line, cells tab-separated, each cell hex-encoded UTF-8
+csv FILE   each row on a line, cells tab-separated, each cell's backslash, CR, LF and tab
+           written as \\, \r, \n and \t
 xlsx FILE  a line "sheets|freeze|filter|widths", then each row on a line with cells
-           "-" (empty), "n:<repr of the number>" or "s:<hex of the text>"
+           "-" (empty), "n:<repr of the number>" or "s:<the text, written as csv's cells>"
 """
 import csv
 import sys
 
 
-def hexed(text):
-    return text.encode("utf-8").hex()
+def escaped(text):
+    return text.translate({ord("\\"): "\\\\", ord("\r"): "\\r", ord("\n"): "\\n", ord("\t"): "\\t"})
 
 
 def read_csv(path):
     with open(path, newline="", encoding="utf-8") as f:
         for row in csv.reader(f, strict=True):
-            print("\t".join(hexed(c) for c in row))
+            print("\t".join(escaped(c) for c in row))
 
 
 def read_xlsx(path):
@@ -35,7 +36,7 @@ def read_xlsx(path):
             elif c.data_type == "n":
                 cells.append("n:%r" % c.value)
             else:
-                cells.append("s:" + hexed(str(c.value)))
+                cells.append("s:" + escaped(str(c.value)))
         print("\t".join(cells))
 
 
