@@ -51,6 +51,11 @@ std::string senaiteReads(const std::string& file, const std::string& db,
     return (r.status == 0 ? "" : "exit " + std::to_string(r.status) + ": ") + r.out;
 }
 
+// What a reader printed for a form, kept under tests/data/export_read_back/.
+std::string expected(const std::string& name) {
+    return readFile(std::string(KRV_TEST_DATA) + "/export_read_back/" + name);
+}
+
 const std::vector<std::string> kIsotopes = {"CS-137",        "CO-60@LINE2",   "K-40@NET1",
                                             "TL-208@583:19", "PB-210@GROSS1", "U-235@BKG1"};
 
@@ -80,24 +85,20 @@ struct ExportTest : ::testing::Test {
     }
 
     std::vector<Note> notes;
+    std::string streamed;  // what the last export to a stream wrote
+    // To `target`, or to a stream when it is empty.
     Status exportTo(const std::string& target, const Options& options,
                     const ProgressFn& progress = {}) {
         Status st;
         auto database = engine->openDatabase(dbPath, st);
         if (!database) return st;
         notes.clear();
-        return exportToFile(*database, options, target, progress, dbPath,
-                            [this](const Note& n) { notes.push_back(n); });
-    }
-    Status exportToText(const Options& options, std::string& text) {
-        Status st;
-        auto database = engine->openDatabase(dbPath, st);
-        if (!database) return st;
+        const NoteFn note = [this](const Note& n) { notes.push_back(n); };
+        if (!target.empty())
+            return exportToFile(*database, options, target, progress, dbPath, note);
         std::ostringstream out;
-        notes.clear();
-        st = exportToStream(*database, options, out, {},
-                            [this](const Note& n) { notes.push_back(n); });
-        text = out.str();
+        st = exportToStream(*database, options, out, progress, note);
+        streamed = out.str();
         return st;
     }
     std::string noteLines() const {
@@ -167,12 +168,7 @@ TEST_F(ExportTest, CsvReadsBackWithPythonAndLoadsBackWithSqlite) {
     Options keep;
     keep.keepPadding = true;
     const std::string file = exported(Format::Csv, keep);
-    EXPECT_EQ(readBack("csv", file),
-              "idxRec#\tFile Name\tID Text\tDate & time\tSample Date\tCounting Time\tDT "
-              "%\tCS-137\tCO-60@LINE2\tK-40@NET1\tTL-208@583:19\tPB-210@GROSS1\tU-235@BKG1\n"
-              "1\tS0421.CNF         \tHe said \"hi\", then left\t5/14/02  09:31:05\tSample, "
-              "Date\t3600\t 3.2\t12,31\t1,5E-03\tND\t\t583.2\t-0.5\n"
-              "2\tline\\r\\nbreak\tÜnïcödé Ø50 µSv\t\t\t3600\t3,2\t\t\t7\t0012\t\t\n");
+    EXPECT_EQ(readBack("csv", file), expected("csv_padded.txt"));
     // sqlite3's own CSV import, into a table it makes from the header, gives the same values.
     std::string cols;
     for (const std::string& c : testing::RawDb(dbPath).columns())
@@ -197,14 +193,7 @@ TEST_F(ExportTest, XlsxHasNumbersTextsFrozenPanesFilterAndStoredWidths) {
     Options o;
     o.widthsTwips[2] = 3000;  // ID Text
     o.widthsTwips[3] = 100;
-    EXPECT_EQ(
-        readBack("xlsx", exported(Format::Xlsx, o)),
-        "SamData|C2|A1:M3|C=28.57\n"
-        "s:idxRec#\ts:File Name\ts:ID Text\ts:Date & time\ts:Sample Date\ts:Counting Time\ts:DT "
-        "%\ts:CS-137\ts:CO-60@LINE2\ts:K-40@NET1\ts:TL-208@583:19\ts:PB-210@GROSS1\ts:U-235@BKG1\n"
-        "n:1\ts:S0421.CNF\ts:He said \"hi\", then left\ts:5/14/02  09:31:05\ts:Sample, "
-        "Date\tn:3600\tn:3.2\tn:12.31\tn:0.0015\ts:ND\t-\tn:583.2\tn:-0.5\n"
-        "n:2\ts:line\\nbreak\ts:Ünïcödé Ø50 µSv\t-\t-\tn:3600\tn:3.2\t-\t-\tn:7\tn:12\t-\t-\n");
+    EXPECT_EQ(readBack("xlsx", exported(Format::Xlsx, o)), expected("xlsx_widths.txt"));
 }
 
 TEST_F(ExportTest, XlsxSaysWhichCellsItCouldNotCarryAsStored) {
@@ -235,32 +224,12 @@ TEST_F(ExportTest, XlsxSaysWhichCellsItCouldNotCarryAsStored) {
 
 TEST_F(ExportTest, LongFormHasOneRowPerValueWithItsMeaning) {
     build(kIsotopes, sampleRecords());
-    EXPECT_EQ(readBack("csv", exported(Format::Long)),
-              "idxRec#\tFile Name\tID Text\tDate & time\tSample Date\tCounting Time\tDT "
-              "%\tNuclide\tLine\tQuantity\tValue\n"
-              "1\tS0421.CNF\tHe said \"hi\", then left\t5/14/02  09:31:05\tSample, "
-              "Date\t3600\t3.2\tCS-137\t\tactivity\t12.31\n"
-              "1\tS0421.CNF\tHe said \"hi\", then left\t5/14/02  09:31:05\tSample, "
-              "Date\t3600\t3.2\tCO-60\t2\tactivity\t0.0015\n"
-              "1\tS0421.CNF\tHe said \"hi\", then left\t5/14/02  09:31:05\tSample, "
-              "Date\t3600\t3.2\tK-40\t1\tnet counts\tND\n"
-              "1\tS0421.CNF\tHe said \"hi\", then left\t5/14/02  09:31:05\tSample, "
-              "Date\t3600\t3.2\tPB-210\t1\tgross counts\t583.2\n"
-              "1\tS0421.CNF\tHe said \"hi\", then left\t5/14/02  09:31:05\tSample, "
-              "Date\t3600\t3.2\tU-235\t1\tbackground counts\t-0.5\n"
-              "2\tline\\r\\nbreak\tÜnïcödé Ø50 µSv\t\t\t3600\t3,2\tK-40\t1\tnet counts\t7\n"
-              "2\tline\\r\\nbreak\tÜnïcödé Ø50 µSv\t\t\t3600\t3,2\tTL-208\t583.19\tactivity\t12\n");
+    EXPECT_EQ(readBack("csv", exported(Format::Long)), expected("long.txt"));
     Options only;
     only.columns = {"CO-60*", "U-235@BKG1"};
     only.firstRecord = 1;
     only.lastRecord = 1;
-    EXPECT_EQ(readBack("csv", exported(Format::Long, only)),
-              "idxRec#\tFile Name\tID Text\tDate & time\tSample Date\tCounting Time\tDT "
-              "%\tNuclide\tLine\tQuantity\tValue\n"
-              "1\tS0421.CNF\tHe said \"hi\", then left\t5/14/02  09:31:05\tSample, "
-              "Date\t3600\t3.2\tCO-60\t2\tactivity\t0.0015\n"
-              "1\tS0421.CNF\tHe said \"hi\", then left\t5/14/02  09:31:05\tSample, "
-              "Date\t3600\t3.2\tU-235\t1\tbackground counts\t-0.5\n");
+    EXPECT_EQ(readBack("csv", exported(Format::Long, only)), expected("long_some.txt"));
 }
 
 TEST_F(ExportTest, LimsTwoDimensionLayoutKeywordMapAndSampleIdentifier) {
@@ -348,8 +317,7 @@ TEST_F(ExportTest, LimsRefusesWhatSenaiteWouldMisread) {
         EXPECT_EQ(st.number, kNotRepresentable) << says;
         EXPECT_NE(st.description.find(says), std::string::npos) << st.description;
         EXPECT_EQ(fileCount(), 1u) << says;
-        std::string streamed;
-        EXPECT_EQ(exportToText(o, streamed).number, kNotRepresentable) << says;
+        EXPECT_EQ(exportTo("", o).number, kNotRepresentable) << says;
         EXPECT_EQ(streamed, "") << says;
     }
 }
@@ -396,13 +364,12 @@ TEST_F(ExportTest, LimsStreamGetsNothingWhenTheLastRecordFails) {
     raw.query("UPDATE SamData SET \"N-30\" = 'n/a' WHERE \"idxRec#\" = 4500");
     Options o;
     o.format = Format::Lims2d;
-    std::string streamed;
-    const Status st = exportToText(o, streamed);
+    const Status st = exportTo("", o);
     EXPECT_EQ(st.number, kNotRepresentable);
     EXPECT_NE(st.description.find("record 4500"), std::string::npos) << st.description;
     EXPECT_EQ(streamed.size(), 0u);
     raw.query("UPDATE SamData SET \"N-30\" = '1' WHERE \"idxRec#\" = 4500");
-    EXPECT_TRUE(exportToText(o, streamed).ok());
+    EXPECT_TRUE(exportTo("", o).ok());
     EXPECT_GT(streamed.size(), 4500u * 150);
 }
 
@@ -461,14 +428,9 @@ TEST_F(ExportTest, FixedColumnsOnlyAndEmptyTablesGiveHeadersAlone) {
     build({}, {});
     EXPECT_EQ(readFile(exported(Format::Csv)),
               "idxRec#,File Name,ID Text,Date & time,Sample Date,Counting Time,DT %\r\n");
-    EXPECT_EQ(readBack("csv", exported(Format::Long)),
-              "idxRec#\tFile Name\tID Text\tDate & time\tSample Date\tCounting Time\tDT "
-              "%\tNuclide\tLine\tQuantity\tValue\n");
+    EXPECT_EQ(readBack("csv", exported(Format::Long)), expected("long_empty.txt"));
     EXPECT_EQ(readFile(exported(Format::Lims2d)), ",end\r\nend,\r\n");
-    EXPECT_EQ(readBack("xlsx", exported(Format::Xlsx)),
-              "SamData|C2|A1:G1|\n"
-              "s:idxRec#\ts:File Name\ts:ID Text\ts:Date & time\ts:Sample Date\ts:Counting "
-              "Time\ts:DT %\n");
+    EXPECT_EQ(readBack("xlsx", exported(Format::Xlsx)), expected("xlsx_empty.txt"));
 }
 
 TEST_F(ExportTest, FailuresLeaveNoFileAndTheDatabaseUntouched) {
@@ -521,30 +483,24 @@ TEST_F(ExportTest, FailuresLeaveNoFileAndTheDatabaseUntouched) {
 // device or a pipe (say /dev/null, as root) into a regular file that hides it.
 TEST_F(ExportTest, LinksDevicesAndPipesKeepWhatTheyAre) {
     build(kIsotopes, sampleRecords());
-    Status st;
-    auto database = engine->openDatabase(dbPath, st);
-    ASSERT_TRUE(database);
-    std::ostringstream expected;
-    ASSERT_TRUE(exportToStream(*database, {}, expected).ok());
+    ASSERT_TRUE(exportTo("", {}).ok());
 
     const fs::path real = folder / "real.csv";
     const fs::path link = folder / "link.csv";
     writeFile(real, "old");
     fs::create_symlink(real, link);
-    ASSERT_TRUE(exportToFile(*database, {}, link.string()).ok());
+    ASSERT_TRUE(exportTo(link.string(), {}).ok());
     EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_EQ(readFile(real), expected.str());
+    EXPECT_EQ(readFile(real), streamed);
 
     const fs::path pipe = folder / "pipe";
-    QProcess mkfifo;
-    mkfifo.start(QStringLiteral("mkfifo"), {QString::fromStdString(pipe.string())});
-    ASSERT_TRUE(mkfifo.waitForFinished() && mkfifo.exitCode() == 0);
+    ASSERT_EQ(testing::runJobProcess("mkfifo", {QString::fromStdString(pipe.string())}).status, 0);
     QProcess reader;
     reader.start(QStringLiteral("cat"), {QString::fromStdString(pipe.string())});
     ASSERT_TRUE(reader.waitForStarted());
-    ASSERT_TRUE(exportToFile(*database, {}, pipe.string()).ok());
+    ASSERT_TRUE(exportTo(pipe.string(), {}).ok());
     ASSERT_TRUE(reader.waitForFinished());
-    EXPECT_EQ(reader.readAllStandardOutput().toStdString(), expected.str());
+    EXPECT_EQ(reader.readAllStandardOutput().toStdString(), streamed);
     EXPECT_EQ(fs::status(pipe).type(), fs::file_type::fifo);
 }
 
@@ -552,22 +508,18 @@ TEST_F(ExportTest, StreamOutputMatchesFileOutput) {
     auto records = sampleRecords();
     records[0][2] = db::Value("SOIL B-17");
     build(kIsotopes, records);
-    Status st;
-    auto database = engine->openDatabase(dbPath, st);
-    ASSERT_TRUE(database);
     for (Format f : {Format::Csv, Format::Xlsx, Format::Long, Format::Lims2d}) {
         Options o;
         o.format = f;
-        std::ostringstream out;
-        ASSERT_TRUE(exportToStream(*database, o, out).ok()) << formatName(f);
         const std::string file = folder.file(std::string("s") + formatSuffix(f));
-        ASSERT_TRUE(exportToFile(*database, o, file).ok());
+        ASSERT_TRUE(exportTo(file, o).ok());
+        ASSERT_TRUE(exportTo("", o).ok()) << formatName(f);
         if (f == Format::Xlsx) {
             const std::string fromFile = readBack("xlsx", file);
-            writeFile(file, out.str());
+            writeFile(file, streamed);
             EXPECT_EQ(readBack("xlsx", file), fromFile);
         } else {
-            EXPECT_EQ(out.str(), readFile(file)) << formatName(f);
+            EXPECT_EQ(streamed, readFile(file)) << formatName(f);
         }
     }
 }
