@@ -10,7 +10,6 @@
 #include <set>
 
 #include "krvtool/tests/run_cases.h"
-#include "report/tests/report_builder.h"
 #include "tests/support/case_table.h"
 #include "tests/support/process_run.h"
 #include "tests/support/raw_db.h"
@@ -49,41 +48,19 @@ TEST_F(ToolRuns, EveryCommandLineEndsAsItsCaseSays) {
                       V(""), V("3600"), V("1"), V("2")},
                      {V(2.0), V("B.CNF"), V("S-2"), V(""), V(""), V("3600"), V("1"), V("3")}})
                     .ok());
-    writeFile(folder / "ro.csv", "kept");
+    fs::copy(KRV_TEST_DATA "/krvtool_runs", folder.path(), fs::copy_options::recursive);
     fs::permissions(folder / "ro.csv", fs::perms::owner_read);
-    writeFile(folder / "map.csv", "CO-60@NET1,Co60\n");
-    writeFile(folder / "notes.txt", "not a database");
     for (const char* sql : {"CREATE TABLE Samples (x)", "CREATE TABLE Results (y)"})
         testing::RawDb(folder.file("other.sqlite")).query(sql);
-    fs::create_directories(folder / "in");
-    using namespace testing;
-    writeFile(folder / "in" / "1.txt",
-              join({"ID: S1", "", "CS-137     Activity =  4.5E+01", kHeading, kUnits,
-                    row("661.66", "100", "90", "4.5E+01"), "", "end"}));
-    writeFile(folder / "in" / "2.txt", "no report here");
     fs::copy_file(KRV_FIXTURES "/testV1997.mdb", folder / "old.mdb");
     const std::string dbBefore = readFile(db), oldBefore = readFile(folder / "old.mdb");
 
-    const Words files = {{"$REPORTS", folder.file("reports.db")},
-                         {"$REFUSED", folder.file("refused.db")},
-                         {"$SHEET", folder.file("sheet.db")},
-                         {"$NOTES", folder.file("notes.txt")},
-                         {"$OTHER", folder.file("other.sqlite")},
-                         {"$SPACE", " "},
-                         {"$XLSX", folder.file("out.xlsx")},
-                         {"$LONG", folder.file("long.csv")},
-                         {"$DIR", folder.path().string()},
-                         {"$MAP", folder.file("map.csv")},
-                         {"$FIX", KRV_FIXTURES},
-                         {"$OLD", folder.file("old.mdb")},
-                         {"$NEW", folder.file("new.db")},
-                         {"$RO", folder.file("ro.csv")},
-                         {"$DB", db},
-                         {"$IN", folder.file("in")}};
-    for (const auto& c : caseTable("krvtool_runs.tsv", 4)) {
+    const testing::Words files = {
+        {"$DIR", folder.path().string()}, {"$FIX", KRV_FIXTURES}, {"$SPACE", " "}};
+    for (const auto& c : testing::caseTable("krvtool_runs.tsv", 4)) {
         const std::string where = c.where("krvtool_runs.tsv") + " " + c[0];
-        ToolRun r(caseArgs(c, 0, files));
-        expectRunEnd(c, 0, files, r.status, r.out.str(), r.err.str(), where);
+        testing::ToolRun r(testing::caseArgs(c, 0, files));
+        testing::expectRunEnd(c, 0, files, r.status, r.out.str(), r.err.str(), where);
         if (r.status == kUsage && c[2].empty()) {
             EXPECT_EQ(r.errLines(), 1) << where << ": " << r.err.str();
             EXPECT_EQ(r.err.str().rfind("krvtool: ", 0), 0u) << where << ": " << r.err.str();
