@@ -4,6 +4,9 @@ csv FILE   each row on a line, cells tab-separated, each cell's backslash, CR, L
            written as \\, \r, \n and \t
 xlsx FILE  a line "sheets|freeze|filter|widths", then each row on a line with cells
            "-" (empty), "n:<repr of the number>" or "s:<the text, written as csv's cells>"
+sheets ROWS CLEAN FILE...
+           a line "FILE differs" for each spreadsheet FILE whose sheet is not CLEAN's, byte
+           for byte, or that openpyxl does not read as ROWS rows
 """
 import csv
 import sys
@@ -40,5 +43,19 @@ def read_xlsx(path):
         print("\t".join(cells))
 
 
+def same_sheets(rows, clean, *paths):
+    import openpyxl
+    import zipfile
+
+    def sheet(path):
+        return zipfile.ZipFile(path).read("xl/worksheets/sheet1.xml")
+
+    want = sheet(clean)
+    for path in paths:
+        read = sum(1 for _ in openpyxl.load_workbook(path).worksheets[0].iter_rows())
+        if sheet(path) != want or read != int(rows):
+            print(path, "differs")
+
+
 if __name__ == "__main__":
-    {"csv": read_csv, "xlsx": read_xlsx}[sys.argv[1]](sys.argv[2])
+    {"csv": read_csv, "xlsx": read_xlsx, "sheets": same_sheets}[sys.argv[1]](*sys.argv[2:])
