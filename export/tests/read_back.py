@@ -1,21 +1,25 @@
-"""Reads an export back with readers the export did not write, for the tests.
+r"""Reads an export back with readers the export did not write, for the tests.
 
-csv FILE   each row on a line, cells tab-separated, each cell hex-encoded UTF-8
+csv FILE   each row on a line, cells tab-separated, each cell's backslash, CR, LF and tab
+           written as \\, \r, \n and \t
 xlsx FILE  a line "sheets|freeze|filter|widths", then each row on a line with cells
-           "-" (empty), "n:<repr of the number>" or "s:<hex of the text>"
+           "-" (empty), "n:<repr of the number>" or "s:<the text, written as csv's cells>"
+sheets ROWS CLEAN FILE...
+           a line "FILE differs" for each spreadsheet FILE whose sheet is not CLEAN's, byte
+           for byte, or that openpyxl does not read as ROWS rows
 """
 import csv
 import sys
 
 
-def hexed(text):
-    return text.encode("utf-8").hex()
+def escaped(text):
+    return text.translate({ord("\\"): "\\\\", ord("\r"): "\\r", ord("\n"): "\\n", ord("\t"): "\\t"})
 
 
 def read_csv(path):
     with open(path, newline="", encoding="utf-8") as f:
         for row in csv.reader(f, strict=True):
-            print("\t".join(hexed(c) for c in row))
+            print("\t".join(escaped(c) for c in row))
 
 
 def read_xlsx(path):
@@ -35,9 +39,23 @@ def read_xlsx(path):
             elif c.data_type == "n":
                 cells.append("n:%r" % c.value)
             else:
-                cells.append("s:" + hexed(str(c.value)))
+                cells.append("s:" + escaped(str(c.value)))
         print("\t".join(cells))
 
 
+def same_sheets(rows, clean, *paths):
+    import openpyxl
+    import zipfile
+
+    def sheet(path):
+        return zipfile.ZipFile(path).read("xl/worksheets/sheet1.xml")
+
+    want = sheet(clean)
+    for path in paths:
+        read = sum(1 for _ in openpyxl.load_workbook(path).worksheets[0].iter_rows())
+        if sheet(path) != want or read != int(rows):
+            print(path, "differs")
+
+
 if __name__ == "__main__":
-    {"csv": read_csv, "xlsx": read_xlsx}[sys.argv[1]](sys.argv[2])
+    {"csv": read_csv, "xlsx": read_xlsx, "sheets": same_sheets}[sys.argv[1]](*sys.argv[2:])

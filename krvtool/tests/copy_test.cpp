@@ -8,6 +8,7 @@
 #include <sstream>
 #include <thread>
 
+#include "krvtool/tests/killed_run.h"
 #include "krvtool/tool.h"
 #include "results_db/archive.h"
 #include "tests/support/pg_server.h"
@@ -159,7 +160,7 @@ TEST_F(Copy, TheLedgerAndTheTrailGoAlong) {
 // part; --replace keeps the old records until the new ones are complete; the next copy
 // leaves nothing private behind.
 TEST_F(Copy, AKilledCopyLeavesTheOldDestinationOrTheWholeCopy) {
-    const std::string big = tmp.file("big.mdb"), backup = tmp.file("backup.mdb");
+    const std::string big = tmp.file("big.mdb");
     constexpr int kRecords = 1500, kBackup = 50;
     std::vector<std::vector<db::Value>> records;
     for (int i = 0; i < kRecords; ++i)
@@ -188,28 +189,15 @@ TEST_F(Copy, AKilledCopyLeavesTheOldDestinationOrTheWholeCopy) {
                     ASSERT_TRUE(testing::buildResultsDb(*engine, dst, {}, records).ok());
                 }
                 const int before = replace ? kBackup : -1;
-                QStringList args{"copy"};
-                if (replace) args << "--replace";
-                args << QString::fromStdString(big) << QString::fromStdString(dst);
-                QProcess p;
-                p.start(KRV_TOOL, args);
-                ASSERT_TRUE(p.waitForStarted());
-                std::this_thread::sleep_for(std::chrono::milliseconds(
-                    std::uniform_int_distribution<int>(0, toServer ? 600 : 150)(rng)));
-                p.kill();
-                p.waitForFinished();
+                const QStringList args{"copy", "--replace", q(big), q(dst)};
+                testing::killDuring(replace ? args : args.mid(0, 1) + args.mid(2),
+                                    std::chrono::milliseconds(std::uniform_int_distribution<int>(
+                                        0, toServer ? 600 : 150)(rng)));
                 const int left = count(dst);
                 EXPECT_TRUE(left == before || left == kRecords) << left << " records left";
                 // The next copy finishes the job and tidies what the killed one left.
-                QProcess rerun;
-                rerun.start(KRV_TOOL, {"copy", "--replace", QString::fromStdString(big),
-                                       QString::fromStdString(dst)});
-                ASSERT_TRUE(rerun.waitForFinished(120'000));
-                EXPECT_EQ(rerun.exitCode(), 0) << rerun.readAllStandardError().toStdString();
+                testing::expectRerunCompletes(args, tmp.path());
                 EXPECT_EQ(count(dst), kRecords);
-                for (const auto& entry : fs::directory_iterator(tmp.path()))
-                    EXPECT_EQ(entry.path().filename().string().find(".new-"), std::string::npos)
-                        << entry.path();
             }
         }
     }

@@ -8,6 +8,7 @@
 #include <random>
 #include <thread>
 
+#include "krvtool/tests/killed_run.h"
 #include "tests/support/job_folder.h"
 #include "tests/support/pg_server.h"
 #include "tests/support/raw_db.h"
@@ -37,9 +38,9 @@ sqlite3_int64 rowsIn(const std::string& path, const std::string& table) {
     return n;
 }
 
-void startImport(QProcess& p, const std::string& dest, const std::string& folder) {
-    p.start(KRV_TOOL, {"import-reports", "--mode", "net", QString::fromStdString(dest),
-                       QString::fromStdString(folder)});
+QStringList importArgs(const std::string& dest, const std::string& folder) {
+    return {"import-reports", "--mode", "net", QString::fromStdString(dest),
+            QString::fromStdString(folder)};
 }
 
 TEST(ImportReportsCommand, SameRecordsAsTheUnattendedAppendOnePerReport) {
@@ -84,20 +85,12 @@ TEST(ImportReportsCommand, AKilledRunLeavesWholeRecordsAndARerunCompletesIt) {
     for (const int moment : {0, 1, 2}) {
         SCOPED_TRACE(moment);
         const std::string dest = tmp.file("r" + std::to_string(moment) + ".db");
-        QProcess p;
-        startImport(p, dest, tmp.file("in"));
-        ASSERT_TRUE(p.waitForStarted());
-        if (moment == 1) {
-            for (int waited = 0;
-                 waited < 6000 && (!fs::exists(dest) || rowsIn(dest, "ImportedReports") == 0);
-                 ++waited)
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(
-                std::uniform_int_distribution<int>(0, moment == 0 ? 40 : 1500)(rng)));
-        }
-        p.kill();
-        p.waitForFinished();
+        killDuring(
+            importArgs(dest, tmp.file("in")),
+            std::chrono::milliseconds(
+                std::uniform_int_distribution<int>(0, moment == 0 ? 40 : 1500)(rng)),
+            moment != 1 ? std::function<bool()>()
+                        : [&] { return fs::exists(dest) && rowsIn(dest, "ImportedReports") > 0; });
         if (fs::exists(dest)) {
             RawDb raw(dest);
             const auto records = raw.scalar("SELECT count(*) FROM SamData");
@@ -114,16 +107,10 @@ TEST(ImportReportsCommand, AKilledRunLeavesWholeRecordsAndARerunCompletesIt) {
                 EXPECT_NE(records, std::to_string(reports));  // in the middle
             }
         }
-        QProcess rerun;
-        startImport(rerun, dest, tmp.file("in"));
-        ASSERT_TRUE(rerun.waitForFinished(120'000));
-        EXPECT_EQ(rerun.exitCode(), 0) << rerun.readAllStandardError().toStdString();
+        expectRerunCompletes(importArgs(dest, tmp.file("in")), tmp.path());
         EXPECT_EQ(RawDb(dest).scalar("SELECT count(*) || ' ' || count(DISTINCT \"idxRec#\") "
                                      "FROM SamData"),
                   std::to_string(reports) + " " + std::to_string(reports));
-        for (const auto& entry : fs::directory_iterator(tmp.path()))
-            EXPECT_EQ(entry.path().filename().string().find(".new-"), std::string::npos)
-                << entry.path();
     }
 }
 
@@ -142,7 +129,7 @@ TEST(ImportReportsCommand, TwoImportsOfOneFolderAtOnceStoreEachReportOnce) {
             const std::string dest =
                 onServer ? server.newDatabase() : tmp.file("r" + std::to_string(trial) + ".db");
             QProcess runs[2];
-            for (auto& p : runs) startImport(p, dest, tmp.file("in"));
+            for (auto& p : runs) startJobProcess(p, KRV_TOOL, importArgs(dest, tmp.file("in")));
             for (auto& p : runs) {
                 ASSERT_TRUE(p.waitForFinished(120'000));
                 EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();

@@ -1,9 +1,18 @@
+// krvtool's command lines as a job script sees them: exit statuses, what each stream holds,
+// and the files left behind.
+
 #include "krvtool/tool.h"
 
 #include <gtest/gtest.h>
 
-#include <sstream>
+#include <algorithm>
+#include <filesystem>
+#include <set>
 
+#include "krvtool/tests/run_cases.h"
+#include "tests/support/case_table.h"
+#include "tests/support/process_run.h"
+#include "tests/support/raw_db.h"
 #include "tests/support/results_table.h"
 #include "tests/support/test_folder.h"
 #include "tests/support/tool_run.h"
@@ -11,130 +20,97 @@
 namespace krv::tool {
 namespace {
 
-using testing::ToolRun;
+namespace fs = std::filesystem;
+using testing::readFile;
+using testing::writeFile;
 
-struct Captured {
-    std::ostringstream out, err;
-    Io io{out, err, false};
+struct ToolRuns : ::testing::Test {
+    testing::TestFolder folder;
+    std::string db = folder.file("results.db");
+    void SetUp() override {
+        auto engine = db::makeEngine();
+        using V = db::Value;
+        ASSERT_TRUE(testing::buildResultsDb(*engine, db, {"CS-137", "CO-60@NET1"},
+                                            {{V(1.0), V("A.CNF  "), V("S-1"), V(""), V(""),
+                                              V("3600"), V("1,5"), V("12,5"), V("3")}})
+                        .ok());
+    }
 };
 
-// Every subcommand's usage contract: a wrong command line is status 2 and one line on
-// standard error, before anything is opened or written.
-TEST(ToolFrame, UsageErrorsOfEverySubcommandAreOneLineWithStatusTwo) {
-    testing::TestFolder folder;
-    const QString db = QString::fromStdString(folder.file("results.db"));
-    const QString in = QString::fromStdString(folder.file("in"));
+TEST_F(ToolRuns, EveryCommandLineEndsAsItsCaseSays) {
     auto engine = db::makeEngine();
-    ASSERT_TRUE(testing::buildResultsDb(*engine, db.toStdString(), {"CO-60@NET1"}, {}).ok());
-    const QStringList qc = {"qc", db, "--column", "CO-60@NET1", "--match", "C*"};
-    const struct {
-        QStringList args;
-        const char* said;  // part of the line, when the case names what is wrong
-    } cases[] = {
-        {{"frobnicate", "x.db"}, "unknown subcommand 'frobnicate' (krvtool --help lists them)"},
-        {{"export"}, ""},
-        {{"export", db, "--format", "pdf"}, "unknown format 'pdf'"},
-        {{"export", db, "--records", "5..2"}, ""},
-        {{"export", db, "--records", "0..2"}, ""},
-        {{"export", db, "--records", "x"}, ""},
-        {{"export", db, "--keywords", "map.csv"}, ""},
-        {{"export", db, "--format", "lims2d", "--sample-id", "barcode"}, ""},
-        {{"export", db, "--format", "lims2d", "--lims-version", "3.0"}, ""},
-        {{"export", db, "--format", "lims2d", "--duplicates", "merge"}, ""},
-        {{"export", db, "--duplicates", "first"}, ""},
-        {{"export", db, "--lims-version", "2.4"}, ""},
-        {{"export", db, "--columns", ","}, ""},
-        {{"export", db, "--frobnicate"}, "Unknown option 'frobnicate'"},
-        {{"copy", db}, ""},
-        {{"copy", db, db}, "the same"},
-        {{"audit"}, ""},
-        {{"audit", "--since", "1.12.2026", db}, "'1.12.2026'"},
-        {{"qc", db, "--match", "C*"}, "--column is required"},
-        {{"qc", db, "--column", "CO-60@NET1"}, "--match is required"},
-        {qc + QStringList{"--on", "barcode"}, "--on takes id or file"},
-        {qc + QStringList{"--decay", "maybe"}, "--decay takes auto, on or off"},
-        {qc + QStringList{"--from", "6/31/02"}, "--from: cannot read the date '6/31/02'"},
-        {qc + QStringList{"--ref-date", "x"}, "--ref-date: cannot read the date"},
-        {qc + QStringList{"--baseline", "1"}, "--baseline takes a number of points"},
-        {qc + QStringList{"--baseline", "5", "--to", "6/1/02"}, "two ways"},
-        {qc + QStringList{"--year-pivot", "101"}, "--year-pivot takes a number from 0 to 100"},
-        {{"import-legacy", db}, ""},
-        {{"import-reports", "--mode", "counts", db, in},
-         "import-reports: --mode must be activity, net, gross or bkg"},
-        {{"watch", "--mode", "net", "--interval", "0", in, db}, ""},
-    };
-    for (const auto& c : cases) {
-        ToolRun r(c.args);
-        const std::string line = c.args.join(' ').toStdString();
-        EXPECT_EQ(r.status, kUsage) << line;
-        EXPECT_EQ(r.errLines(), 1) << line << ": " << r.err.str();
-        EXPECT_EQ(r.err.str().rfind("krvtool: ", 0), 0u) << r.err.str();
-        EXPECT_NE(r.err.str().find(c.said), std::string::npos) << r.err.str();
-        EXPECT_TRUE(r.out.str().empty()) << line;
+    using V = db::Value;
+    ASSERT_TRUE(testing::buildResultsDb(
+                    *engine, folder.file("sheet.db"), {"CS-137"},
+                    {{V(1.0), V("A.CNF"), V(std::string(40001, 'x')),
+                      V("a\x01"
+                        "b"),
+                      V(""), V("3600"), V("1"), V("2")},
+                     {V(2.0), V("B.CNF"), V("S-2"), V(""), V(""), V("3600"), V("1"), V("3")}})
+                    .ok());
+    fs::copy(KRV_TEST_DATA "/krvtool_runs", folder.path(), fs::copy_options::recursive);
+    fs::permissions(folder / "ro.csv", fs::perms::owner_read);
+    for (const char* sql : {"CREATE TABLE Samples (x)", "CREATE TABLE Results (y)"})
+        testing::RawDb(folder.file("other.sqlite")).query(sql);
+    fs::copy_file(KRV_FIXTURES "/testV1997.mdb", folder / "old.mdb");
+    const std::string dbBefore = readFile(db), oldBefore = readFile(folder / "old.mdb");
+
+    const testing::Words files = {
+        {"$DIR", folder.path().string()}, {"$FIX", KRV_FIXTURES}, {"$SPACE", " "}};
+    for (const auto& c : testing::caseTable("krvtool_runs.tsv", 4)) {
+        const std::string where = c.where("krvtool_runs.tsv") + " " + c[0];
+        testing::ToolRun r(testing::caseArgs(c, 0, files));
+        testing::expectRunEnd(c, 0, files, r.status, r.out.str(), r.err.str(), where);
+        if (r.status == kUsage && c[2].empty()) {
+            EXPECT_EQ(r.errLines(), 1) << where << ": " << r.err.str();
+            EXPECT_EQ(r.err.str().rfind("krvtool: ", 0), 0u) << where << ": " << r.err.str();
+        }
     }
-    EXPECT_EQ(testing::readFile(db.toStdString()).substr(0, 15), "SQLite format 3");
+
+    EXPECT_EQ(readFile(db), dbBefore);
+    EXPECT_EQ(readFile(folder / "old.mdb"), oldBefore);
+    EXPECT_EQ(readFile(folder / "notes.txt"), "not a database");
+    EXPECT_NE(readFile(folder / "ro.csv"), "kept");
+    EXPECT_NE(
+        readFile(folder / "long.csv").find("1,A.CNF,S-1,,,3600,\"1,5\",CS-137,,activity,12.5\r\n"),
+        std::string::npos);
+    std::set<std::string> left;
+    for (const auto& entry : fs::directory_iterator(folder.path()))
+        left.insert(entry.path().filename().string());
+    EXPECT_EQ(left, (std::set<std::string>{"in", "long.csv", "map.csv", "new.db", "notes.txt",
+                                           "old.mdb", "other.sqlite", "out.xlsx", "reports.db",
+                                           "results.db", "ro.csv", "sheet.db"}));
 }
 
-TEST(ToolFrame, TopLevelUsageAndVersion) {
-    Captured c;
-    EXPECT_EQ(runTool({}, c.io), kUsage);
-    EXPECT_NE(c.out.str().find("Usage: krvtool SUBCOMMAND"), std::string::npos);
-
-    Captured v;
-    EXPECT_EQ(runTool({"--version"}, v.io), kDone);
-    EXPECT_EQ(v.out.str().rfind("krvtool ", 0), 0u);
-}
-
-TEST(ToolFrame, SubcommandOptionsHelpErrorsAndArgumentCounts) {
-    auto parse = [](const QStringList& args, Captured& c, QCommandLineParser& p) {
-        p.addOption(QCommandLineOption(QStringLiteral("format"), QStringLiteral("Format."),
-                                       QStringLiteral("F"), QStringLiteral("csv")));
-        p.addPositionalArgument(QStringLiteral("DB"), QStringLiteral("The database."));
-        return parseOptions(p, QStringLiteral("export"), args, c.io, 1, 1);
-    };
-    {
-        Captured c;
-        QCommandLineParser p;
-        EXPECT_EQ(parse({"--help"}, c, p), std::optional<int>(kDone));
-        EXPECT_EQ(c.out.str().rfind("Usage: krvtool export [options] DB", 0), 0u) << c.out.str();
-    }
-    {
-        Captured c;
-        QCommandLineParser p;
-        EXPECT_EQ(parse({"--colour", "x.db"}, c, p), std::optional<int>(kUsage));
-        EXPECT_NE(c.err.str().find("krvtool: export: Unknown option 'colour'"), std::string::npos)
-            << c.err.str();
-    }
-    for (const QStringList& wrong : {QStringList{}, QStringList{"a.db", "b.db"}}) {
-        Captured c;
-        QCommandLineParser p;
-        EXPECT_EQ(parse(wrong, c, p), std::optional<int>(kUsage));
-        const std::string err = c.err.str();
-        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
-    }
-    {
-        Captured c;
-        QCommandLineParser p;
-        EXPECT_EQ(parse({"-format", "xlsx", "a.db"}, c, p), std::nullopt);
-        EXPECT_EQ(p.value(QStringLiteral("format")), QStringLiteral("xlsx"));
-        EXPECT_EQ(p.positionalArguments(), QStringList{"a.db"});
-    }
+// The real executable where standard output or the spreadsheet library's working folder
+// fails: one line of ours on standard error, nothing of the library's.
+TEST_F(ToolRuns, OutputThatCannotBeWrittenFailsInOneLine) {
+    testing::ProcessSetup full, noTemp;
+    full.standardOutputFile = QStringLiteral("/dev/full");
+    noTemp.environment = {{QStringLiteral("TMPDIR"), QStringLiteral("/proc")}};
+    const QString path = QString::fromStdString(db);
+    const testing::ProcessRun toFull = testing::runJobProcess(KRV_TOOL, {"export", path}, full);
+    EXPECT_EQ(toFull.status, kFailed);
+    EXPECT_EQ(toFull.err, "krvtool: standard output: cannot write: no space left on the device\n");
+    const testing::ProcessRun sheet =
+        testing::runJobProcess(KRV_TOOL, {"export", path, "--format", "xlsx"}, noTemp);
+    EXPECT_EQ(sheet.status, kFailed);
+    EXPECT_EQ(std::count(sheet.err.begin(), sheet.err.end(), '\n'), 1) << sheet.err;
+    EXPECT_EQ(sheet.err.rfind("krvtool: standard output: cannot write", 0), 0u) << sheet.err;
+    EXPECT_EQ(sheet.out, "");
 }
 
 TEST(ToolFrame, ProgressStaysSilentWithoutATerminal) {
-    Captured quiet;
-    Progress p(quiet.io, "records", 10);
-    for (int i = 0; i <= 10; ++i) p.step(i);
-    p.finish();
-    EXPECT_TRUE(quiet.err.str().empty());
-
-    std::ostringstream out, err;
-    Io tty{out, err, true};
-    Progress shown(tty, "records", 10);
-    shown.step(5);
-    shown.finish();
-    EXPECT_NE(err.str().find("5/10 records"), std::string::npos) << err.str();
-    EXPECT_EQ(err.str().back(), '\n');
+    std::ostringstream out, quiet, shown;
+    Io pipe{out, quiet, false}, tty{out, shown, true};
+    Progress silent(pipe, "records", 10), counted(tty, "records", 10);
+    for (int i = 0; i <= 10; ++i) silent.step(i);
+    silent.finish();
+    counted.step(5);
+    counted.finish();
+    EXPECT_EQ(quiet.str(), "");
+    EXPECT_NE(shown.str().find("5/10 records"), std::string::npos) << shown.str();
+    EXPECT_EQ(shown.str().back(), '\n');
 }
 
 }  // namespace
