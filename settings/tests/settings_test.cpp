@@ -47,7 +47,7 @@ TEST_F(Settings, RoundTripKeepsExactBytes) {
     EXPECT_EQ(back.columnWidth[100], 0);
 }
 
-TEST_F(Settings, PathsFileOfAnyOtherLengthKeepsDefaultsAndMissingFilesAreCreated) {
+TEST_F(Settings, PathsFileOfAnyOtherLengthOrUnusableKeepsDefaultsAndMissingFilesAreCreated) {
     WindowState s = started();
     EXPECT_EQ(std::filesystem::file_size(files.settingsFile), 0u);
     EXPECT_EQ(std::filesystem::file_size(files.widthsFile), 0u);
@@ -57,6 +57,16 @@ TEST_F(Settings, PathsFileOfAnyOtherLengthKeepsDefaultsAndMissingFilesAreCreated
         EXPECT_EQ(s.apathText + "|" + s.rpathText,
                   defaultDatabasePath() + "|" + defaultReportPath());
     }
+    // Files that cannot be used never stop start-up or saving.
+    for (const auto& f : {files.settingsFile, files.widthsFile}) {
+        std::filesystem::remove(f);
+        std::filesystem::create_directory(f);
+    }
+    s = started();
+    EXPECT_EQ(s.apathText, defaultDatabasePath());
+    s.apathText = "/x";
+    saveSettings(files, s);
+    EXPECT_TRUE(std::filesystem::is_directory(files.settingsFile));
 }
 
 TEST_F(Settings, WidthsAreReadItemByItem) {
@@ -72,16 +82,6 @@ TEST_F(Settings, WidthsAreReadItemByItem) {
     const auto w = widthsFrom(many);
     EXPECT_EQ(w[99], 100);
     EXPECT_EQ(w[100], 0);
-}
-
-TEST_F(Settings, UnusableFilesNeverStopStartUpOrSaving) {
-    std::filesystem::create_directory(files.settingsFile);
-    std::filesystem::create_directory(files.widthsFile);
-    WindowState s = started();
-    EXPECT_EQ(s.apathText, defaultDatabasePath());
-    s.apathText = "/x";
-    saveSettings(files, s);
-    EXPECT_TRUE(std::filesystem::is_directory(files.settingsFile));
 }
 
 }  // namespace
