@@ -72,17 +72,13 @@ TEST_P(AuditTrail, EachChangeLeavesExactlyItsEntry) {
         audit::noteMissingValues(*database, 4, {{"CO-60", "no room for a new column"}}).ok());
     database->close();
 
+    const std::string deleted =
+        R"({"idxRec#":2,"File Name":null,"ID Text":"second \"quoted\" \\\u001f",)"
+        R"("Date & time":null,"Sample Date":null,"Counting Time":null,"DT %":"4.25"})";
     EXPECT_EQ(trail(),
               (Rows{{"edit", "2", "2", "DT %", {}, "4.25", {}},
                     {"edit", "3", "3", "idxRec#", "3", "8", {}},
-                    {"delete",
-                     "2",
-                     "2",
-                     {},
-                     R"({"idxRec#":2,"File Name":null,"ID Text":"second \"quoted\" \\\u001f",)"
-                     R"("Date & time":null,"Sample Date":null,"Counting Time":null,"DT %":"4.25"})",
-                     {},
-                     {}},
+                    {"delete", "2", "2", {}, deleted, {}, {}},
                     {"missing values", "4", {}, "CO-60", {}, {}, "no room for a new column"}}));
     EXPECT_EQ(raw().query("SELECT \"idxRec#\" FROM \"SamData\" ORDER BY " + raw().order()),
               (Rows{{"1"}, {"8"}}));
