@@ -55,35 +55,6 @@ TEST(JetValues, AsTheCaseTableSays) {
     }
 }
 
-// A results table as a test describes it; optionally fails after some rows, as a reader
-// does on a damaged page.
-class FakeTable : public JetTable {
-  public:
-    FakeTable(std::vector<JetColumn> columns, std::vector<std::vector<JetCell>> rows,
-              int failAfter = -1)
-        : columns_(std::move(columns)), rows_(std::move(rows)), failAfter_(failAfter) {}
-    const std::vector<JetColumn>& columns() const override { return columns_; }
-    bool next(std::vector<JetCell>& row, Status& status) override {
-        status = Status::success();
-        if (next_ == failAfter_) {
-            if (beforeFailing) beforeFailing();
-            status = Status::failure(err::kNotADatabase, "the old database is damaged");
-            return false;
-        }
-        if (next_ >= static_cast<int>(rows_.size())) return false;
-        row = rows_[static_cast<std::size_t>(next_++)];
-        return true;
-    }
-
-    std::function<void()> beforeFailing;
-
-  private:
-    std::vector<JetColumn> columns_;
-    std::vector<std::vector<JetCell>> rows_;
-    int failAfter_;
-    int next_ = 0;
-};
-
 // The old results table of legacy_samdata.tsv and what the import stores of it.
 struct OldTable {
     std::vector<JetColumn> columns;
@@ -115,13 +86,43 @@ const OldTable& samData() {
     }();
     return t;
 }
-std::vector<JetColumn> samDataColumns() { return samData().columns; }
-std::vector<std::vector<JetCell>> samDataRows() { return samData().records; }
+// A results table as a test describes it, SamData unless told; optionally fails after some rows, as
+// a reader does on a damaged page.
+class FakeTable : public JetTable {
+  public:
+    explicit FakeTable(int failAfter = -1, std::vector<JetColumn> columns = samData().columns,
+                       std::vector<std::vector<JetCell>> rows = samData().records)
+        : columns_(std::move(columns)), rows_(std::move(rows)), failAfter_(failAfter) {}
+    const std::vector<JetColumn>& columns() const override { return columns_; }
+    bool next(std::vector<JetCell>& row, Status& status) override {
+        status = Status::success();
+        if (next_ == failAfter_) {
+            if (beforeFailing) beforeFailing();
+            status = Status::failure(err::kNotADatabase, "the old database is damaged");
+            return false;
+        }
+        if (next_ >= static_cast<int>(rows_.size())) return false;
+        row = rows_[static_cast<std::size_t>(next_++)];
+        return true;
+    }
+
+    std::function<void()> beforeFailing;
+
+  private:
+    std::vector<JetColumn> columns_;
+    std::vector<std::vector<JetCell>> rows_;
+    int failAfter_;
+    int next_ = 0;
+};
 
 class LegacyImport : public ::testing::Test {
   protected:
-    Status import(JetTable& table, const std::string& dest, const LegacyProgress& p = {}) {
-        return importLegacyTable(table, *engine, dest, summary, p);
+    Status import(JetTable& table, const std::string& to, const LegacyProgress& p = {}) {
+        return importLegacyTable(table, *engine, to, summary, p);
+    }
+    Status import(const std::string& to, int failAfter = -1, const LegacyProgress& p = {}) {
+        FakeTable table(failAfter);
+        return import(table, to, p);
     }
     testing::TestFolder tmp;
     std::string dest = tmp.file("new.db");
@@ -143,13 +144,12 @@ class LegacyImportTo : public LegacyImport, public ::testing::WithParamInterface
 INSTANTIATE_TEST_SUITE_P(BothStores, LegacyImportTo, testing::bothStores(), testing::kindName);
 
 TEST_P(LegacyImportTo, SamDataKeepsColumnsKindsValuesOrderNullsAndIndex) {
-    FakeTable table(samDataColumns(), samDataRows());
-    const Status st = import(table, dest);
+    const Status st = import(dest);
     ASSERT_TRUE(st.ok()) << st.description;
     testing::Raw raw(GetParam(), dest);
     EXPECT_EQ(raw.columns(), samData().stored);
     std::string all;
-    for (const auto& c : samDataColumns()) all += (all.empty() ? "\"" : ", \"") + c.name + "\"";
+    for (const auto& c : samData().columns) all += (all.empty() ? "\"" : ", \"") + c.name + "\"";
     EXPECT_EQ(raw.query("SELECT " + all + " FROM \"SamData\" ORDER BY " + raw.order()),
               samData().out);
     if (GetParam() == testing::Kind::File) {
@@ -166,8 +166,7 @@ TEST_P(LegacyImportTo, SamDataKeepsColumnsKindsValuesOrderNullsAndIndex) {
                                         "\"Measured\" (Date/Time) as text of 23"}));
     EXPECT_EQ(summary.notCarried,
               (std::vector<std::string>{"column \"Photo\" (OLE Object): 1 values left empty"}));
-    FakeTable again(samDataColumns(), samDataRows());
-    EXPECT_NE(import(again, dest).description.find("already holds 3 records"), std::string::npos);
+    EXPECT_NE(import(dest).description.find("already holds 3 records"), std::string::npos);
 
     // The result is an ordinary results store: the append goes on where the old file ended.
     WindowState state;
@@ -182,64 +181,51 @@ TEST_F(LegacyImport, DestinationMustBeNewOrEmptyAndAFailureLeavesNothing) {
     // A reset store: the old table's first seven columns are its own, the rest is added.
     const std::string empty = tmp.file("reset.db");
     ASSERT_TRUE(engine->createDatabase(empty, createResultsTable).ok());
-    {
-        FakeTable table(samDataColumns(), samDataRows());
-        ASSERT_TRUE(import(table, empty).ok()) << summary.records;
-        EXPECT_EQ(RawDb(empty).columns().size(), 12u);
-        EXPECT_EQ(RawDb(empty).scalar("SELECT count(*) FROM SamData"), "3");
-    }
+    ASSERT_TRUE(import(empty).ok()) << summary.records;
+    EXPECT_EQ(RawDb(empty).columns().size(), 12u);
+    EXPECT_EQ(RawDb(empty).scalar("SELECT count(*) FROM SamData"), "3");
     // A store with records, a store whose columns differ, a file that is no store: refused
     // and byte for byte unchanged.
     const std::string other = tmp.file("other.db");
     ASSERT_TRUE(engine->createDatabase(other, createResultsTable).ok());
     const std::string text = tmp.file("notes.txt");
     testing::writeFile(text, "not a database");
-    auto swapped = samDataColumns();
+    auto swapped = samData().columns;
     std::swap(swapped[1], swapped[2]);
     for (const auto& [path, columns, why] :
-         {std::tuple{empty, samDataColumns(), "already holds 3 records"},
+         {std::tuple{empty, samData().columns, "already holds 3 records"},
           std::tuple{other, swapped, "\"File Name\" is not the old table's column"},
-          std::tuple{text, samDataColumns(), "Unrecognized database format"}}) {
+          std::tuple{text, samData().columns, "Unrecognized database format"}}) {
         const std::string before = testing::readFile(path);
-        FakeTable table(columns, samDataRows());
+        FakeTable table(-1, columns);
         const Status st = import(table, path);
         EXPECT_NE(st.description.find(why), std::string::npos) << st.description;
         EXPECT_EQ(testing::readFile(path), before) << path;
     }
     // The reader fails on the third row, or the user cancels after the first record.
-    {
-        FakeTable table(samDataColumns(), samDataRows(), 2);
-        EXPECT_FALSE(import(table, dest).ok());
-        EXPECT_FALSE(std::filesystem::exists(dest));
-        FakeTable again(samDataColumns(), samDataRows(), 2);
-        EXPECT_FALSE(import(again, other).ok());
-        EXPECT_EQ(RawDb(other).scalar("SELECT count(*) FROM SamData"), "0");
-        EXPECT_EQ(RawDb(other).columns().size(), 7u);
-        FakeTable cancelled(samDataColumns(), samDataRows());
-        EXPECT_EQ(import(cancelled, dest, [](std::int64_t) { return false; }).number, 3059);
-        EXPECT_FALSE(std::filesystem::exists(dest));
-    }
+    EXPECT_FALSE(import(dest, 2).ok());
+    EXPECT_FALSE(std::filesystem::exists(dest));
+    EXPECT_FALSE(import(other, 2).ok());
+    EXPECT_EQ(RawDb(other).scalar("SELECT count(*) FROM SamData"), "0");
+    EXPECT_EQ(RawDb(other).columns().size(), 7u);
+    EXPECT_EQ(import(dest, -1, [](std::int64_t) { return false; }).number, 3059);
+    EXPECT_FALSE(std::filesystem::exists(dest));
     // Another run makes the same file while this one fails: that file stays as it made it.
-    {
-        FakeTable table(samDataColumns(), samDataRows(), 2);
-        table.beforeFailing = [&] {
-            ASSERT_TRUE(engine->createDatabase(dest, createResultsTable).ok());
-        };
-        EXPECT_FALSE(import(table, dest).ok());
-        EXPECT_EQ(RawDb(dest).columns().size(), 7u);
-        std::filesystem::remove(dest);
-    }
+    FakeTable racing(2);
+    racing.beforeFailing = [&] {
+        ASSERT_TRUE(engine->createDatabase(dest, createResultsTable).ok());
+    };
+    EXPECT_FALSE(import(racing, dest).ok());
+    EXPECT_EQ(RawDb(dest).columns().size(), 7u);
+    std::filesystem::remove(dest);
     // A name the store does not take, and a text longer than its column (a damaged row).
-    {
-        FakeTable badName({{"a.b", kJetText, 10}}, {});
-        EXPECT_FALSE(import(badName, dest).ok());
-        FakeTable tooLong({{"idxRec#", kJetInteger, 2}, {"T", kJetText, 3}},
-                          {{cellOf("x:0100"), JetCell("abcd")}});
-        const Status st = import(tooLong, dest);
-        EXPECT_NE(st.description.find("record 1, column \"T\""), std::string::npos)
-            << st.description;
-        EXPECT_FALSE(std::filesystem::exists(dest));
-    }
+    FakeTable badName(-1, {{"a.b", kJetText, 10}}, {});
+    EXPECT_FALSE(import(badName, dest).ok());
+    FakeTable tooLong(-1, {{"idxRec#", kJetInteger, 2}, {"T", kJetText, 3}},
+                      {{cellOf("x:0100"), JetCell("abcd")}});
+    const Status st = import(tooLong, dest);
+    EXPECT_NE(st.description.find("record 1, column \"T\""), std::string::npos) << st.description;
+    EXPECT_FALSE(std::filesystem::exists(dest));
 }
 
 // mdb-export's forms of our values: Booleans 1/0, dates as mm/dd/yy hh:mm:ss.
