@@ -4,9 +4,11 @@
 
 #include <chrono>
 #include <filesystem>
-#include <functional>
+#include <map>
+#include <memory>
 
 #include "ingest/folder_watch.h"
+#include "tests/support/case_table.h"
 #include "tests/support/pg_server.h"
 #include "tests/support/raw_db.h"
 #include "tests/support/report_archive.h"
@@ -17,63 +19,25 @@ namespace {
 namespace fs = std::filesystem;
 using namespace krv::testing;
 
-TEST(ReportImport, LedgerSkipsWhatWasImportedInTheSameModeUnlessAgain) {
+TEST(ReportImport, LedgerSkipsWhatWasImportedInTheSameModeUnlessAgainInAFileAndOnAServer) {
     TestFolder tmp;
     writeArchive(tmp / "in");
     auto engine = db::makeEngine();
     const std::string dest = tmp.file("r.db");
     const auto count = [&] { return RawDb(dest).scalar("SELECT count(*) FROM SamData"); };
     EXPECT_EQ(importReports(*engine, dest, {tmp.file("in")}, optionsFor(1)).imported, 5);
-    auto second =
-        importReports(*engine, dest, {tmp.file("in/a1.txt"), tmp.file("in")}, optionsFor(1));
-    EXPECT_EQ(second.imported, 0);
-    EXPECT_EQ(second.skipped, 6);  // a1 named twice counts twice
-    EXPECT_EQ(count(), "5");
-    // Another mode is another import; --again imports anyway; a copy under another name is
-    // the same report.
-    EXPECT_EQ(importReports(*engine, dest, {tmp.file("in/a1.txt")}, optionsFor(2)).imported, 1);
-    auto again = optionsFor(1);
-    again.again = true;
-    EXPECT_EQ(importReports(*engine, dest, {tmp.file("in/a1.txt")}, again).imported, 1);
-    fs::copy_file(tmp / "in" / "a2.txt", tmp / "copy.txt");
-    EXPECT_EQ(importReports(*engine, dest, {tmp.file("copy.txt")}, optionsFor(1)).skipped, 1);
-    EXPECT_EQ(count(), "7");
-    EXPECT_EQ(RawDb(dest).scalar("SELECT group_concat(\"Record\") FROM ImportedReports"),
-              "1,2,3,4,5,6,7");
-    // Each batch leaves one entry in the trail, none for a run that imported nothing.
-    EXPECT_EQ(RawDb(dest).scalar("SELECT group_concat(Note, '; ') FROM KrvAudit"
-                                 " WHERE Operation = 'import'"),
-              "5 reports in net mode; 1 reports in gross mode; 1 reports in net mode");
-
-    // Missing paths are refused as such; a store that is not a results database is left alone.
-    auto missing =
-        importReports(*engine, dest, {tmp.file("gone"), tmp.file("in/a1.txt")}, optionsFor(3));
-    ASSERT_EQ(missing.refused.size(), 1u);
-    EXPECT_TRUE(missing.refused[0].walkFailed);
-    EXPECT_EQ(missing.imported, 1);
-    writeFile(tmp / "other.db", "some other file");
-    auto refused = importReports(*engine, tmp.file("other.db"), {tmp.file("in")}, optionsFor(1));
-    EXPECT_FALSE(refused.failure.ok());
-    EXPECT_EQ(readFile(tmp / "other.db"), "some other file");
-}
-
-// Many stations share one server archive: a bulk import there stores what it stores in a
-// file, and the ledger skips on the second run as it does there.
-TEST(ReportImport, OnAServerTheSameRecordsAndLedgerAsInAFile) {
+    // Many stations share one server archive: a bulk import there stores what it stores in a
+    // file, and the ledger skips on the second run as it does there.
     PgServer& server = sharedPgServer();
     ASSERT_TRUE(server.running()) << server.error();
-    TestFolder tmp;
-    writeArchive(tmp / "in");
-    auto engine = db::makeEngine();
-    const std::string file = tmp.file("r.db"), uri = server.newDatabase();
-    ASSERT_EQ(importReports(*engine, file, {tmp.file("in")}, optionsFor(1)).imported, 5);
+    const std::string uri = server.newDatabase();
     const auto s = importReports(*engine, uri, {tmp.file("in")}, optionsFor(1));
     ASSERT_TRUE(s.failure.ok()) << s.failure.description;
     EXPECT_EQ(s.imported, 5);
     EXPECT_EQ(s.refused.size(), 2u);
     EXPECT_TRUE(s.incomplete.empty());
 
-    RawDb raw(file);
+    RawDb raw(dest);
     // Every column the file has, by name: the server table also has a record identity of
     // its own that is no field.
     const auto all = [&] {
@@ -131,6 +95,49 @@ TEST(ReportImport, OnAServerTheSameRecordsAndLedgerAsInAFile) {
                               "SELECT \"RecordNumber\", count(*) FROM \"KrvAudit\""
                               " WHERE \"Operation\" = 'missing values' GROUP BY 1"),
               (Rows{{"6", "31"}}));
+
+    // Back to the file.
+    auto second =
+        importReports(*engine, dest, {tmp.file("in/a1.txt"), tmp.file("in")}, optionsFor(1));
+    EXPECT_EQ(second.imported, 0);
+    EXPECT_EQ(second.skipped, 6);  // a1 named twice counts twice
+    EXPECT_EQ(count(), "5");
+    // Another mode is another import; --again imports anyway; a copy under another name is
+    // the same report.
+    EXPECT_EQ(importReports(*engine, dest, {tmp.file("in/a1.txt")}, optionsFor(2)).imported, 1);
+    auto again = optionsFor(1);
+    again.again = true;
+    EXPECT_EQ(importReports(*engine, dest, {tmp.file("in/a1.txt")}, again).imported, 1);
+    fs::copy_file(tmp / "in" / "a2.txt", tmp / "copy.txt");
+    EXPECT_EQ(importReports(*engine, dest, {tmp.file("copy.txt")}, optionsFor(1)).skipped, 1);
+    EXPECT_EQ(count(), "7");
+    EXPECT_EQ(RawDb(dest).scalar("SELECT group_concat(\"Record\") FROM ImportedReports"),
+              "1,2,3,4,5,6,7");
+    // Each batch leaves one entry in the trail, none for a run that imported nothing.
+    EXPECT_EQ(RawDb(dest).scalar("SELECT group_concat(Note, '; ') FROM KrvAudit"
+                                 " WHERE Operation = 'import'"),
+              "5 reports in net mode; 1 reports in gross mode; 1 reports in net mode");
+
+    // Missing paths are refused as such.
+    auto missing =
+        importReports(*engine, dest, {tmp.file("gone"), tmp.file("in/a1.txt")}, optionsFor(3));
+    ASSERT_EQ(missing.refused.size(), 1u);
+    EXPECT_TRUE(missing.refused[0].walkFailed);
+    EXPECT_EQ(missing.imported, 1);
+
+    // A report that cannot be read is a failure of that file alone.
+    fs::create_directories(tmp / "in" / "a15.txt");  // read as a file, it fails as I/O does
+    ReportImporter importer(*engine, tmp.file("one.db"), optionsFor(1));
+    ASSERT_TRUE(importer.open().ok());
+    std::string reason;
+    for (const auto& [name, result] : {std::pair{"a1.txt", ReportImporter::Result::Imported},
+                                       std::pair{"a15.txt", ReportImporter::Result::Failed},
+                                       std::pair{"gone.txt", ReportImporter::Result::Failed},
+                                       std::pair{"d-notes.txt", ReportImporter::Result::Refused},
+                                       std::pair{"f.txt", ReportImporter::Result::Imported}})
+        EXPECT_EQ(importer.add(tmp.file("in/") + name, reason), result) << name << ": " << reason;
+    ASSERT_TRUE(importer.finish().ok());
+    EXPECT_EQ(importer.committed(), 2);
 }
 
 // The watch under a clock the test moves: settle 3 s, settle-open 60 s.
@@ -168,72 +175,29 @@ class WatchBench {
 const std::string kWatched =
     report("W1", block("CS-137", {row("661.66", "12,874", "11,902", "4.567E+01")}));
 
-// Each step changes the folder, moves the clock and looks; the count is what the watch has
-// imported by then.
-struct WatchStep {
-    std::function<void(WatchBench&)> change;
-    int afterMs;
-    int imported;
-};
-
 TEST(FolderWatch, AReportIsImportedOnceWholeHoweverItIsWritten) {
-    const auto write = [](std::string name, std::string text) {
-        return [=](WatchBench& b) { writeFile(b.in(name), text); };
-    };
-    const auto nothing = [](WatchBench&) {};
-    const std::string header = kWatched.substr(0, kWatched.find("CS-137"));
-    const std::string inTable = kWatched.substr(0, kWatched.find("Analyst") - 4);
-    const struct {
-        const char* name;
-        std::vector<WatchStep> steps;
-        const char* logged;  // a line the log must hold
-    } cases[] = {
-        {"written slowly under its final name",
-         {{write("w1.txt", header), 0, 0},
-          {nothing, 2900, 0},
-          {write("w1.txt", kWatched), 100, 0},
-          {nothing, 2900, 0},
-          {nothing, 200, 1},
-          {nothing, 5000, 1}},
-         "imported "},
-        {"written under a temporary name, then renamed",
-         {{write("w1.tmp", kWatched), 0, 0},
-          {write("~w1.txt", kWatched), 10000, 0},
-          {write(".w1.txt", kWatched), 10000, 0},
-          {[](WatchBench& b) { fs::rename(b.in("w1.tmp"), b.in("w1.txt")); }, 10000, 0},
-          {nothing, 3000, 1}},
-         "imported "},
-        {"its table cut off: waits for the longer settle time",
-         {{write("w1.txt", inTable), 0, 0},
-          {nothing, 3000, 0},
-          {nothing, 56000, 0},
-          {nothing, 1000, 1}},
-         "ends inside its isotope table and did not change for 60 s; imported as it stands"},
-        {"rewritten with the same content: skipped",
-         {{write("w1.txt", kWatched), 0, 0},
-          {nothing, 3000, 1},
-          {write("w1.txt", kWatched + " "), 1000, 1},
-          {write("w1.txt", kWatched), 1000, 1},
-          {nothing, 3000, 1}},
-         "skipped "},
-        {"a name the user ignores", {{write("w1.lst", kWatched), 0, 0}, {nothing, 9000, 0}}, ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        WatchBench b;
-        int step = 0;
-        for (const auto& s : c.steps) {
-            s.change(b);
-            EXPECT_TRUE(b.after(s.afterMs));
-            EXPECT_EQ(b.imported(), s.imported) << "step " << step++;
+    const std::map<std::string, std::string> texts = {
+        {"whole", kWatched},
+        {"whole+blank", kWatched + " "},
+        {"header", kWatched.substr(0, kWatched.find("CS-137"))},
+        {"cut", kWatched.substr(0, kWatched.find("Analyst") - 4)}};
+    std::unique_ptr<WatchBench> b;
+    std::string current;
+    for (const auto& c : caseTable("folder_watch.tsv", 7)) {
+        SCOPED_TRACE(c.where("folder_watch.tsv"));
+        if (c[0] != current) b = std::make_unique<WatchBench>();
+        current = c[0];
+        if (c[1] == "write") writeFile(b->in(c[2]), texts.at(c[3]));
+        if (c[1] == "rename") fs::rename(b->in(c[2]), b->in(c[3]));
+        EXPECT_TRUE(b->after(std::stoi(c[4])));
+        EXPECT_EQ(b->imported(), std::stoi(c[5]));
+        if (c[6] == "-") continue;
+        if (b->imported()) {
+            EXPECT_EQ(b->ids(), "W1");
         }
-        if (b.imported()) {
-            EXPECT_EQ(b.ids(), "W1");
-        }
-        const bool found = std::any_of(b.log.begin(), b.log.end(), [&](const std::string& l) {
-            return l.find(c.logged) != std::string::npos;
-        });
-        EXPECT_TRUE(found || !*c.logged) << ::testing::PrintToString(b.log);
+        const auto holds = [&](const std::string& l) { return l.find(c[6]) != std::string::npos; };
+        EXPECT_TRUE(c[6].empty() || std::any_of(b->log.begin(), b->log.end(), holds))
+            << ::testing::PrintToString(b->log);
     }
 }
 
@@ -256,24 +220,6 @@ TEST(FolderWatch, AFolderThatVanishesIsWaitedFor) {
             "folder unavailable, waiting: " + b.tmp.file("in") + " (No such file or directory)",
             "folder available again: " + b.tmp.file("in"), "imported " + b.tmp.file("in/w1.txt"),
             "refused " + b.tmp.file("in/junk.bin") + ": not a results report (no \"ID:\" line)"}));
-}
-
-TEST(ReportImport, AReportThatCannotBeReadIsAFailureOfThatFileAlone) {
-    TestFolder tmp;
-    writeArchive(tmp / "in");
-    fs::create_directories(tmp / "in" / "a15.txt");  // read as a file, it fails as I/O does
-    auto engine = db::makeEngine();
-    ReportImporter importer(*engine, tmp.file("r.db"), optionsFor(1));
-    ASSERT_TRUE(importer.open().ok());
-    std::string reason;
-    for (const auto& [name, result] : {std::pair{"a1.txt", ReportImporter::Result::Imported},
-                                       std::pair{"a15.txt", ReportImporter::Result::Failed},
-                                       std::pair{"gone.txt", ReportImporter::Result::Failed},
-                                       std::pair{"d-notes.txt", ReportImporter::Result::Refused},
-                                       std::pair{"f.txt", ReportImporter::Result::Imported}})
-        EXPECT_EQ(importer.add(tmp.file("in/") + name, reason), result) << name << ": " << reason;
-    ASSERT_TRUE(importer.finish().ok());
-    EXPECT_EQ(importer.committed(), 2);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "app/session.h"
 #include "settings/settings_files.h"
+#include "settings/settings_folder.h"
 #include "tests/support/case_table.h"
 #include "tests/support/test_folder.h"
 
@@ -47,7 +48,7 @@ TEST_F(Settings, RoundTripKeepsExactBytes) {
     EXPECT_EQ(back.columnWidth[100], 0);
 }
 
-TEST_F(Settings, PathsFileOfAnyOtherLengthKeepsDefaultsAndMissingFilesAreCreated) {
+TEST_F(Settings, PathsFileOfAnyOtherLengthOrUnusableKeepsDefaultsAndMissingFilesAreCreated) {
     WindowState s = started();
     EXPECT_EQ(std::filesystem::file_size(files.settingsFile), 0u);
     EXPECT_EQ(std::filesystem::file_size(files.widthsFile), 0u);
@@ -57,6 +58,16 @@ TEST_F(Settings, PathsFileOfAnyOtherLengthKeepsDefaultsAndMissingFilesAreCreated
         EXPECT_EQ(s.apathText + "|" + s.rpathText,
                   defaultDatabasePath() + "|" + defaultReportPath());
     }
+    // Files that cannot be used never stop start-up or saving.
+    for (const auto& f : {files.settingsFile, files.widthsFile}) {
+        std::filesystem::remove(f);
+        std::filesystem::create_directory(f);
+    }
+    s = started();
+    EXPECT_EQ(s.apathText, defaultDatabasePath());
+    s.apathText = "/x";
+    saveSettings(files, s);
+    EXPECT_TRUE(std::filesystem::is_directory(files.settingsFile));
 }
 
 TEST_F(Settings, WidthsAreReadItemByItem) {
@@ -74,14 +85,18 @@ TEST_F(Settings, WidthsAreReadItemByItem) {
     EXPECT_EQ(w[100], 0);
 }
 
-TEST_F(Settings, UnusableFilesNeverStopStartUpOrSaving) {
-    std::filesystem::create_directory(files.settingsFile);
-    std::filesystem::create_directory(files.widthsFile);
-    WindowState s = started();
-    EXPECT_EQ(s.apathText, defaultDatabasePath());
-    s.apathText = "/x";
-    saveSettings(files, s);
-    EXPECT_TRUE(std::filesystem::is_directory(files.settingsFile));
+TEST(SettingsFolderChoice, AsTheCaseTableSays) {
+    for (const auto& c : caseTable("settings_folder.tsv", 10)) {
+#ifdef _WIN32
+        if (c[8] == "posix") continue;
+#endif
+        const auto got =
+            chooseSettingsFolder({c[0], c[1] == "yes", c[2] == "yes", c[3], c[4], c[9]});
+        const std::string where = c.where("settings_folder.tsv");
+        EXPECT_EQ(got.folder, c[5]) << where;
+        EXPECT_TRUE(c[6] == "-" || got.perUser == (c[6] == "yes")) << where;
+        EXPECT_TRUE(c[7] == "-" || got.problem.empty() == c[7].empty()) << where << got.problem;
+    }
 }
 
 }  // namespace
