@@ -22,18 +22,18 @@ using testing::Rows;
 
 // A cell as the case tables write it: d: a double's bytes, f: a float's, x: bytes in hex,
 // null: no value, anything else the text itself.
-JetCell cellOf(const std::string& spec) {
-    const std::string rest = spec.size() > 2 ? spec.substr(2) : "";
-    if (spec == "null") return std::nullopt;
-    if (spec.rfind("d:", 0) == 0) {
+JetCell cellOf(const std::string& code) {
+    const std::string rest = code.size() > 2 ? code.substr(2) : "";
+    if (code == "null") return std::nullopt;
+    if (code.rfind("d:", 0) == 0) {
         const double d = std::stod(rest);
         return std::string(reinterpret_cast<const char*>(&d), 8);
     }
-    if (spec.rfind("f:", 0) == 0) {
+    if (code.rfind("f:", 0) == 0) {
         const float f = std::stof(rest);
         return std::string(reinterpret_cast<const char*>(&f), 4);
     }
-    if (spec.rfind("x:", 0) != 0) return spec;
+    if (code.rfind("x:", 0) != 0) return code;
     std::string bytes;
     for (std::size_t i = 0; i + 1 < rest.size(); i += 2)
         bytes += static_cast<char>(std::stoi(rest.substr(i, 2), nullptr, 16));
