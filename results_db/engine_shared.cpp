@@ -85,6 +85,17 @@ Status findField(const std::vector<FieldInfo>& all, const std::string& name,
     return found ? Status::success() : itemNotFound();
 }
 
+Status storedCell(Database& database, const std::string& table, const FieldInfo& field,
+                  const Value& value, FieldInfo& column, Value& stored) {
+    std::vector<FieldInfo> all;
+    Status st = database.fields(table, all);
+    const FieldInfo* found = nullptr;
+    if (st.ok()) st = findField(all, field.name, found);
+    if (!st.ok()) return st;
+    column = *found;
+    return convertForField(column, value, stored);
+}
+
 std::vector<NamedCell> mergeRepeatedNames(
     const std::vector<std::pair<std::string, Value>>& values) {
     std::vector<NamedCell> cells;

@@ -36,6 +36,11 @@ FieldInfo parseField(std::string name, std::string type);
 Status findField(const std::vector<FieldInfo>& all, const std::string& name,
                  const FieldInfo*& found);
 
+// The column a cell edit writes to and the value converted for it. The column as stored
+// decides what fits, not the caller's possibly stale copy of it.
+Status storedCell(Database& database, const std::string& table, const FieldInfo& field,
+                  const Value& value, FieldInfo& column, Value& stored);
+
 // An insert's names, each once in the order first named. The same column named twice
 // keeps its last value, as repeated assignments to a pending record do.
 struct NamedCell {

@@ -518,17 +518,12 @@ class PgDatabase : public Database {
 
     Status updateValue(const std::string& table, std::int64_t id, const FieldInfo& field,
                        const Value& value) override {
-        std::vector<FieldInfo> all;
-        Status st = fields(table, all);
-        if (!st.ok()) return st;
-        const FieldInfo* column = nullptr;
-        st = findField(all, field.name, column);
-        if (!st.ok()) return st;
+        FieldInfo column;
         Value stored;
-        st = convertForField(*column, value, stored);
+        const Status st = storedCell(*this, table, field, value, column, stored);
         if (!st.ok()) return st;
         if (!storable(stored)) return typeMismatch();
-        return changeOne("UPDATE " + q(table) + " SET " + q(column->name) + " = $1 WHERE " +
+        return changeOne("UPDATE " + q(table) + " SET " + q(column.name) + " = $1 WHERE " +
                              q(kIdColumn) + " = $2",
                          {stored, static_cast<double>(id)});
     }

@@ -208,17 +208,11 @@ Status SqliteDatabase::readRecords(const std::string& table,
 
 Status SqliteDatabase::updateValue(const std::string& table, std::int64_t id,
                                    const FieldInfo& field, const Value& value) {
-    // The column as stored decides what fits, not the caller's possibly stale copy.
-    std::vector<FieldInfo> all;
-    Status st = fields(table, all);
-    if (!st.ok()) return st;
-    const FieldInfo* column = nullptr;
-    st = findField(all, field.name, column);
-    if (!st.ok()) return st;
+    FieldInfo column;
     Value stored;
-    st = convertForField(*column, value, stored);
+    const Status st = storedCell(*this, table, field, value, column, stored);
     if (!st.ok()) return st;
-    Statement s(db_, "UPDATE " + quoteIdentifier(table) + " SET " + quoteIdentifier(column->name) +
+    Statement s(db_, "UPDATE " + quoteIdentifier(table) + " SET " + quoteIdentifier(column.name) +
                          " = ?1 WHERE rowid = ?2");
     if (s.prepareResult() != SQLITE_OK) return prepareFailure(s.prepareResult(), table);
     s.bind(1, stored);
