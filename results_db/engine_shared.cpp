@@ -100,7 +100,10 @@ std::vector<NamedCell> mergeRepeatedNames(
     const std::vector<std::pair<std::string, Value>>& values) {
     std::vector<NamedCell> cells;
     cells.reserve(values.size());
-    for (const auto& [name, value] : values) {
+    for (const auto& entry : values) {
+        // Named, not bound: clang 14 cannot capture a structured binding in a lambda.
+        const std::string& name = entry.first;
+        const Value& value = entry.second;
         auto it = std::find_if(cells.begin(), cells.end(),
                                [&](const NamedCell& c) { return sameFieldName(c.name, name); });
         if (it != cells.end()) {

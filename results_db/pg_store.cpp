@@ -50,7 +50,6 @@ constexpr const char* kWriterLock = "SELECT pg_advisory_xact_lock(1263687233)";
 constexpr const char* kWriterWait = "SET LOCAL lock_timeout = '30s'";
 constexpr const char* kChangeWait = "SET LOCAL lock_timeout = '300ms'";
 constexpr int kChangeAttempts = 40;
-constexpr int kDatabaseExists = 3204;
 
 // PostgreSQL type numbers of the results it can hand back for numbers.
 constexpr Oid kInt2 = 21, kInt4 = 23, kInt8 = 20, kFloat4 = 700, kFloat8 = 701, kNumeric = 1700;
