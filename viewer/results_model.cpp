@@ -5,6 +5,7 @@
 #include <variant>
 
 #include "audit/audit.h"
+#include "results_db/engine_shared.h"
 
 namespace krv {
 
@@ -31,7 +32,7 @@ ResultsModel::ResultsModel(QObject* parent) : QAbstractTableModel(parent) {}
 ResultsModel::~ResultsModel() = default;
 
 Status ResultsModel::bind(std::unique_ptr<db::Database> database, const std::string& table) {
-    if (!database) return Status::failure(err::kEngine, "Object invalid or no longer set.");
+    if (!database) return db::closedDatabase();
     std::vector<db::FieldInfo> fields;
     Status st = database->fields(table, fields);
     if (!st.ok()) return st;
@@ -58,7 +59,7 @@ Status ResultsModel::bind(std::unique_ptr<db::Database> database, const std::str
 }
 
 Status ResultsModel::refresh() {
-    if (!database_) return Status::failure(err::kEngine, "Object invalid or no longer set.");
+    if (!database_) return db::closedDatabase();
     Identities identities;
     const Status st = readIdentities(*database_, table_, identities);
     beginResetModel();
@@ -76,7 +77,7 @@ Status ResultsModel::refresh() {
 }
 
 Status ResultsModel::deleteLastRecord() {
-    if (!database_) return Status::failure(err::kEngine, "Object invalid or no longer set.");
+    if (!database_) return db::closedDatabase();
     if (rows_ == 0) return Status::failure(err::kNoCurrentRecord, "No current record.");
     return audit::deleteRecord(*database_, table_, identityOf(rows_ - 1));
 }
