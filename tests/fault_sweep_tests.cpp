@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 
 #include "tests/support/raw_db.h"
@@ -91,7 +92,7 @@ struct Start {
     std::map<std::string, Cell> expectedRecord;  // by column name, "idxRec#" left out
 };
 
-QStringList prepareAppend(const JobFolder& folder, Situation s, const std::string& database) {
+QStringList prepareAppend(Situation s, const std::string& database, const JobFolder& folder) {
     if (s != NoDatabase) fs::copy_file(database, folder.database);
     folder.writeReport(sweepReport());
     return {QString::fromStdString(folder.file("krvarchiver")), s == Reset ? "RESET" : "NET"};
@@ -179,6 +180,15 @@ Problems checkFollowUp(const JobFolder& bench, const Start& start, const Snapsho
     return problems;
 }
 
+Problems judgeAppend(Situation s, const Start& start, const JobFolder& f, const QStringList&,
+                     const ProcessRun& run) {
+    const Snapshot left = snapshot(f.database);
+    Problems problems = problemsOf(s, start, run, left);
+    leftBehind(f.path(), problems);
+    if (problems.empty()) problems = checkFollowUp(f, start, left.hasTable ? left : Snapshot{});
+    return problems;
+}
+
 // The append and reset from each starting state, built by clean runs of the program itself.
 void addAppendPaths(std::vector<WritePath>& paths, std::map<Situation, Start>& starts,
                     const TestFolder& store) {
@@ -194,14 +204,14 @@ void addAppendPaths(std::vector<WritePath>& paths, std::map<Situation, Start>& s
     starts[ColumnsPresent].database = starts[Reset].database = build(sweepReport(), "present.db");
     starts[NewColumns].database = build(otherReport(), "other.db");
     const std::pair<Situation, const char*> situations[] = {
-        {ColumnsPresent, "NET, columns present"},
-        {NewColumns, "NET, new columns"},
-        {NoDatabase, "NET, no database"},
-        {Reset, "RESET over records"}};
+        {ColumnsPresent, "krvarchiver NET, columns present"},
+        {NewColumns, "krvarchiver NET, new columns"},
+        {NoDatabase, "krvarchiver NET, no database"},
+        {Reset, "krvarchiver RESET over records"}};
     for (const auto& [s, name] : situations) {
         Start& start = starts[s];
         emptyFolder(setup);
-        prepareAppend(setup, s, start.database);
+        prepareAppend(s, start.database, setup);
         start.before = snapshot(setup.database);
         // The record a whole run adds, from a clean run on the same start.
         if (s == Reset) setup.run({"RESET"});
@@ -211,20 +221,9 @@ void addAppendPaths(std::vector<WritePath>& paths, std::map<Situation, Start>& s
         start.expectedRecord = byName(ref, ref.rows.size() - 1);
         start.expectedRecord.erase("idxRec#");
         ASSERT_EQ(start.expectedRecord["ID Text"].value_or("").substr(0, 7), " SWEEP ");
+        const auto judge = std::bind_front(judgeAppend, s, std::cref(start));
         paths.push_back(
-            {std::string("krvarchiver ") + name,
-             kKinds,
-             200,
-             {},
-             [s = s, &start](const JobFolder& f) { return prepareAppend(f, s, start.database); },
-             [s = s, &start](const JobFolder& f, const QStringList&, const ProcessRun& run) {
-                 const Snapshot left = snapshot(f.database);
-                 Problems problems = problemsOf(s, start, run, left);
-                 leftBehind(f.path(), problems);
-                 if (problems.empty())
-                     problems = checkFollowUp(f, start, left.hasTable ? left : Snapshot{});
-                 return problems;
-             }});
+            {name, kKinds, 200, {}, std::bind_front(prepareAppend, s, start.database), judge});
     }
 }
 
@@ -276,20 +275,12 @@ Problems judgeImport(const JobFolder& folder, const QStringList& command, const 
 }
 
 WritePath importPath() {
-    return {"krvtool import-reports",
-            kKinds,
-            60,
-            {},
-            [](const JobFolder& f) {
-                writeManyReports(f / "in", kReports);
-                return QStringList{KRV_TOOL,
-                                   "import-reports",
-                                   "--mode",
-                                   "net",
-                                   QString::fromStdString(f.file("r.db")),
-                                   QString::fromStdString(f.file("in"))};
-            },
-            judgeImport};
+    const auto prepare = [](const JobFolder& f) {
+        writeManyReports(f / "in", kReports);
+        const auto in = [&](const char* name) { return QString::fromStdString(f.file(name)); };
+        return QStringList{KRV_TOOL, "import-reports", "--mode", "net", in("r.db"), in("in")};
+    };
+    return {"krvtool import-reports", kKinds, 60, {}, prepare, judgeImport};
 }
 
 // `krvtool export` over an earlier file: the earlier file stays as it was or the whole new
@@ -320,16 +311,12 @@ void addExportPaths(std::vector<WritePath>& paths, Exports& x, const TestFolder&
     repeatFirstRecord(db, 400, "S-");
 
     for (const std::string format : {"csv", "xlsx"}) {
-        const auto prepare = [db, format](const JobFolder& f) {
+        const auto prepare = [db = QString::fromStdString(db), format](const JobFolder& f) {
             fs::create_directory(f / "out");
             writeFile(exportTarget(f, format), kEarlier);
-            return QStringList{KRV_TOOL,
-                               "export",
-                               QString::fromStdString(db),
-                               "--format",
-                               QString::fromStdString(format),
-                               "--output",
-                               QString::fromStdString(exportTarget(f, format))};
+            const QString target = QString::fromStdString(exportTarget(f, format));
+            return QStringList{KRV_TOOL,       "export",   db,    "--format",
+                               format.c_str(), "--output", target};
         };
         JobFolder bench;
         const QStringList command = prepare(bench);
@@ -367,13 +354,9 @@ void addExportPaths(std::vector<WritePath>& paths, Exports& x, const TestFolder&
                                    std::to_string(names.size() - 1) + " files");
             return problems;
         };
-        paths.push_back({"krvtool export " + format,
-                         {"openat", "read", "write", "lseek", "fsync", "rename", "unlink", "close",
-                          "newfstatat"},
-                         24,
-                         {"-f"},
-                         prepare,
-                         judge});
+        const std::vector<const char*> kinds = {"openat", "read",   "write", "lseek",     "fsync",
+                                                "rename", "unlink", "close", "newfstatat"};
+        paths.push_back({"krvtool export " + format, kinds, 24, {"-f"}, prepare, judge});
     }
 }
 
