@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QStandardPaths>
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <fstream>
@@ -115,7 +116,7 @@ inline std::vector<Fault> planFaults(const std::vector<WritePath>& paths) {
         for (const char* k : p.kinds) names << QString::fromLatin1(k);
         runTraced(p.strace + QStringList{"-y", "-o", QString::fromStdString(log), "-e",
                                          "trace=" + names.join(QLatin1Char(','))},
-                  (emptyFolder(probe), p.prepare(probe)));
+                  p.prepare(probe));
         for (const auto& [kind, all] : callsTouching(log, probe.path().string())) {
             const std::size_t n = all.size(), take = std::min(n, p.perKind);
             for (std::size_t k = 0; k < take; ++k)
