@@ -33,42 +33,36 @@ std::string stationReport(int s, int n) {
     return cobaltReport("STATION-" + std::to_string(s) + " RUN-" + run, more);
 }
 
-class Stations : public ::testing::TestWithParam<Kind> {
-  protected:
-    void SetUp() override {
-        if (GetParam() == Kind::File) {
-            // The first appends start on a missing file: every job tries to create it.
-            typed = archive = folder.file("Results.mdb");
-            return;
-        }
-        ASSERT_TRUE(newServerDatabase(archive));
-        // The settings record keeps 72 characters, so the socket folder comes from the
-        // environment, as a lab's would come from its service file.
-        qputenv("PGHOST", QByteArray::fromStdString(sharedPgServer().socketFolder()));
-        qputenv("PGUSER", "postgres");
-        typed = archive.substr(0, archive.find('?'));
-    }
-    Raw raw() { return Raw(GetParam(), archive); }
-    std::string scalar(const std::string& sql) { return raw().scalar(sql).value_or("null"); }
-    TestFolder folder;
-    std::string archive, typed;
-};
+// The settings record keeps 72 characters, so a server's socket folder comes from the
+// environment, as a lab's would come from its service file.
+void reachServerAt(const std::string& socketFolder) {
+    qputenv("PGHOST", QByteArray::fromStdString(socketFolder));
+    qputenv("PGUSER", "postgres");
+}
+
+class Stations : public ::testing::TestWithParam<Kind> {};
 INSTANTIATE_TEST_SUITE_P(BothStores, Stations, bothStores(), kindName);
 
 TEST_P(Stations, ManyStationsAppendAtOnceAndEveryRecordIsStoredOnce) {
-    std::vector<std::unique_ptr<JobFolder>> folders;
-    for (int s = 0; s < kStations; ++s) {
-        folders.push_back(std::make_unique<JobFolder>());
-        folders.back()->usePaths(typed, folders.back()->file("RESULTS.TXT"));
+    // On a file, the first appends start on a missing file: every job tries to create it.
+    TestFolder folder;
+    std::string archive = folder.file("Results.mdb"), typed = archive;
+    if (GetParam() == Kind::Server) {
+        ASSERT_TRUE(newServerDatabase(archive));
+        reachServerAt(sharedPgServer().socketFolder());
+        typed = archive.substr(0, archive.find('?'));
     }
+    Raw raw(GetParam(), archive);
+    std::vector<JobFolder> folders(kStations);
+    for (JobFolder& f : folders) f.usePaths(typed, f.file("RESULTS.TXT"));
     std::vector<std::thread> stations;
-    std::vector<std::vector<JobRun>> runs(kStations);
     std::atomic<int> finished{0};
     for (int s = 0; s < kStations; ++s) {
         stations.emplace_back([&, s] {
             for (int n = 1; n <= kAppendsEach; ++n) {
-                folders[s]->writeReport(stationReport(s, n));
-                runs[s].push_back(folders[s]->run({"NET"}));
+                folders[s].writeReport(stationReport(s, n));
+                const JobRun r = folders[s].run({"NET"});
+                EXPECT_EQ(r.exitCode, 0) << "station " << s << ": " << r.stdErr;
             }
             ++finished;
         });
@@ -91,40 +85,35 @@ TEST_P(Stations, ManyStationsAppendAtOnceAndEveryRecordIsStoredOnce) {
     }
     for (auto& t : stations) t.join();
 
-    for (int s = 0; s < kStations; ++s)
-        for (const JobRun& r : runs[s])
-            EXPECT_EQ(r.exitCode, 0) << "station " << s << ": " << r.stdErr;
     EXPECT_GT(reads, 0);
     EXPECT_EQ(failedReads, 0);
 
     const int total = kStations * kAppendsEach;
-    EXPECT_EQ(scalar("SELECT count(*) FROM \"SamData\""), std::to_string(total));
-    EXPECT_EQ(scalar("SELECT count(DISTINCT \"idxRec#\") || ' ' || min(\"idxRec#\") || ' ' ||"
-                     " max(\"idxRec#\") FROM \"SamData\""),
+    EXPECT_EQ(raw.scalar("SELECT count(*) FROM \"SamData\""), std::to_string(total));
+    EXPECT_EQ(raw.scalar("SELECT count(DISTINCT \"idxRec#\") || ' ' || min(\"idxRec#\") || ' ' ||"
+                         " max(\"idxRec#\") FROM \"SamData\""),
               std::to_string(total) + " 1 " + std::to_string(total));
     // Every run's record once, carrying its own value and the shared columns' values.
     for (int s = 0; s < kStations; ++s) {
         for (int n = 1; n <= kAppendsEach; ++n) {
             const std::string sn = std::to_string(s), nn = std::to_string(n);
-            EXPECT_EQ(raw().query("SELECT \"S" + sn + "-" + nn + "@NET1\" || '/' || \"Z-" + nn +
-                                  "@NET1\" || '/' || \"CO-60@NET2\" FROM \"SamData\""
-                                  " WHERE \"ID Text\" LIKE '%STATION-" +
-                                  sn + " RUN-" + nn + " %'"),
+            EXPECT_EQ(raw.query("SELECT \"S" + sn + "-" + nn + "@NET1\" || '/' || \"Z-" + nn +
+                                "@NET1\" || '/' || \"CO-60@NET2\" FROM \"SamData\""
+                                " WHERE \"ID Text\" LIKE '%STATION-" +
+                                sn + " RUN-" + nn + " %'"),
                       (Rows{{nn + "/" + sn + "/900"}}))
                 << "station " << s << " run " << n;
         }
     }
     // One column per name: 7 fixed, CO-60's two, each run's own, each shared one.
     std::set<std::string> names;
-    const std::vector<std::string> columns = raw().columns();
-    for (std::string c : columns) {
-        for (char& ch : c) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-        names.insert(c.substr(0, c.rfind(' ')));
-    }
+    const std::vector<std::string> columns = raw.columns();
+    for (const std::string& c : columns)
+        names.insert(QString::fromStdString(c.substr(0, c.rfind(' '))).toLower().toStdString());
     EXPECT_EQ(columns.size(), static_cast<std::size_t>(9 + total + kAppendsEach));
     EXPECT_EQ(names.size(), columns.size());
     if (GetParam() == Kind::File) {
-        EXPECT_EQ(scalar("PRAGMA integrity_check"), "ok");
+        EXPECT_EQ(raw.scalar("PRAGMA integrity_check"), "ok");
     }
 }
 
@@ -135,8 +124,7 @@ class OwnServer : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(own.running()) << own.error();
         archive = own.newDatabase();
-        qputenv("PGHOST", QByteArray::fromStdString(own.socketFolder()));
-        qputenv("PGUSER", "postgres");
+        reachServerAt(own.socketFolder());
         job.usePaths(archive.substr(0, archive.find('?')), job.file("RESULTS.TXT"));
     }
     PgServer own{true};

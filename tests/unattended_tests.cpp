@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <QProcess>
+#include <memory>
 
 #include "platform/platform.h"
+#include "tests/support/case_table.h"
 #include "tests/support/job_folder.h"
 #include "tests/support/raw_db.h"
 
@@ -15,102 +17,55 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class Unattended : public ::testing::Test {
-  protected:
-    void SetUp() override { job.writeReport(cobaltReport("SAMPLE-7 soil core")); }
-    std::string value(const std::string& sql) {
-        return RawDb(job.database).scalar(sql).value_or("null");
+std::pair<std::string, std::string> splitAt(const std::string& s, char at) {
+    const std::size_t i = s.find(at);
+    return {s.substr(0, i), i == std::string::npos ? "" : s.substr(i + 1)};
+}
+
+// Each case of tests/data/unattended_runs.tsv in a job folder of its own.
+TEST(Unattended, CommandWordsEndWithTheirStatusTheirLinesAndTheirRecord) {
+    const std::string table = "unattended_runs.tsv";
+    std::unique_ptr<JobFolder> job;
+    std::string current;
+    for (const CaseRow& c : caseTable(table, 8)) {
+        SCOPED_TRACE(c.where(table));
+        if (c[0] != current) {
+            current = c[0];
+            job = std::make_unique<JobFolder>();
+            job->writeReport(cobaltReport("SAMPLE-7 soil core"));
+        }
+        if (const auto [db, report] = splitAt(c[1], '|'); !db.empty())
+            job->usePaths(job->file(db), job->file(report));
+        const auto [setUp, what] = splitAt(c[2], ' ');
+        if (setUp == "sql") {
+            RawDb(job->database).query(what);
+        } else if (setUp == "folder") {
+            fs::create_directory(*job / what);
+        } else if (const auto [name, text] = splitAt(what, '|'); setUp == "file") {
+            writeFile(*job / name, text);
+        } else {
+            EXPECT_EQ(setUp, "");
+        }
+        if (c[3] != "-") {
+            const JobRun r = job->run(QString::fromStdString(c[3]).split(' ', Qt::SkipEmptyParts));
+            EXPECT_EQ(r.exitCode, std::stoi(c[4]));
+            std::string err = c[5];
+            for (std::size_t at; (at = err.find("$DIR")) != std::string::npos;)
+                err.replace(at, 4, job->path().string());
+            EXPECT_EQ(r.stdErr, err);
+        }
+        const auto [check, of] = splitAt(c[6], ' ');
+        if (check == "sql") {
+            EXPECT_EQ(RawDb(job->database).scalar(of).value_or("null"), c[7]);
+        } else if (check == "file") {
+            EXPECT_EQ(readFile(*job / of), c[7]);
+        } else if (check == "settings") {
+            EXPECT_EQ(readFile(*job / "ARC&FILE.DAT"),
+                      settingsRecord(job->database, job->reportPath));
+        } else {
+            EXPECT_EQ(check, "");
+        }
     }
-    JobFolder job;
-};
-
-TEST_F(Unattended, NetAppendsIntoANewDatabaseAndWritesNoSettings) {
-    const std::string settings = readFile(job / "ARC&FILE.DAT");
-    const JobRun r = job.run({"net"});
-    EXPECT_EQ(r.exitCode, 0) << r.stdErr;
-    EXPECT_EQ(value("SELECT \"idxRec#\" || ' ' || \"CO-60@NET2\" || ' ' || \"Counting Time\" "
-                    "|| ' ' || \"DT %\" FROM SamData"),
-              "1 900 300 3.2");
-    EXPECT_EQ(readFile(job / "ARC&FILE.DAT"), settings);
-    // Start-up creates the missing widths file empty; the job writes nothing into it.
-    EXPECT_EQ(fs::file_size(job / "ArcSiz&FILE.DAT"), 0u);
-}
-
-TEST_F(Unattended, CombinedWordsFollowTheirPrecedence) {
-    EXPECT_EQ(job.run({"Append", "gross", "net"}).exitCode, 0);  // GROSS is tested after NET
-    EXPECT_EQ(job.run({"APPEND", "RESET"}).exitCode, 0);         // APPEND before RESET
-    EXPECT_EQ(job.run({"INTERNET"}).exitCode, 0);                // NET inside a longer word
-    EXPECT_EQ(value("SELECT group_concat(coalesce(\"CO-60@GROSS1\", \"CO-60@LINE2\", "
-                    "\"CO-60@NET1\"), ' ') FROM SamData"),
-              "1200 11.5 1100");
-    const JobRun reset = job.run({"reset", "net"});  // RESET before NET: nothing appended
-    EXPECT_EQ(reset.exitCode, 0) << reset.stdErr;
-    EXPECT_EQ(reset.stdErr, "");
-    EXPECT_EQ(value("SELECT count(*) FROM SamData"), "0");
-    EXPECT_EQ(value("SELECT count(*) FROM pragma_table_info('SamData')"), "7");
-    // The new file's trail begins with what the reset took away.
-    EXPECT_EQ(value("SELECT group_concat(Operation || ' ' || OldValue) FROM KrvAudit"), "reset 3");
-}
-
-TEST_F(Unattended, FailuresGiveOneReasonAndANonZeroStatus) {
-    // A report that cannot be opened is reported, yet the record is appended as before:
-    // saved, with its values missing.
-    job.usePaths(job.database, job.file("no such folder/RESULTS.TXT"));
-    JobRun r = job.run({"BKG"});
-    EXPECT_EQ(r.exitCode, 3);
-    EXPECT_NE(r.stdErr.find("\nkrvarchiver: not stored: report: Invalid path or file name [ "),
-              std::string::npos)
-        << r.stdErr;
-    EXPECT_EQ(value("SELECT count(*) FROM SamData"), "1");
-
-    // A file that is not a results database is never touched.
-    writeFile(job / "notes.mdb", "lab notes\n");
-    job.usePaths(job.file("notes.mdb"), job.file("RESULTS.TXT"));
-    r = job.run({"NET"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.stdErr.find("<Unrecognized database format"), std::string::npos) << r.stdErr;
-    EXPECT_EQ(readFile(job / "notes.mdb"), "lab notes\n");
-
-    // RESET shows nothing, but a job script still learns that it failed, in one line.
-    job.usePaths(job.file("gone/Results.mdb"), job.file("RESULTS.TXT"));
-    r = job.run({"RESET"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(std::count(r.stdErr.begin(), r.stdErr.end(), '\n'), 1) << r.stdErr;
-
-    r = job.run({});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.stdErr.find("command word"), std::string::npos);
-}
-
-TEST_F(Unattended, ValuesTheRecordLacksAreListedOneLineEachWithStatus3) {
-    ASSERT_EQ(job.run({"NET"}).exitCode, 0);
-    RawDb(job.database).query("ALTER TABLE SamData RENAME COLUMN \"ID Text\" TO \"Sample\"");
-    RawDb(job.database).query("ALTER TABLE SamData RENAME COLUMN \"DT %\" TO \"Dead time\"");
-    const JobRun r = job.run({"NET"});
-    EXPECT_EQ(r.exitCode, 3);
-    EXPECT_EQ(r.stdErr,
-              "krvarchiver: not stored: ID Text: SamData has no column of that name\n"
-              "krvarchiver: not stored: DT %: SamData has no column of that name\n");
-    EXPECT_EQ(value("SELECT count(*) || ' ' || max(\"CO-60@NET1\") FROM SamData"), "2 1100");
-    // The trail says which values record 2 lacks; a trail that cannot be written keeps
-    // the whole append out.
-    EXPECT_EQ(value("SELECT group_concat(RecordNumber || ' ' || ColumnName || ': ' || Note, '; ')"
-                    " FROM KrvAudit WHERE Operation = 'missing values'"),
-              "2 ID Text: SamData has no column of that name; "
-              "2 DT %: SamData has no column of that name");
-    RawDb(job.database)
-        .query(
-            "CREATE TRIGGER refuse BEFORE INSERT ON KrvAudit BEGIN SELECT RAISE(ABORT, 'no'); END");
-    EXPECT_EQ(job.run({"NET"}).exitCode, 1);
-    EXPECT_EQ(value("SELECT count(*) FROM SamData"), "2");
-
-    // A reset that cannot happen names what is in the way.
-    fs::create_directory(job / "folder.mdb");
-    job.usePaths(job.file("folder.mdb"), job.reportPath);
-    const JobRun reset = job.run({"RESET"});
-    EXPECT_EQ(reset.exitCode, 1);
-    EXPECT_NE(reset.stdErr.find("is a folder, not a database file"), std::string::npos)
-        << reset.stdErr;
 }
 
 class Installed : public ::testing::Test {

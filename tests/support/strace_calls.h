@@ -1,8 +1,8 @@
 #pragma once
 
-// Programs under strace: which system calls of a traced run touch a folder, read from
-// strace's log (-y, -o), as the numbers fault injection (-e inject=KIND:when=N) takes to
-// fail exactly those calls.
+// One engine for every write path swept under strace: which system calls of a clean run
+// touch the worker's folder, read from strace's log (-y, -o), then each of them failed in
+// turn (-e inject=KIND:when=N) while the path judges what the faulted run said and left.
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/process_run.h"
+#include "tests/support/job_folder.h"
 
 namespace krv::testing {
 
@@ -61,108 +61,118 @@ inline QString straceProgram() {
     return found;
 }
 
-// `program` as a job runs it, under strace with `straceArgs`, or untraced without any; the
-// leak checker is off, as it cannot run under a tracer (the sanitizers' other checks can).
-inline ProcessRun runTraced(const QStringList& straceArgs, const QString& program,
-                            const QStringList& args) {
+// `command` (the program first) as a job runs it, under strace with `straceArgs`, or
+// untraced without any; the leak checker is off, as it cannot run under a tracer (the
+// sanitizers' other checks can).
+inline ProcessRun runTraced(const QStringList& straceArgs, const QStringList& command) {
     const QString asan = qEnvironmentVariable("ASAN_OPTIONS");
     ProcessSetup setup;
     setup.environment = {
         {QStringLiteral("ASAN_OPTIONS"), (asan.isEmpty() ? QString() : asan + QLatin1Char(':')) +
                                              QStringLiteral("detect_leaks=0")}};
-    if (straceArgs.isEmpty()) return runJobProcess(program, args, setup);
-    return runJobProcess(straceProgram(),
-                         QStringList{"-qq"} + straceArgs + QStringList{program} + args, setup);
+    if (straceArgs.isEmpty()) return runJobProcess(command[0], command.mid(1), setup);
+    return runJobProcess(straceProgram(), QStringList{"-qq"} + straceArgs + command, setup);
 }
 
-// For each kind, the numbers of one traced run's calls that touch `folder` (the program's
-// start-up before them is not ours to test); `straceArgs` adds options such as -f.
-inline std::map<std::string, std::vector<int>> callsOfRun(const std::vector<const char*>& kinds,
-                                                          const std::string& folder,
-                                                          const QString& program,
-                                                          const QStringList& args,
-                                                          QStringList straceArgs = {}) {
-    const std::string log = folder + ".strace";
-    QStringList names;
-    for (const char* k : kinds) names << QString::fromLatin1(k);
-    straceArgs << "-y"
-               << "-o" << QString::fromStdString(log) << "-e"
-               << QStringLiteral("trace=") + names.join(QLatin1Char(','));
-    runTraced(straceArgs, program, args);
-    auto ours = callsTouching(log, folder);
-    std::remove(log.c_str());
-    return ours;
-}
+using Problems = std::vector<std::string>;
 
-// One fault for each sampled call of each kind: at most `perKind` of a kind, evenly spread,
-// the first and the last always among them, failing with EIO and ENOSPC in turn.
-template <typename Fault, typename Make>
-void sampleCalls(const std::map<std::string, std::vector<int>>& calls, std::size_t perKind,
-                 std::vector<Fault>& faults, Make make) {
-    for (const auto& [kind, all] : calls) {
-        const std::size_t n = all.size(), take = std::min(n, perKind);
-        for (std::size_t k = 0; k < take; ++k) {
-            const std::size_t at = take == 1 ? 0 : k * (n - 1) / (take - 1);
-            faults.push_back(make(kind, all[at], k % 2 ? "ENOSPC" : "EIO"));
-        }
+// One way a program writes its files, from one starting state. `prepare` lays that state
+// out in a worker's folder (emptied but for the program and its settings) and gives the
+// command line; `judge` lists what is wrong with what a faulted run said and left, and with
+// the next clean run on it.
+struct WritePath {
+    std::string name;
+    std::vector<const char*> kinds;  // the calls traced and failed
+    std::size_t perKind;             // calls of one kind beyond this many are sampled evenly
+    QStringList strace;              // {"-f"}: every thread of the program
+    std::function<QStringList(const JobFolder&)> prepare;
+    std::function<Problems(const JobFolder&, const QStringList&, const ProcessRun&)> judge;
+};
+
+struct Fault {
+    const WritePath* path;
+    std::string kind;
+    int call;
+    const char* error;
+};
+
+// Empties a worker's folder but for the program and its settings.
+inline void emptyFolder(const JobFolder& folder) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
+        const std::string name = entry.path().filename().string();
+        if (name != "krvarchiver" && name != "ARC&FILE.DAT") std::filesystem::remove_all(entry);
     }
 }
 
-// Every kind of call the program makes on its files is met by at least one fault.
-template <typename Fault, typename Which = bool (*)(const Fault&)>
-void expectEveryKind(
-    const std::vector<Fault>& faults, std::initializer_list<const char*> kinds,
-    Which which = [](const Fault&) { return true; }) {
+// For each path, the calls of its clean run that touch the folder (the program's start-up
+// before them is not ours to test), at most `perKind` of a kind, evenly spread, the first
+// and the last always among them, failing with EIO and ENOSPC in turn.
+inline std::vector<Fault> planFaults(const std::vector<WritePath>& paths) {
+    std::vector<Fault> faults;
+    for (const WritePath& p : paths) {
+        JobFolder probe;
+        const std::string log = probe.path().string() + ".strace";
+        QStringList names;
+        for (const char* k : p.kinds) names << QString::fromLatin1(k);
+        runTraced(p.strace + QStringList{"-y", "-o", QString::fromStdString(log), "-e",
+                                         "trace=" + names.join(QLatin1Char(','))},
+                  p.prepare(probe));
+        for (const auto& [kind, all] : callsTouching(log, probe.path().string())) {
+            const std::size_t n = all.size(), take = std::min(n, p.perKind);
+            for (std::size_t k = 0; k < take; ++k)
+                faults.push_back({&p, kind, all[take == 1 ? 0 : k * (n - 1) / (take - 1)],
+                                  k % 2 ? "ENOSPC" : "EIO"});
+        }
+        std::remove(log.c_str());
+    }
+    return faults;
+}
+
+// Every kind of call a program makes on its files is met by a fault of the paths whose
+// names start with `paths`.
+inline void expectEveryKind(const std::vector<Fault>& faults, const std::string& paths,
+                            std::initializer_list<const char*> kinds) {
     for (const char* kind : kinds)
-        EXPECT_TRUE(std::any_of(faults.begin(), faults.end(), [&](const Fault& f) {
-            return f.kind == kind && which(f);
-        })) << kind;
+        EXPECT_TRUE(std::any_of(
+            faults.begin(), faults.end(),
+            [&](const Fault& f) { return f.kind == kind && f.path->name.rfind(paths, 0) == 0; }))
+            << paths << ": " << kind;
 }
 
-// strace's options that fail call number `call` of `kind` with `error`, tracing no other.
-inline QStringList injecting(const std::string& kind, int call, const char* error) {
-    const QString k = QString::fromStdString(kind);
-    return {
-        "-o",
-        "/dev/null",
-        "-e",
-        QStringLiteral("trace=") + k,
-        "-e",
-        QStringLiteral("inject=%1:error=%2:when=%3").arg(k, QString::fromLatin1(error)).arg(call)};
-}
-
-// The `count` faults of a sweep on two workers, each with a `State` of its own, both made
-// before either starts a program (a program copied into a folder cannot be started while
-// another thread still holds it open). `one(state, i, exit)` runs fault i, sets the run's
-// exit status and returns the problems found, each naming its fault. All problems fail
-// the test together; returned: how many runs ended with each exit status.
-template <typename State, typename One>
-std::map<int, int> sweepFaults(std::size_t count, const char* what, One one) {
-    State states[2];
+// The faults on two workers, each with a folder of its own, both made before either starts
+// a program (a program copied into a folder cannot be started while another thread still
+// holds it open). Each problem fails the test, named by its path and fault with the start
+// of what the run said; printed: how many runs ended with each status.
+inline void sweepFaults(const std::vector<Fault>& faults) {
+    JobFolder folders[2];
     std::atomic<std::size_t> next{0};
     std::mutex lock;
-    std::vector<std::string> report;
     std::map<int, int> exits;
-    const auto worker = [&](State& state) {
-        for (std::size_t i; (i = next++) < count;) {
-            int exit = -1;
-            const std::vector<std::string> problems = one(state, i, exit);
+    const auto worker = [&](const JobFolder& folder) {
+        for (std::size_t i; (i = next++) < faults.size();) {
+            const Fault& f = faults[i];
+            emptyFolder(folder);
+            const QStringList command = f.path->prepare(folder);
+            const std::string inject =
+                "inject=" + f.kind + ":error=" + f.error + ":when=" + std::to_string(f.call);
+            const ProcessRun run =
+                runTraced(f.path->strace + QStringList{"-o", "/dev/null", "-e",
+                                                       QString::fromStdString("trace=" + f.kind),
+                                                       "-e", QString::fromStdString(inject)},
+                          command);
+            for (const auto& p : f.path->judge(folder, command, run))
+                ADD_FAILURE() << f.path->name << ", " << inject << " (exit " << run.status
+                              << "): " << p << "\n    " << run.err.substr(0, 300);
             std::lock_guard<std::mutex> guard(lock);
-            ++exits[exit];
-            report.insert(report.end(), problems.begin(), problems.end());
+            ++exits[run.status];
         }
     };
-    std::thread other(worker, std::ref(states[1]));
-    worker(states[0]);
+    std::thread other(worker, std::cref(folders[1]));
+    worker(folders[0]);
     other.join();
-    std::string all;
-    for (const auto& line : report) all += line + "\n";
-    EXPECT_TRUE(report.empty()) << report.size() << " problems in " << count << " " << what << ":\n"
-                                << all;
-    std::printf("%zu %s;", count, what);
+    std::printf("%zu faulted runs;", faults.size());
     for (const auto& [status, runs] : exits) std::printf(" exit %d: %d", status, runs);
     std::printf("\n");
-    return exits;
 }
 
 }  // namespace krv::testing
