@@ -11,17 +11,13 @@
 #include "qc/trend.h"
 #include "qc/westgard.h"
 #include "tests/support/case_table.h"
+#include "tests/support/raw_db.h"
 #include "tests/support/test_folder.h"
 
 namespace krv::qc {
 namespace {
 
 TEST(QcReading, ValuesDatesAndFiltersAsTheCaseTableSays) {
-    DateSettings monthFirst, dayFirst, pivot50;
-    dayFirst.dayFirst = true;
-    pivot50.twoDigitYearPivot = 50;
-    const std::map<std::string, const DateSettings*> settings = {
-        {"monthFirst", &monthFirst}, {"dayFirst", &dayFirst}, {"pivot50", &pivot50}};
     for (const auto& c : testing::caseTable("qc_reading.tsv", 4)) {
         const std::string& check = c[0];
         if (check == "value") {
@@ -30,15 +26,17 @@ TEST(QcReading, ValuesDatesAndFiltersAsTheCaseTableSays) {
                       c[3] == "none" ? std::nullopt : std::optional(std::stod(c[3])))
                 << c.where("qc_reading.tsv");
         } else if (check == "date") {
-            ASSERT_TRUE(settings.count(c[2])) << c.where("qc_reading.tsv");
-            const auto t = readDateTime(c[1], *settings.at(c[2]));
+            DateSettings settings;  // month first unless the case names another
+            settings.dayFirst = c[2] == "dayFirst";
+            if (c[2] == "pivot50") settings.twoDigitYearPivot = 50;
+            const auto t = readDateTime(c[1], settings);
             EXPECT_EQ(t ? formatDateTime(*t) : "unreadable", c[3]) << c.where("qc_reading.tsv");
         } else {
             ASSERT_EQ(check, "wildcard") << c.where("qc_reading.tsv");
             EXPECT_EQ(matchesWildcard(c[1], c[2]), c[3] == "yes") << c.where("qc_reading.tsv");
         }
     }
-    EXPECT_EQ(readDateTime("1/1/70 00:00:00", monthFirst), 0);
+    EXPECT_EQ(readDateTime("1/1/70 00:00:00", {}), 0);
 }
 
 // The whole table, one nuclide a line, for comparing with the kept copy.
@@ -171,14 +169,9 @@ TEST(QcTrendOnDatabase, SummaryAndPointsOfEachQueryAsKept) {
     const std::unique_ptr<db::Engine> engine = db::makeEngine();
     testing::appendCounts(*engine, path, counts);
     Status st;
+    testing::RawDb(path).query("UPDATE SamData SET \"CO-60@LINE1\" = 'n/a' WHERE \"idxRec#\" = 2");
     const std::unique_ptr<db::Database> db = engine->openDatabase(path, st);
     ASSERT_TRUE(st.ok()) << st.description;
-    std::vector<db::FieldInfo> fields;
-    ASSERT_TRUE(db->fields(kTableName, fields).ok());
-    const auto col = std::find_if(fields.begin(), fields.end(),
-                                  [](const auto& f) { return f.name == "CO-60@LINE1"; });
-    ASSERT_NE(col, fields.end());
-    ASSERT_TRUE(db->updateValue(kTableName, 2, *col, std::string("n/a")).ok());
 
     TrendQuery query;
     query.column = "CO-60@LINE1";

@@ -140,14 +140,12 @@ TEST(ReportBytes, CapacityLineEndsAndReadBufferBoundaries) {
 
 // The same characters as UTF-16 code units (every Windows-1252 character is in the BMP).
 std::string utf16(std::string_view cp1252, bool littleEndian) {
-    const std::string utf8 = cp1252ToUtf8(cp1252);
     std::string out = littleEndian ? "\xFF\xFE" : "\xFE\xFF";
-    for (std::size_t i = 0; i < utf8.size();) {
-        const auto b = static_cast<unsigned char>(utf8[i]);
-        const std::size_t len = b < 0x80 ? 1 : b < 0xE0 ? 2 : 3;
-        char32_t cp = len == 1 ? b : len == 2 ? b & 0x1F : b & 0x0F;
-        for (std::size_t k = 1; k < len; ++k) cp = cp << 6 | (utf8[i + k] & 0x3F);
-        i += len;
+    for (const char c : cp1252) {
+        const std::string u = cp1252ToUtf8(std::string(1, c));  // one to three bytes
+        char32_t cp =
+            static_cast<unsigned char>(u[0]) & (u.size() == 1 ? 0x7F : 0x3F >> (u.size() - 1));
+        for (std::size_t k = 1; k < u.size(); ++k) cp = cp << 6 | (u[k] & 0x3F);
         const char hi = static_cast<char>(cp >> 8), lo = static_cast<char>(cp & 0xFF);
         out += littleEndian ? std::string{lo, hi} : std::string{hi, lo};
     }
@@ -190,20 +188,18 @@ TEST(ReportBytes, ByteOrderMarksGiveTheSameCharactersAsTheCodePage) {
     EXPECT_EQ(r.idText.value().substr(0, 4), " ?? ");
 }
 
-TEST(ReadKrvFile, ReadsTheSample) {
-    WindowState state;
-    state.rpathText = "  " KRV_SAMPLES_DIR "/RESULTS.TXT ";
-    RecordingDialogs dialogs;
-    ASSERT_TRUE(readKrvFile(state, dialogs).ok);
+TEST(ReadKrvFile, ReadsTheSampleCreatesAMissingFileAndShowsOpenFailuresUnlessBlind) {
+    WindowState sample;
+    sample.rpathText = "  " KRV_SAMPLES_DIR "/RESULTS.TXT ";
+    RecordingDialogs quiet;
+    ASSERT_TRUE(readKrvFile(sample, quiet).ok);
     // The identifier at full padded width, converted from the report's code page, and the
     // sample date taken from a "Date: " line by "Measurement Date".
-    EXPECT_EQ(state.currentFileCaption + "|" + state.numbIsoCaption + "|" +
-                  state.report.sampleDate.value(),
+    EXPECT_EQ(sample.currentFileCaption + "|" + sample.numbIsoCaption + "|" +
+                  sample.report.sampleDate.value(),
               " SOIL CORE B-17 \u00D850 DEPTH 0-5 CM  BATCH 2002-118" + std::string(24, ' ') +
                   "|3|5/14/02  09:31:05       ");
-}
 
-TEST(ReadKrvFile, MissingFileIsCreatedQuietlyAndOpenFailuresShownUnlessBlind) {
     const TestFolder folder;
     writeFile(folder / "locked.txt", "ID: X\r\n");
     std::filesystem::permissions(folder / "locked.txt", std::filesystem::perms::none);
