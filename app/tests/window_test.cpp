@@ -23,8 +23,6 @@
 
 #include "app/import_menu.h"
 #include "app/qt_dialogs.h"
-#include "platform/platform.h"
-#include "report/tests/report_builder.h"
 #include "tests/support/case_table.h"
 #include "tests/support/raw_db.h"
 #include "tests/support/report_archive.h"
@@ -85,9 +83,8 @@ TEST_F(MainWindow, ReadAppendAndResetThroughTheButtons) {
                   "Invalid path or file name [ " + folder.file("no such folder/R.TXT") + " ] <", 0),
               0u);
 
-    Lines report{"ID: SAMPLE-42"};
-    append(report, block("CS-137", {row("  661.66", "1000", "1000", "5.5")}));
-    writeFile(folder / "RESULTS.TXT", join(report));
+    writeFile(folder / "RESULTS.TXT",
+              report("SAMPLE-42", block("CS-137", {row("  661.66", "1000", "1000", "5.5")})));
     type("Rpath", folder.file("RESULTS.TXT"));
     type("Apath", "  " + folder.file("Results.mdb") + " ");
     child<QRadioButton>("Option1(2)")->click();
@@ -114,9 +111,8 @@ TEST_F(MainWindow, ReadAppendAndResetThroughTheButtons) {
 // The counting PC's own faults reach the window as they reach the unattended jobs: the
 // message names the path and its reason, and what is stored stays as it was.
 TEST_F(MainWindow, WindowsPathFaultsGiveTheirMessageAndLoseNothing) {
-    Lines report{"ID: SAMPLE-42"};
-    append(report, block("CS-137", {row("  661.66", "1000", "1000", "5.5")}));
-    writeFile(folder / "RESULTS.TXT", join(report));
+    writeFile(folder / "RESULTS.TXT",
+              report("SAMPLE-42", block("CS-137", {row("  661.66", "1000", "1000", "5.5")})));
     const std::string db = folder.file("Results.mdb");
     const std::string good = folder.file("RESULTS.TXT");
     type("Rpath", good);
@@ -126,30 +122,21 @@ TEST_F(MainWindow, WindowsPathFaultsGiveTheirMessageAndLoseNothing) {
     ASSERT_TRUE(dialogs.shown.empty()) << dialogs.shown[0].text;
     const std::string stored = readFile(folder / "Results.mdb");
 
-    struct Case {
-        const char* box;
-        std::string path;
-        std::string reason;
+    const auto inFolder = [&](std::string s) {
+        if (const auto at = s.find("$DIR"); at != std::string::npos)
+            s.replace(at, 4, folder.file(""));
+        return s;
     };
-    const std::string dir = folder.file("");
-    const Case cases[] = {
-        {"Apath", "Q:\\RESULTS.MDB", "Could not find file 'Q:\\RESULTS.MDB'."},
-        {"Apath", "\\\\nohost\\noshare\\R.MDB",
-         "Could not find file '\\\\nohost\\noshare\\R.MDB'."},
-        {"Apath", dir + "a|b.MDB", "Could not find file '" + dir + "a|b.MDB'."},
-        {"Rpath", "Q:\\RESULTS.TXT", "Path not found"},
-        {"Rpath", "\\\\nohost\\noshare\\R.TXT", "Path not found"},
-        {"Rpath", dir + "a<b>.TXT", "Bad file name"},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : caseTable("windows_path_faults.tsv", 3)) {
+        const std::string path = inFolder(c[1]);
         dialogs.shown.clear();
         type("Rpath", good);
         type("Apath", db);
-        type(c.box, c.path);
-        click(c.box == std::string("Rpath") ? "ReadKrvFile" : "AppendIT");
-        ASSERT_FALSE(dialogs.shown.empty()) << c.path;
+        type(c[0].c_str(), path);
+        click(c[0] == "Rpath" ? "ReadKrvFile" : "AppendIT");
+        ASSERT_FALSE(dialogs.shown.empty()) << c.where("windows_path_faults.tsv");
         EXPECT_EQ(dialogs.shown[0].text,
-                  "Invalid path or file name [ " + c.path + " ] <" + c.reason + ">");
+                  "Invalid path or file name [ " + path + " ] <" + inFolder(c[2]) + ">");
     }
 
     // Held by another program, shared with nobody.
