@@ -10,13 +10,14 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDialog>
-#include <QEventLoop>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMessageBox>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QTableView>
+#include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 #include <functional>
@@ -206,9 +207,7 @@ class WindowBehaviour : public WindowHarness<QtDialogs> {
     }
     void activate(QWidget* w) {
         w->activateWindow();
-        for (int i = 0; i < 100 && QApplication::activeWindow() != w; ++i)
-            QApplication::processEvents();
-        ASSERT_EQ(QApplication::activeWindow(), w);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(w));
     }
     // Runs `raise`, answers every box it opens with `answer` and reports the first.
     SeenBox answerBoxes(const std::function<void()>& raise, QMessageBox::StandardButton answer) {
@@ -300,21 +299,14 @@ class ImportMenuTest : public WindowHarness<> {
     }
     // Runs a menu entry by its caption and waits for the summary.
     void choose(const QString& caption, const std::function<void()>& meanwhile = {}) {
-        QEventLoop loop;
-        bool finished = false;
-        QObject::connect(menu, &ImportMenu::jobFinished, &loop, [&] {
-            finished = true;
-            loop.quit();
-        });
-        QTimer::singleShot(60'000, &loop, &QEventLoop::quit);
+        QSignalSpy finished(menu, &ImportMenu::jobFinished);
         QAction* action = entry(caption);
         ASSERT_NE(action, nullptr);
         action->trigger();
         EXPECT_TRUE(menu->busy());
         EXPECT_FALSE(action->isEnabled());  // one job at a time
         if (meanwhile) meanwhile();
-        loop.exec();
-        ASSERT_TRUE(finished);
+        ASSERT_TRUE(!finished.isEmpty() || finished.wait(60'000));
         EXPECT_TRUE(action->isEnabled());
     }
     std::string writeReports(int n) {
