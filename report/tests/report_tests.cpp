@@ -84,21 +84,14 @@ TEST(ReportHeader, KeyLinesAndTheirFixedPositions) {
 }
 
 TEST(IsotopeTable, HeadingSearchRowLayoutsAndTheLastRow) {
-    // Leading blanks of a heading do not count; "Activity =" fields are passed over; a
-    // heading with a comma is two fields, its rest dropped in place of the units line.
-    Lines l = block("CO-60", {row(" 1173.20", "1,482", "1,036", "1.231E+01"),
-                              row(" 1332.50", "1,234.5", "12 34", "3.9 E+02") + kHuge});
-    append(l, {isotopeLine("B"), "   Ref. Activity = 2.0E+01", "    " + kHeading, kUnits,
-               row("2", "20", "19", "18"), ""});
-    append(l, {isotopeLine("C"), kHeading + ", Uncert. %", row("3", "30", "29", "28"), ""});
-    // Without "Activity" in the heading there is no column to cut: the activity reads 0.
-    append(l, {isotopeLine("D"), "Energy  Gross", kUnits, row("4", "40", "39", "38"), ""});
-    append(l, block("CS-137", {row2("  661.66", "12,874", "11,902", "4.567E+01")}, true));
-    // The first Corr. Coeff. line switches every later table; one that runs to the end of
-    // the file loses its last row, with or without a final line end.
-    append(l, {isotopeLine("K-40"), kHeading2, kUnits, row2(" 1460.8", "2,315", "1,877", "392.1"),
-               row2("9", "9", "9", "9")});
-    const std::string text = join(l);
+    // The report's blocks: leading blanks of a heading do not count (B); "Activity ="
+    // fields are passed over (B); a heading with a comma is two fields, its rest dropped in
+    // place of the units line (C); without "Activity" in the heading there is no column to
+    // cut, so the activity reads 0 (D). The first Corr. Coeff. line switches every later
+    // table; one that runs to the end of the file loses its last row, with or without a
+    // final line end. "{huge}" stands for kHuge.
+    std::string text = readFile(KRV_TEST_DATA "/report_isotope_tables.txt");
+    text.replace(text.find("{huge}"), 6, kHuge);
     for (const std::string& t : {text, text.substr(0, text.size() - 2)}) {
         const AnalysisReport r = readText(t);
         EXPECT_EQ(r.corrCoeffPos, 34);
