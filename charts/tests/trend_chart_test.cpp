@@ -47,9 +47,13 @@ class TrendChart : public ::testing::Test {
         panel.showTrend(trend, QStringLiteral("CO-60@NET1, CHECK*"));
     }
 
-    static bool near(QColor a, QColor b) {
-        return std::abs(a.red() - b.red()) < 12 && std::abs(a.green() - b.green()) < 12 &&
-               std::abs(a.blue() - b.blue()) < 12;
+    // Whether the pixel at `at` is close to `want`, naming the colour found when not.
+    static ::testing::AssertionResult near(const QImage& image, QPoint at, QColor want) {
+        const QColor got = image.pixelColor(at);
+        if (std::abs(got.red() - want.red()) < 12 && std::abs(got.green() - want.green()) < 12 &&
+            std::abs(got.blue() - want.blue()) < 12)
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << got.name().toStdString();
     }
 
     testing::TestFolder folder;
@@ -57,22 +61,19 @@ class TrendChart : public ::testing::Test {
     TrendChartPanel panel;
 };
 
-TEST_F(TrendChart, MarkedPointsLandOnTheirValuesInTheSavedPng) {
-    const QString png = QString::fromStdString(folder.file("trend.png"));
+TEST_F(TrendChart, MarkedPointsFlagsAndLegendInEachSavedFormat) {
     QString error;
+    const QString png = QString::fromStdString(folder.file("trend.png"));
     ASSERT_TRUE(panel.saveImage(png, QSize(1000, 560), error)) << error.toStdString();
     const QImage image(png);
     ASSERT_EQ(image.size(), QSize(1000, 560));
 
     const QPoint rejected = panel.pointPosition(21), warned = panel.pointPosition(23);
     const QPoint plain = panel.pointPosition(22), baseline = panel.pointPosition(0);
-    EXPECT_TRUE(near(image.pixelColor(rejected), rejectColour()))
-        << image.pixelColor(rejected).name().toStdString();
-    EXPECT_TRUE(near(image.pixelColor(warned), warningColour()))
-        << image.pixelColor(warned).name().toStdString();
-    EXPECT_TRUE(near(image.pixelColor(plain), QColor(32, 74, 135)))
-        << image.pixelColor(plain).name().toStdString();
-    EXPECT_TRUE(near(image.pixelColor(baseline), QColor(32, 74, 135)));
+    EXPECT_TRUE(near(image, rejected, rejectColour()));
+    EXPECT_TRUE(near(image, warned, warningColour()));
+    EXPECT_TRUE(near(image, plain, QColor(32, 74, 135)));
+    EXPECT_TRUE(near(image, baseline, QColor(32, 74, 135)));
     // Time runs left to right, larger values up; the rejected point is the highest.
     EXPECT_LT(baseline.x(), rejected.x());
     EXPECT_LT(rejected.x(), warned.x());
@@ -81,25 +82,20 @@ TEST_F(TrendChart, MarkedPointsLandOnTheirValuesInTheSavedPng) {
     // Nothing red anywhere near an unflagged point.
     for (int dx = -6; dx <= 6; ++dx) {
         for (int dy = -6; dy <= 6; ++dy)
-            EXPECT_FALSE(near(image.pixelColor(plain + QPoint(dx, dy)), rejectColour()));
+            EXPECT_FALSE(near(image, plain + QPoint(dx, dy), rejectColour()));
     }
-}
 
-TEST_F(TrendChart, FlagsListedLegendPerPairAndVectorFormats) {
-    ASSERT_EQ(panel.flagList()->topLevelItemCount(), 3);
-    EXPECT_EQ(panel.flagList()->topLevelItem(2)->text(0), QStringLiteral("Measurement Date"));
-    EXPECT_EQ(panel.flagList()->topLevelItem(2)->text(3), QStringLiteral("date unreadable"));
-    EXPECT_EQ(panel.flagList()->topLevelItem(0)->text(3), QStringLiteral("1-3s"));
-    EXPECT_EQ(panel.flagList()->topLevelItem(0)->text(0), QStringLiteral("2002-05-19 13:20:00"));
-    EXPECT_EQ(panel.flagList()->topLevelItem(1)->text(3), QStringLiteral("1-2s"));
-
-    QStringList legend;
+    QStringList flags, legend;
+    for (int i = 0; i < panel.flagList()->topLevelItemCount(); ++i)
+        flags << panel.flagList()->topLevelItem(i)->text(0) + " | " +
+                     panel.flagList()->topLevelItem(i)->text(3);
+    EXPECT_EQ(flags, (QStringList{"2002-05-19 13:20:00 | 1-3s", "2002-05-21 13:20:00 | 1-2s",
+                                  "Measurement Date | date unreadable"}));
     for (QLegendMarker* m : panel.chartView()->chart()->legend()->markers()) {
         if (m->isVisible()) legend << m->label();
     }
     EXPECT_EQ(legend, (QStringList{"value", "mean", "±1s", "±2s", "±3s"}));
 
-    QString error;
     const QString svg = QString::fromStdString(folder.file("trend.svg"));
     const QString pdf = QString::fromStdString(folder.file("trend.pdf"));
     ASSERT_TRUE(panel.saveImage(svg, QSize(900, 500), error));
@@ -113,21 +109,18 @@ TEST_F(TrendChart, FlagsListedLegendPerPairAndVectorFormats) {
     EXPECT_TRUE(error.endsWith(QStringLiteral("the suffix must be .png, .svg or .pdf")));
 }
 
-TEST_F(TrendChart, DenseTrendKeepsItsFlaggedMarkers) {
-    // Two thousand counts two hours apart, one far out near the middle.
+TEST_F(TrendChart, DenseFlatOrEmptyTrendsStillDraw) {
+    // A dense trend keeps its flagged markers: two thousand counts two hours apart, one far out
+    // near the middle.
     qc::Trend dense;
     ASSERT_TRUE(
         judged(dense, 2000, 7200, [](int i) { return i == 1000 ? 130 : 100 + (i % 5) - 2; }));
     ASSERT_EQ(dense.points[1000].rules, std::vector<qc::Rule>{qc::Rule::R13s});
     panel.showTrend(dense, QStringLiteral("dense"));
     const QImage image = panel.renderImage(QSize(1000, 560));
-    const QPoint flagged = panel.pointPosition(1000);
-    EXPECT_TRUE(near(image.pixelColor(flagged), rejectColour()))
-        << image.pixelColor(flagged).name().toStdString();
-    EXPECT_FALSE(near(image.pixelColor(panel.pointPosition(500)), rejectColour()));
-}
+    EXPECT_TRUE(near(image, panel.pointPosition(1000), rejectColour()));
+    EXPECT_FALSE(near(image, panel.pointPosition(500), rejectColour()));
 
-TEST_F(TrendChart, FlatOrEmptyTrendsStillDraw) {
     qc::Trend flat;
     EXPECT_FALSE(judged(flat, 3, 86400, [](int) { return 5; }));
     panel.showTrend(flat, QStringLiteral("flat"));

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -48,11 +49,11 @@ inline void appendCounts(db::Engine& engine, const std::string& path,
 
 // "5/14/02  09:31:05" for day `d` after 2002-05-01 (month first, as the report writer).
 inline std::string reportDate(int d) {
-    const int days[] = {31, 30, 31, 31, 30, 31, 30, 31};  // May .. December
-    int month = 5, day = 1 + d;
-    for (int i = 0; day > days[i]; ++i) day -= days[i], ++month;
+    using namespace std::chrono;
+    const year_month_day date{sys_days{year{2002} / May / 1} + days{d}};
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%d/%d/02  09:%02d:05", month, day, d % 60);
+    std::snprintf(buf, sizeof buf, "%u/%u/02  09:%02d:05", unsigned{date.month()},
+                  unsigned{date.day()}, d % 60);
     return buf;
 }
 

@@ -84,21 +84,14 @@ TEST(ReportHeader, KeyLinesAndTheirFixedPositions) {
 }
 
 TEST(IsotopeTable, HeadingSearchRowLayoutsAndTheLastRow) {
-    // Leading blanks of a heading do not count; "Activity =" fields are passed over; a
-    // heading with a comma is two fields, its rest dropped in place of the units line.
-    Lines l = block("CO-60", {row(" 1173.20", "1,482", "1,036", "1.231E+01"),
-                              row(" 1332.50", "1,234.5", "12 34", "3.9 E+02") + kHuge});
-    append(l, {isotopeLine("B"), "   Ref. Activity = 2.0E+01", "    " + kHeading, kUnits,
-               row("2", "20", "19", "18"), ""});
-    append(l, {isotopeLine("C"), kHeading + ", Uncert. %", row("3", "30", "29", "28"), ""});
-    // Without "Activity" in the heading there is no column to cut: the activity reads 0.
-    append(l, {isotopeLine("D"), "Energy  Gross", kUnits, row("4", "40", "39", "38"), ""});
-    append(l, block("CS-137", {row2("  661.66", "12,874", "11,902", "4.567E+01")}, true));
-    // The first Corr. Coeff. line switches every later table; one that runs to the end of
-    // the file loses its last row, with or without a final line end.
-    append(l, {isotopeLine("K-40"), kHeading2, kUnits, row2(" 1460.8", "2,315", "1,877", "392.1"),
-               row2("9", "9", "9", "9")});
-    const std::string text = join(l);
+    // The report's blocks: leading blanks of a heading do not count (B); "Activity ="
+    // fields are passed over (B); a heading with a comma is two fields, its rest dropped in
+    // place of the units line (C); without "Activity" in the heading there is no column to
+    // cut, so the activity reads 0 (D). The first Corr. Coeff. line switches every later
+    // table; one that runs to the end of the file loses its last row, with or without a
+    // final line end. "{huge}" stands for kHuge.
+    std::string text = readFile(KRV_TEST_DATA "/report_isotope_tables.txt");
+    text.replace(text.find("{huge}"), 6, kHuge);
     for (const std::string& t : {text, text.substr(0, text.size() - 2)}) {
         const AnalysisReport r = readText(t);
         EXPECT_EQ(r.corrCoeffPos, 34);
@@ -140,14 +133,12 @@ TEST(ReportBytes, CapacityLineEndsAndReadBufferBoundaries) {
 
 // The same characters as UTF-16 code units (every Windows-1252 character is in the BMP).
 std::string utf16(std::string_view cp1252, bool littleEndian) {
-    const std::string utf8 = cp1252ToUtf8(cp1252);
     std::string out = littleEndian ? "\xFF\xFE" : "\xFE\xFF";
-    for (std::size_t i = 0; i < utf8.size();) {
-        const auto b = static_cast<unsigned char>(utf8[i]);
-        const std::size_t len = b < 0x80 ? 1 : b < 0xE0 ? 2 : 3;
-        char32_t cp = len == 1 ? b : len == 2 ? b & 0x1F : b & 0x0F;
-        for (std::size_t k = 1; k < len; ++k) cp = cp << 6 | (utf8[i + k] & 0x3F);
-        i += len;
+    for (const char c : cp1252) {
+        const std::string u = cp1252ToUtf8(std::string(1, c));  // one to three bytes
+        char32_t cp =
+            static_cast<unsigned char>(u[0]) & (u.size() == 1 ? 0x7F : 0x3F >> (u.size() - 1));
+        for (std::size_t k = 1; k < u.size(); ++k) cp = cp << 6 | (u[k] & 0x3F);
         const char hi = static_cast<char>(cp >> 8), lo = static_cast<char>(cp & 0xFF);
         out += littleEndian ? std::string{lo, hi} : std::string{hi, lo};
     }
@@ -190,20 +181,18 @@ TEST(ReportBytes, ByteOrderMarksGiveTheSameCharactersAsTheCodePage) {
     EXPECT_EQ(r.idText.value().substr(0, 4), " ?? ");
 }
 
-TEST(ReadKrvFile, ReadsTheSample) {
-    WindowState state;
-    state.rpathText = "  " KRV_SAMPLES_DIR "/RESULTS.TXT ";
-    RecordingDialogs dialogs;
-    ASSERT_TRUE(readKrvFile(state, dialogs).ok);
+TEST(ReadKrvFile, ReadsTheSampleCreatesAMissingFileAndShowsOpenFailuresUnlessBlind) {
+    WindowState sample;
+    sample.rpathText = "  " KRV_SAMPLES_DIR "/RESULTS.TXT ";
+    RecordingDialogs quiet;
+    ASSERT_TRUE(readKrvFile(sample, quiet).ok);
     // The identifier at full padded width, converted from the report's code page, and the
     // sample date taken from a "Date: " line by "Measurement Date".
-    EXPECT_EQ(state.currentFileCaption + "|" + state.numbIsoCaption + "|" +
-                  state.report.sampleDate.value(),
+    EXPECT_EQ(sample.currentFileCaption + "|" + sample.numbIsoCaption + "|" +
+                  sample.report.sampleDate.value(),
               " SOIL CORE B-17 \u00D850 DEPTH 0-5 CM  BATCH 2002-118" + std::string(24, ' ') +
                   "|3|5/14/02  09:31:05       ");
-}
 
-TEST(ReadKrvFile, MissingFileIsCreatedQuietlyAndOpenFailuresShownUnlessBlind) {
     const TestFolder folder;
     writeFile(folder / "locked.txt", "ID: X\r\n");
     std::filesystem::permissions(folder / "locked.txt", std::filesystem::perms::none);
