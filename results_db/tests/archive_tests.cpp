@@ -37,6 +37,7 @@ class Archive : public StoreBench {
     void SetUp() override {
         StoreBench::SetUp();
         state.apathText = "  " + path + " ";
+        cobaltAndCaesium(state.report);
     }
 };
 class FileArchive : public Archive {};
@@ -56,7 +57,6 @@ const std::vector<std::string> kFixedColumns = {
 TEST_P(Archive, ResetReplacesTheDatabaseOnlyWhenItCan) {
     dialogs.answers = {true, false, true, true};
     ASSERT_TRUE(reset().ok);
-    cobaltAndCaesium(state.report);
     ASSERT_TRUE(append().ok);
     const std::string before = raw().snapshot();
     EXPECT_FALSE(reset().ok);  // answered No
@@ -119,7 +119,6 @@ TEST(ArchiveValues, ColumnNamesNumberTextsAndConversions) {
 }
 
 TEST_P(Archive, FirstAppendCreatesTheDatabaseSilentlyAndColumnsGrowOnce) {
-    cobaltAndCaesium(state.report);
     addIsotope(state.report, "CO-60", {{1173.2f, 0, 950, 1000}});  // listed twice
     state.appendMode = 1;
     ASSERT_TRUE(append().ok);
@@ -150,7 +149,6 @@ TEST_P(Archive, FirstAppendCreatesTheDatabaseSilentlyAndColumnsGrowOnce) {
 }
 
 TEST_P(Archive, RefusedValuesAndRecordNumbersPast32767LeaveTheirColumnEmpty) {
-    cobaltAndCaesium(state.report);
     state.report.countingTime = 123456789;  // 1.234568E+08: 12 characters
     state.report.lines[1][1].gross = -12345678;
     state.appendMode = 3;
@@ -192,7 +190,6 @@ TEST_P(FileArchive, OpenFailureNamesThePathAsTypedAndLeavesTheFileAlone) {
     writeFile(tmp / "text.txt", "ID: not a database\r\n");
     writeFile(tmp / "empty.db", "");
     std::filesystem::create_directory(tmp / "folder.db");
-    cobaltAndCaesium(state.report);
     const auto bytes = [](const std::string& file) {
         return std::filesystem::is_directory(file) ? "<folder>" : readFile(file);
     };
@@ -218,7 +215,6 @@ TEST_P(FileArchive, OpenFailureNamesThePathAsTypedAndLeavesTheFileAlone) {
 }
 
 TEST_P(Archive, AppendWorksBesideAReaderAndWaitsForAnotherWriter) {
-    cobaltAndCaesium(state.report);
     ASSERT_TRUE(append().ok);
     Status st;
     auto reader = engine->openDatabase(path, st);  // the viewer's binding stays open
@@ -274,7 +270,6 @@ TEST_P(Archive, IsotopeNamesCannotAlterTheStatements) {
 
 #ifdef KRV_SERVER_TESTS
 TEST_P(ServerArchive, NamesAreComparedWithoutCaseAndCheckedBeforeTheServerCutsThem) {
-    cobaltAndCaesium(state.report);
     state.appendMode = 1;
     ASSERT_TRUE(append().ok);
     state.report.beginRead();
@@ -313,7 +308,6 @@ TEST_P(ServerArchive, NamesAreComparedWithoutCaseAndCheckedBeforeTheServerCutsTh
 
 TEST_P(ServerArchive, ResetTouchesOnlyATableThisProgramMade) {
     raw().query("CREATE TABLE \"Other\" (x int); INSERT INTO \"Other\" VALUES (1)");
-    cobaltAndCaesium(state.report);
     ASSERT_TRUE(append().ok);
     EXPECT_EQ(engine->locate(path), platform::Lookup::Found);
     dialogs.answers = {true};
@@ -341,7 +335,6 @@ TEST_P(ServerArchive, ResetTouchesOnlyATableThisProgramMade) {
 }
 
 TEST_P(ServerArchive, ANewColumnWaitsOutALongReaderAndADroppedConnectionIsReplaced) {
-    cobaltAndCaesium(state.report);
     ASSERT_TRUE(append().ok);
     // A reader inside a long transaction holds the table; adding a column needs it alone.
     std::unique_ptr<PGconn, decltype(&PQfinish)> reader(PQconnectdb(path.c_str()), PQfinish);
@@ -366,7 +359,6 @@ TEST_P(ServerArchive, ANewColumnWaitsOutALongReaderAndADroppedConnectionIsReplac
 TEST_P(ServerArchive, AServerThatDoesNotAnswerIsAnOpenFailure) {
     state.apathText = "postgresql:///archive?host=" + tmp.file("no server here");
     EXPECT_EQ(engine->locate(state.apathText), platform::Lookup::Failed);
-    cobaltAndCaesium(state.report);
     EXPECT_FALSE(append().ok);
     ASSERT_EQ(dialogs.shown.size(), 1u);
     // One line that says the server cannot be reached, naming the socket it tried.
@@ -388,7 +380,6 @@ TEST_P(ServerArchive, AServerThatDoesNotAnswerIsAnOpenFailure) {
 // Everything of ours beside SamData is rebuilt from the data when another tool took it
 // away or changed it; what the store cannot take is listed, not silently dropped.
 TEST_P(FileArchive, HelperObjectsAreRebuiltAndMissingColumnsAreListed) {
-    cobaltAndCaesium(state.report);
     ASSERT_TRUE(append().whole());
     RawDb raw(path);
     raw.query("DROP TABLE KrvRecordCount");
@@ -426,7 +417,6 @@ TEST_P(FileArchive, HelperObjectsAreRebuiltAndMissingColumnsAreListed) {
 // The new file is made whole beside the old one before the old one goes: a reset whose
 // new file cannot be finished (here its first trail entry) changes nothing at all.
 TEST_P(FileArchive, AResetThatCannotFinishChangesNothingAndAnAppendAcrossOneSaysSo) {
-    cobaltAndCaesium(state.report);
     ASSERT_TRUE(append().whole());
     const std::string before = readFile(path);
     state.blindFlag = true;
@@ -466,7 +456,6 @@ TEST_P(FileArchive, AResetThatCannotFinishChangesNothingAndAnAppendAcrossOneSays
 }
 
 TEST_P(FileArchive, AJournalWithoutItsDatabaseIsSetAsideNeverPlayedIntoANewOne) {
-    cobaltAndCaesium(state.report);
     for (int k = 0; k < 3; ++k) ASSERT_TRUE(append().whole());
     // A journal as a writer leaves it when it stops mid-change: taken while a change of
     // every page is pending (without sync, its records run to its end).
@@ -512,7 +501,6 @@ TEST_P(FileArchive, ALinkedPathIsOneArchiveAndOddFilesAreNamed) {
     fs::create_symlink(real, link);  // dangling: the append creates the file it names
     state.apathText = link;
     state.blindFlag = true;
-    cobaltAndCaesium(state.report);
     ASSERT_TRUE(append().whole());
     ASSERT_TRUE(append().whole());
     ASSERT_TRUE(reset().ok);
