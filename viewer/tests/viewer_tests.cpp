@@ -105,11 +105,11 @@ TEST_P(FileViewer, OpensOnACheckedPathAndCountsTheTable) {
 
 TEST_P(FileViewer, DesignLayoutFittedGridAndStoredWidthsAboveOneHundredTwips) {
     makeDatabase(0);
-    state.columnWidth[0] = 100;  // not given: the column keeps its automatic width
-    state.columnWidth[1] = 101;
-    state.columnWidth[2] = 2000;  // 133 1/3 pixels: kept in twips while nobody touches it
-    state.columnWidth[3] = 101;
-    state.columnWidth[9] = 1234;  // no such column: neither given nor overwritten
+    // 100 twips is not given: the column keeps its automatic width. 2000 is 133 1/3 pixels:
+    // kept in twips while nobody touches it. Column 9 is no column: neither given nor
+    // overwritten.
+    for (auto [i, w] : {std::pair{0, 100}, {1, 101}, {2, 2000}, {3, 101}, {9, 1234}})
+        state.columnWidth[i] = static_cast<std::int16_t>(w);
     open();
     EXPECT_EQ(counters(), "0 null 7");
     for (const auto& c : caseTable("viewer_controls.tsv", 5)) {
@@ -133,10 +133,9 @@ TEST_P(FileViewer, DesignLayoutFittedGridAndStoredWidthsAboveOneHundredTwips) {
     EXPECT_EQ(sectionSize(1), 7);
     grid()->horizontalHeader()->resizeSection(1, 77);
     viewer->close();
-    EXPECT_EQ(state.columnWidth[1], 77 * 15);
-    EXPECT_EQ(state.columnWidth[2], 2000);
-    EXPECT_EQ(state.columnWidth[3], 101);
-    EXPECT_EQ(state.columnWidth[9], 1234);
+    const auto& w = state.columnWidth;
+    EXPECT_EQ((std::vector<int>{w[1], w[2], w[3], w[9]}),
+              (std::vector<int>{77 * 15, 2000, 101, 1234}));
 }
 
 TEST_P(FileViewer, CountersShowTheirWholeNumberUnderCaptionsOfOneSize) {
