@@ -127,11 +127,12 @@ TEST(ReportImport, LedgerSkipsWhatWasImportedInTheSameModeUnlessAgainInAFileAndO
     ReportImporter importer(*engine, tmp.file("one.db"), optionsFor(1));
     ASSERT_TRUE(importer.open().ok());
     std::string reason;
-    for (const auto& [name, result] : {std::pair{"a1.txt", ReportImporter::Result::Imported},
-                                       std::pair{"a15.txt", ReportImporter::Result::Failed},
-                                       std::pair{"gone.txt", ReportImporter::Result::Failed},
-                                       std::pair{"d-notes.txt", ReportImporter::Result::Refused},
-                                       std::pair{"f.txt", ReportImporter::Result::Imported}})
+    using R = ReportImporter::Result;
+    for (const auto& [name, result] : {std::pair{"a1.txt", R::Imported},
+                                       {"a15.txt", R::Failed},
+                                       {"gone.txt", R::Failed},
+                                       {"d-notes.txt", R::Refused},
+                                       {"f.txt", R::Imported}})
         EXPECT_EQ(importer.add(tmp.file("in/") + name, reason), result) << name << ": " << reason;
     ASSERT_TRUE(importer.finish().ok());
     EXPECT_EQ(importer.committed(), 2);
