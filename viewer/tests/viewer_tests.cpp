@@ -274,16 +274,14 @@ TEST_P(FileViewer, LongWideTableIsReadInPagesAndRowsFollowIdentitiesUntilAGap) {
     model()->refresh();
     ASSERT_EQ(model()->rowCount(), 300);
     EXPECT_TRUE(model()->identitiesContiguous());
-    EXPECT_EQ(cell(0, kIdText), "rec40001");
-    EXPECT_EQ(cell(299, kIdText), "rec40300");
+    EXPECT_EQ(cell(0, kIdText) + " " + cell(299, kIdText), "rec40001 rec40300");
 
     // Another program removes a record from the middle: the refresh lists identities.
     raw.query("DELETE FROM SamData WHERE rowid = 40100");
     model()->refresh();
     ASSERT_EQ(model()->rowCount(), 299);
     EXPECT_FALSE(model()->identitiesContiguous());
-    EXPECT_EQ(cell(98, kIdText), "rec40099");
-    EXPECT_EQ(cell(99, kIdText), "rec40101");
+    EXPECT_EQ(cell(98, kIdText) + " " + cell(99, kIdText), "rec40099 rec40101");
 
     // Put back, the table is contiguous again; the last record is the one deleted.
     raw.query("INSERT INTO SamData (rowid, \"ID Text\") VALUES (40100, 'back')");
