@@ -31,9 +31,12 @@ class AuditTrail : public StoreBench {
             "\"OldValue\", \"NewValue\", \"Note\" FROM \"KrvAudit\" ORDER BY " +
             raw().order());
     }
-    static db::FieldInfo field(const std::string& name) {
+    // An edit of one fixed column of a record, through the trail.
+    Status edit(std::int64_t record, const std::string& column, const db::Value& value) {
         const auto f = fixedFields();
-        return *std::find_if(f.begin(), f.end(), [&](const auto& i) { return i.name == name; });
+        const auto i =
+            std::find_if(f.begin(), f.end(), [&](const auto& c) { return c.name == column; });
+        return audit::editValue(*database, kTableName, record, *i, value);
     }
 
     std::unique_ptr<db::Database> database;
@@ -44,10 +47,9 @@ INSTANTIATE_TEST_SUITE_P(BothStores, AuditTrail, bothStores(), kindName);
 INSTANTIATE_TEST_SUITE_P(File, FileAuditTrail, ::testing::Values(Kind::File), kindName);
 
 TEST_P(AuditTrail, EachChangeLeavesExactlyItsEntry) {
-    ASSERT_TRUE(
-        audit::editValue(*database, kTableName, 2, field("DT %"), std::string("4.25")).ok());
+    ASSERT_TRUE(edit(2, "DT %", std::string("4.25")).ok());
     // What the column made of the value is what the trail holds: 7.5 rounds to 8.
-    ASSERT_TRUE(audit::editValue(*database, kTableName, 3, field(kRecordNumberField), 7.5).ok());
+    ASSERT_TRUE(edit(3, kRecordNumberField, 7.5).ok());
     ASSERT_TRUE(audit::deleteRecord(*database, kTableName, 2).ok());
     ASSERT_TRUE(
         audit::noteMissingValues(*database, 4, {{"CO-60", "no room for a new column"}}).ok());
@@ -74,22 +76,19 @@ TEST_P(AuditTrail, EachChangeLeavesExactlyItsEntry) {
 }
 
 TEST_P(FileAuditTrail, AnEntryThatCannotBeWrittenTakesItsChangeWithItAndAResetOfOtherFilesSaysSo) {
-    ASSERT_TRUE(
-        audit::editValue(*database, kTableName, 1, field("ID Text"), std::string("x")).ok());
+    ASSERT_TRUE(edit(1, "ID Text", std::string("x")).ok());
     RawDb raw(path);
     raw.query(
         "CREATE TRIGGER refuse BEFORE INSERT ON KrvAudit BEGIN SELECT RAISE(ABORT, 'full'); END");
     const Rows records = raw.query("SELECT * FROM SamData");
 
-    EXPECT_FALSE(
-        audit::editValue(*database, kTableName, 1, field("ID Text"), std::string("y")).ok());
+    EXPECT_FALSE(edit(1, "ID Text", std::string("y")).ok());
     EXPECT_FALSE(audit::deleteRecord(*database, kTableName, 3).ok());
     EXPECT_EQ(raw.query("SELECT * FROM SamData"), records);
     EXPECT_EQ(raw.scalar("SELECT count(*) FROM KrvAudit"), "1");
 
     // A change the store refuses writes no entry either; the file stays usable.
-    EXPECT_FALSE(
-        audit::editValue(*database, kTableName, 1, field("DT %"), std::string(11, '9')).ok());
+    EXPECT_FALSE(edit(1, "DT %", std::string(11, '9')).ok());
     EXPECT_FALSE(audit::deleteRecord(*database, kTableName, 99).ok());
     raw.query("DROP TRIGGER refuse");
     EXPECT_TRUE(audit::deleteRecord(*database, kTableName, 3).ok());
