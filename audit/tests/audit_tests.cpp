@@ -1,34 +1,23 @@
 // The audit trail on a real file and a real server, read back with plain SQL.
 
-#include <gtest/gtest.h>
-
 #include <regex>
 
 #include "audit/audit.h"
 #include "platform/platform.h"
-#include "results_db/archive.h"
-#include "tests/support/raw_db.h"
-#include "tests/support/recording_dialogs.h"
-#include "tests/support/store_kind.h"
-#include "tests/support/test_folder.h"
+#include "results_db/tests/store_bench.h"
 
 namespace krv {
 namespace {
 
-using testing::Kind;
-using testing::RawDb;
-using testing::Rows;
+using namespace testing;
 
 // The same cases against both stores: the trail goes through the store's own interface.
-class AuditTrail : public ::testing::TestWithParam<Kind> {
+class AuditTrail : public StoreBench {
   protected:
     void SetUp() override {
-        if (GetParam() == Kind::Server) {
-            ASSERT_TRUE(testing::newServerDatabase(path));
-        }
-        state.apathText = path;
+        ASSERT_NO_FATAL_FAILURE(StoreBench::SetUp());
         state.blindFlag = true;
-        ASSERT_TRUE(createDb(state, dialogs, *engine).ok);
+        ASSERT_TRUE(reset().ok);
         raw().query(
             "INSERT INTO \"SamData\" (\"idxRec#\", \"ID Text\", \"DT %\") VALUES "
             "(1, 'first', '1.5'), (2, 'second \"quoted\" \\\x1f', NULL), (3, 'third', '2')");
@@ -36,37 +25,31 @@ class AuditTrail : public ::testing::TestWithParam<Kind> {
         database = engine->openDatabase(path, st);
         ASSERT_TRUE(database) << st.description;
     }
-    testing::Raw raw() { return testing::Raw(GetParam(), path); }
     Rows trail() {
         return raw().query(
             "SELECT \"Operation\", \"RecordNumber\", \"RecordId\", \"ColumnName\", "
             "\"OldValue\", \"NewValue\", \"Note\" FROM \"KrvAudit\" ORDER BY " +
             raw().order());
     }
-    db::FieldInfo field(const std::string& name) {
-        for (const auto& f : fixedFields())
-            if (f.name == name) return f;
-        ADD_FAILURE() << name;
-        return {};
+    // An edit of one fixed column of a record, through the trail.
+    Status edit(std::int64_t record, const std::string& column, const db::Value& value) {
+        const auto f = fixedFields();
+        const auto i =
+            std::find_if(f.begin(), f.end(), [&](const auto& c) { return c.name == column; });
+        return audit::editValue(*database, kTableName, record, *i, value);
     }
 
-    testing::TestFolder folder;
-    std::string path = folder.file("results.db");
-    WindowState state;
-    testing::RecordingDialogs dialogs;
-    std::unique_ptr<db::Engine> engine = db::makeEngine();
     std::unique_ptr<db::Database> database;
 };
 
 class FileAuditTrail : public AuditTrail {};
-INSTANTIATE_TEST_SUITE_P(BothStores, AuditTrail, testing::bothStores(), testing::kindName);
-INSTANTIATE_TEST_SUITE_P(File, FileAuditTrail, ::testing::Values(Kind::File), testing::kindName);
+INSTANTIATE_TEST_SUITE_P(BothStores, AuditTrail, bothStores(), kindName);
+INSTANTIATE_TEST_SUITE_P(File, FileAuditTrail, ::testing::Values(Kind::File), kindName);
 
 TEST_P(AuditTrail, EachChangeLeavesExactlyItsEntry) {
-    ASSERT_TRUE(
-        audit::editValue(*database, kTableName, 2, field("DT %"), std::string("4.25")).ok());
+    ASSERT_TRUE(edit(2, "DT %", std::string("4.25")).ok());
     // What the column made of the value is what the trail holds: 7.5 rounds to 8.
-    ASSERT_TRUE(audit::editValue(*database, kTableName, 3, field(kRecordNumberField), 7.5).ok());
+    ASSERT_TRUE(edit(3, kRecordNumberField, 7.5).ok());
     ASSERT_TRUE(audit::deleteRecord(*database, kTableName, 2).ok());
     ASSERT_TRUE(
         audit::noteMissingValues(*database, 4, {{"CO-60", "no room for a new column"}}).ok());
@@ -93,29 +76,26 @@ TEST_P(AuditTrail, EachChangeLeavesExactlyItsEntry) {
 }
 
 TEST_P(FileAuditTrail, AnEntryThatCannotBeWrittenTakesItsChangeWithItAndAResetOfOtherFilesSaysSo) {
-    ASSERT_TRUE(
-        audit::editValue(*database, kTableName, 1, field("ID Text"), std::string("x")).ok());
+    ASSERT_TRUE(edit(1, "ID Text", std::string("x")).ok());
     RawDb raw(path);
     raw.query(
         "CREATE TRIGGER refuse BEFORE INSERT ON KrvAudit BEGIN SELECT RAISE(ABORT, 'full'); END");
     const Rows records = raw.query("SELECT * FROM SamData");
 
-    EXPECT_FALSE(
-        audit::editValue(*database, kTableName, 1, field("ID Text"), std::string("y")).ok());
+    EXPECT_FALSE(edit(1, "ID Text", std::string("y")).ok());
     EXPECT_FALSE(audit::deleteRecord(*database, kTableName, 3).ok());
     EXPECT_EQ(raw.query("SELECT * FROM SamData"), records);
     EXPECT_EQ(raw.scalar("SELECT count(*) FROM KrvAudit"), "1");
 
     // A change the store refuses writes no entry either; the file stays usable.
-    EXPECT_FALSE(
-        audit::editValue(*database, kTableName, 1, field("DT %"), std::string(11, '9')).ok());
+    EXPECT_FALSE(edit(1, "DT %", std::string(11, '9')).ok());
     EXPECT_FALSE(audit::deleteRecord(*database, kTableName, 99).ok());
     raw.query("DROP TRIGGER refuse");
     EXPECT_TRUE(audit::deleteRecord(*database, kTableName, 3).ok());
     EXPECT_EQ(raw.scalar("SELECT group_concat(Operation) FROM KrvAudit"), "edit,delete");
 
     // A file that was no results database: how many records it held is not known.
-    testing::writeFile(path + ".other", "not a database");
+    writeFile(path + ".other", "not a database");
     state.apathText = path + ".other";
     ASSERT_TRUE(createDb(state, dialogs, *engine, audit::startTrailWithReset).ok);
     RawDb other(path + ".other");
@@ -153,10 +133,8 @@ TEST_P(AuditTrail, EntriesReadBackInOrderAndSinceATime) {
                                     {"2026-02-01T00:00:00Z", db::Value(4503599627370496.0)},
                                     {"2026-03-01T08:00:00Z", db::Value{}}}) {
         audit::Entry e;
-        e.time = time;
-        e.operation = audit::kImport;
-        e.note = time;
-        e.oldValue = old;
+        std::tie(e.time, e.operation, e.oldValue, e.note) =
+            std::tuple(time, audit::kImport, old, time);
         ASSERT_TRUE(audit::write(*database, e).ok());
     }
     ASSERT_TRUE(audit::readEntries(*database, "2026-02-01", entries).ok());

@@ -2,6 +2,8 @@
 // server, refusals that never stop the batch, and the folder watch under a clock the test
 // moves. The commands as job scripts run them are krvtool's tests.
 
+#include <gmock/gmock.h>
+
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -18,6 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace krv::testing;
+using ::testing::HasSubstr;
 
 TEST(ReportImport, LedgerSkipsWhatWasImportedInTheSameModeUnlessAgainInAFileAndOnAServer) {
     TestFolder tmp;
@@ -40,23 +43,18 @@ TEST(ReportImport, LedgerSkipsWhatWasImportedInTheSameModeUnlessAgainInAFileAndO
     RawDb raw(dest);
     // Every column the file has, by name: the server table also has a record identity of
     // its own that is no field.
-    const auto all = [&] {
-        std::string names;
-        for (const auto& c :
-             raw.query("SELECT name FROM pragma_table_info('SamData') ORDER BY cid"))
-            names += (names.empty() ? "\"" : ", \"") + c[0].value_or("") + "\"";
-        return "SELECT " + names + " FROM \"SamData\" ORDER BY \"idxRec#\"";
-    };
+    const std::string all =
+        "SELECT " +
+        *raw.scalar(
+            "SELECT group_concat('\"' || name || '\"', ', ') FROM pragma_table_info('SamData')") +
+        " FROM \"SamData\" ORDER BY \"idxRec#\"";
     // A header field no line filled is all NUL characters, which server text cannot hold:
     // the server stores it empty.
-    const auto fileRows = [&] {
-        Rows rows = raw.query(all());
-        for (auto& r : rows)
-            for (auto& c : r)
-                if (c && !c->empty() && c->find_first_not_of('\0') == std::string::npos) c.reset();
-        return rows;
-    };
-    EXPECT_EQ(PgServer::query(uri, all()), fileRows());
+    Rows fileRows = raw.query(all);
+    for (auto& r : fileRows)
+        for (auto& c : r)
+            if (c && !c->empty() && c->find_first_not_of('\0') == std::string::npos) c.reset();
+    EXPECT_EQ(PgServer::query(uri, all), fileRows);
     const std::string ledger =
         "SELECT \"Hash\", \"Record\" FROM \"ImportedReports\" ORDER BY \"Record\"";
     EXPECT_EQ(PgServer::query(uri, ledger), raw.query(ledger));
@@ -80,11 +78,10 @@ TEST(ReportImport, LedgerSkipsWhatWasImportedInTheSameModeUnlessAgainInAFileAndO
     ASSERT_TRUE(more.failure.ok()) << more.failure.description;
     EXPECT_EQ(more.imported, 2);
     ASSERT_EQ(more.incomplete.size(), 1u);
-    EXPECT_NE(more.incomplete[0].reason.find("(Too many fields defined.) and 30 more values"),
-              std::string::npos)
-        << more.incomplete[0].reason;
-    EXPECT_NE(summaryText(more, uri, optionsFor(1)).find("\nOf them, without some values: 1\n"),
-              std::string::npos);
+    EXPECT_THAT(more.incomplete[0].reason,
+                HasSubstr("(Too many fields defined.) and 30 more values"));
+    EXPECT_THAT(summaryText(more, uri, optionsFor(1)),
+                HasSubstr("\nOf them, without some values: 1\n"));
     EXPECT_EQ(PgServer::query(uri,
                               "SELECT \"ID Text\", \"W0@NET1\", \"CS-137@NET1\""
                               " FROM \"SamData\" WHERE \"idxRec#\" > 5 ORDER BY 1"),
@@ -130,11 +127,12 @@ TEST(ReportImport, LedgerSkipsWhatWasImportedInTheSameModeUnlessAgainInAFileAndO
     ReportImporter importer(*engine, tmp.file("one.db"), optionsFor(1));
     ASSERT_TRUE(importer.open().ok());
     std::string reason;
-    for (const auto& [name, result] : {std::pair{"a1.txt", ReportImporter::Result::Imported},
-                                       std::pair{"a15.txt", ReportImporter::Result::Failed},
-                                       std::pair{"gone.txt", ReportImporter::Result::Failed},
-                                       std::pair{"d-notes.txt", ReportImporter::Result::Refused},
-                                       std::pair{"f.txt", ReportImporter::Result::Imported}})
+    using R = ReportImporter::Result;
+    for (const auto& [name, result] : {std::pair{"a1.txt", R::Imported},
+                                       {"a15.txt", R::Failed},
+                                       {"gone.txt", R::Failed},
+                                       {"d-notes.txt", R::Refused},
+                                       {"f.txt", R::Imported}})
         EXPECT_EQ(importer.add(tmp.file("in/") + name, reason), result) << name << ": " << reason;
     ASSERT_TRUE(importer.finish().ok());
     EXPECT_EQ(importer.committed(), 2);

@@ -4,21 +4,17 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <random>
 
 #include "jet/legacy_import.h"
-#include "results_db/archive.h"
+#include "results_db/tests/store_bench.h"
 #include "tests/support/case_table.h"
-#include "tests/support/raw_db.h"
-#include "tests/support/recording_dialogs.h"
-#include "tests/support/store_kind.h"
-#include "tests/support/test_folder.h"
 
 namespace krv::jet {
 namespace {
 
-using testing::RawDb;
-using testing::Rows;
+using namespace testing;
 
 // A cell as the case tables write it: d: a double's bytes, f: a float's, x: bytes in hex,
 // null: no value, anything else the text itself.
@@ -41,7 +37,7 @@ JetCell cellOf(const std::string& code) {
 }
 
 TEST(JetValues, AsTheCaseTableSays) {
-    for (const auto& c : testing::caseTable("jet_values.tsv", 4)) {
+    for (const auto& c : caseTable("jet_values.tsv", 4)) {
         const JetColumn column{"C", std::stoi(c[0]), std::stoi(c[1])};
         db::Value v;
         std::string text = "error";
@@ -66,20 +62,19 @@ struct OldTable {
 const OldTable& samData() {
     static const OldTable t = [] {
         OldTable t;
-        for (const auto& row : testing::caseTable("legacy_samdata.tsv", 13)) {
+        for (const auto& row : caseTable("legacy_samdata.tsv", 13)) {
             const std::vector<std::string> f(row.fields.begin() + 1, row.fields.end());
             t.columns.resize(f.size());
-            for (std::size_t i = 0; i < f.size(); ++i) {
-                if (row[0] == "name") t.columns[i].name = f[i];
-                if (row[0] == "kind") t.columns[i].kind = std::stoi(f[i]);
-                if (row[0] == "size") t.columns[i].size = std::stoi(f[i]);
-            }
             if (row[0] == "stored") t.stored = f;
             if (row[0] == "in") t.records.emplace_back();
             if (row[0] == "out") t.out.emplace_back();
-            for (const auto& c : f) {
-                if (row[0] == "in") t.records.back().push_back(cellOf(c));
-                if (row[0] == "out") t.out.back().push_back(c == "null" ? testing::Cell{} : c);
+            for (std::size_t i = 0; i < f.size(); ++i) {
+                JetColumn& c = t.columns[i];
+                if (row[0] == "name") c.name = f[i];
+                if (row[0] == "kind" || row[0] == "size")
+                    (row[0] == "kind" ? c.kind : c.size) = std::stoi(f[i]);
+                if (row[0] == "in") t.records.back().push_back(cellOf(f[i]));
+                if (row[0] == "out") t.out.back().push_back(f[i] == "null" ? Cell{} : f[i]);
             }
         }
         return t;
@@ -115,7 +110,10 @@ class FakeTable : public JetTable {
     int next_ = 0;
 };
 
-class LegacyImport : public ::testing::Test {
+// Stations moving to a shared archive bring the old file straight to the server: there, as
+// in a file, a store without a results table takes the old table whole, and one that
+// already holds records is refused and left as it was.
+class LegacyImport : public StoreBench {
   protected:
     Status import(JetTable& table, const std::string& to, const LegacyProgress& p = {}) {
         return importLegacyTable(table, *engine, to, summary, p);
@@ -124,60 +122,43 @@ class LegacyImport : public ::testing::Test {
         FakeTable table(failAfter);
         return import(table, to, p);
     }
-    testing::TestFolder tmp;
-    std::string dest = tmp.file("new.db");
-    std::unique_ptr<db::Engine> engine = db::makeEngine();
     LegacySummary summary;
 };
+class FileLegacyImport : public LegacyImport {};
+INSTANTIATE_TEST_SUITE_P(BothStores, LegacyImport, bothStores(), kindName);
+INSTANTIATE_TEST_SUITE_P(File, FileLegacyImport, ::testing::Values(Kind::File), kindName);
 
-// Stations moving to a shared archive bring the old file straight to the server: there, as
-// in a file, a store without a results table takes the old table whole, and one that
-// already holds records is refused and left as it was.
-class LegacyImportTo : public LegacyImport, public ::testing::WithParamInterface<testing::Kind> {
-  protected:
-    void SetUp() override {
-        if (GetParam() == testing::Kind::Server) {
-            ASSERT_TRUE(testing::newServerDatabase(dest));
-        }
-    }
-};
-INSTANTIATE_TEST_SUITE_P(BothStores, LegacyImportTo, testing::bothStores(), testing::kindName);
-
-TEST_P(LegacyImportTo, SamDataKeepsColumnsKindsValuesOrderNullsAndIndex) {
-    const Status st = import(dest);
+TEST_P(LegacyImport, SamDataKeepsColumnsKindsValuesOrderNullsAndIndex) {
+    const Status st = import(path);
     ASSERT_TRUE(st.ok()) << st.description;
-    testing::Raw raw(GetParam(), dest);
+    Raw raw = this->raw();
     EXPECT_EQ(raw.columns(), samData().stored);
     std::string all;
     for (const auto& c : samData().columns) all += (all.empty() ? "\"" : ", \"") + c.name + "\"";
     EXPECT_EQ(raw.query("SELECT " + all + " FROM \"SamData\" ORDER BY " + raw.order()),
               samData().out);
-    if (GetParam() == testing::Kind::File) {
-        EXPECT_EQ(RawDb(dest).scalar("SELECT sql FROM sqlite_master WHERE name = 'idxSeq'"),
+    if (!server()) {
+        EXPECT_EQ(RawDb(path).scalar("SELECT sql FROM sqlite_master WHERE name = 'idxSeq'"),
                   "CREATE INDEX \"idxSeq\" ON \"SamData\" (\"idxRec#\")");
     }
     EXPECT_EQ(raw.scalar("SELECT \"Operation\" || ': ' || \"Note\" FROM \"KrvAudit\""),
               "import: 3 records from the old results table SamData");
-    EXPECT_EQ(summary.columns, 12);
-    EXPECT_EQ(summary.records, 3);
+    EXPECT_EQ(std::to_string(summary.columns) + " " + std::to_string(summary.records), "12 3");
     EXPECT_EQ(summary.otherKind,
               (std::vector<std::string>{"\"Checked\" (Boolean) as 16-bit number",
                                         "\"Weight\" (Double) as text of 24",
                                         "\"Measured\" (Date/Time) as text of 23"}));
     EXPECT_EQ(summary.notCarried,
               (std::vector<std::string>{"column \"Photo\" (OLE Object): 1 values left empty"}));
-    EXPECT_NE(import(dest).description.find("already holds 3 records"), std::string::npos);
+    EXPECT_THAT(import(path).description, HasSubstr("already holds 3 records"));
 
     // The result is an ordinary results store: the append goes on where the old file ended.
-    WindowState state;
-    state.apathText = dest;
     state.appendMode = 1;
-    testing::RecordingDialogs dialogs;
-    ASSERT_TRUE(appendIt(state, dialogs, *engine, '.').ok);
+    ASSERT_TRUE(append().ok);
     EXPECT_EQ(raw.scalar("SELECT max(\"idxRec#\") FROM \"SamData\""), "4");
 }
 
-TEST_F(LegacyImport, DestinationMustBeNewOrEmptyAndAFailureLeavesNothing) {
+TEST_P(FileLegacyImport, DestinationMustBeNewOrEmptyAndAFailureLeavesNothing) {
     // A reset store: the old table's first seven columns are its own, the rest is added.
     const std::string empty = tmp.file("reset.db");
     ASSERT_TRUE(engine->createDatabase(empty, createResultsTable).ok());
@@ -189,47 +170,47 @@ TEST_F(LegacyImport, DestinationMustBeNewOrEmptyAndAFailureLeavesNothing) {
     const std::string other = tmp.file("other.db");
     ASSERT_TRUE(engine->createDatabase(other, createResultsTable).ok());
     const std::string text = tmp.file("notes.txt");
-    testing::writeFile(text, "not a database");
+    writeFile(text, "not a database");
     auto swapped = samData().columns;
     std::swap(swapped[1], swapped[2]);
-    for (const auto& [path, columns, why] :
+    for (const auto& [file, columns, why] :
          {std::tuple{empty, samData().columns, "already holds 3 records"},
           std::tuple{other, swapped, "\"File Name\" is not the old table's column"},
           std::tuple{text, samData().columns, "Unrecognized database format"}}) {
-        const std::string before = testing::readFile(path);
+        const std::string before = readFile(file);
         FakeTable table(-1, columns);
-        const Status st = import(table, path);
-        EXPECT_NE(st.description.find(why), std::string::npos) << st.description;
-        EXPECT_EQ(testing::readFile(path), before) << path;
+        const Status st = import(table, file);
+        EXPECT_THAT(st.description, HasSubstr(why));
+        EXPECT_EQ(readFile(file), before) << file;
     }
     // The reader fails on the third row, or the user cancels after the first record.
-    EXPECT_FALSE(import(dest, 2).ok());
-    EXPECT_FALSE(std::filesystem::exists(dest));
+    EXPECT_FALSE(import(path, 2).ok());
+    EXPECT_FALSE(std::filesystem::exists(path));
     EXPECT_FALSE(import(other, 2).ok());
     EXPECT_EQ(RawDb(other).scalar("SELECT count(*) FROM SamData"), "0");
     EXPECT_EQ(RawDb(other).columns().size(), 7u);
-    EXPECT_EQ(import(dest, -1, [](std::int64_t) { return false; }).number, 3059);
-    EXPECT_FALSE(std::filesystem::exists(dest));
+    EXPECT_EQ(import(path, -1, [](std::int64_t) { return false; }).number, 3059);
+    EXPECT_FALSE(std::filesystem::exists(path));
     // Another run makes the same file while this one fails: that file stays as it made it.
     FakeTable racing(2);
     racing.beforeFailing = [&] {
-        ASSERT_TRUE(engine->createDatabase(dest, createResultsTable).ok());
+        ASSERT_TRUE(engine->createDatabase(path, createResultsTable).ok());
     };
-    EXPECT_FALSE(import(racing, dest).ok());
-    EXPECT_EQ(RawDb(dest).columns().size(), 7u);
-    std::filesystem::remove(dest);
+    EXPECT_FALSE(import(racing, path).ok());
+    EXPECT_EQ(RawDb(path).columns().size(), 7u);
+    std::filesystem::remove(path);
     // A name the store does not take, and a text longer than its column (a damaged row).
     FakeTable badName(-1, {{"a.b", kJetText, 10}}, {});
-    EXPECT_FALSE(import(badName, dest).ok());
+    EXPECT_FALSE(import(badName, path).ok());
     FakeTable tooLong(-1, {{"idxRec#", kJetInteger, 2}, {"T", kJetText, 3}},
                       {{cellOf("x:0100"), JetCell("abcd")}});
-    const Status st = import(tooLong, dest);
-    EXPECT_NE(st.description.find("record 1, column \"T\""), std::string::npos) << st.description;
-    EXPECT_FALSE(std::filesystem::exists(dest));
+    const Status st = import(tooLong, path);
+    EXPECT_THAT(st.description, HasSubstr("record 1, column \"T\""));
+    EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 // mdb-export's forms of our values: Booleans 1/0, dates as mm/dd/yy hh:mm:ss.
-std::string asMdbExport(const JetColumn& c, const testing::Cell& ours) {
+std::string asMdbExport(const JetColumn& c, const Cell& ours) {
     if (!ours) return "";
     if (c.kind == kJetBoolean) return *ours == "-1" ? "1" : "0";
     if (c.kind == kJetDateTime) {
@@ -240,12 +221,12 @@ std::string asMdbExport(const JetColumn& c, const testing::Cell& ours) {
 }
 
 TEST(JetReader, FixtureTablesArriveAsMdbtoolsReadsThemAndTheFileStaysUnchanged) {
-    testing::TestFolder tmp;
+    TestFolder tmp;
     auto engine = db::makeEngine();
     for (const std::string name : {"testV1997", "delColTestV2000", "overflowTestV1997"}) {
         const std::string old = tmp.file(name + ".mdb");
         std::filesystem::copy_file(std::string(KRV_FIXTURES) + "/" + name + ".mdb", old);
-        const std::string before = testing::readFile(old);
+        const std::string before = readFile(old);
         Status st;
         auto table = openJetTable(old, "Table1", {KRV_JET_READER}, st);
         ASSERT_TRUE(table) << name << ": " << st.description;
@@ -256,25 +237,23 @@ TEST(JetReader, FixtureTablesArriveAsMdbtoolsReadsThemAndTheFileStaysUnchanged) 
                 kinds += c.name + ":" + std::to_string(c.kind) + "/" + std::to_string(c.size) + " ";
             EXPECT_EQ(kinds, "A:10/50 B:10/100 C:2/1 D:3/2 E:4/4 F:7/8 G:8/8 H:5/8 I:1/0 ");
         }
-        const std::string dest = tmp.file(name + ".db");
+        const std::string path = tmp.file(name + ".db");
         LegacySummary summary;
-        ASSERT_TRUE(importLegacyTable(*table, *engine, dest, summary).ok()) << name;
+        ASSERT_TRUE(importLegacyTable(*table, *engine, path, summary).ok()) << name;
 
-        const auto expected = testing::caseTable("jet_" + name + ".tsv", columns.size());
-        const Rows ours = RawDb(dest).query("SELECT * FROM SamData ORDER BY rowid");
-        ASSERT_EQ(ours.size(), expected.size()) << name;
-        for (std::size_t r = 0; r < ours.size(); ++r) {
-            ASSERT_EQ(ours[r].size(), columns.size());
-            for (std::size_t c = 0; c < columns.size(); ++c)
-                EXPECT_EQ(asMdbExport(columns[c], ours[r][c]), expected[r][c])
-                    << name << " row " << r << " column " << columns[c].name;
-        }
-        EXPECT_EQ(testing::readFile(old), before) << name;
+        std::vector<std::vector<std::string>> ours, expected;
+        for (const auto& row : RawDb(path).query("SELECT * FROM SamData ORDER BY rowid"))
+            for (std::size_t c = 0; c < row.size(); ++c)
+                (c ? ours.back() : ours.emplace_back()).push_back(asMdbExport(columns[c], row[c]));
+        for (const auto& row : caseTable("jet_" + name + ".tsv", columns.size()))
+            expected.push_back(row.fields);
+        EXPECT_EQ(ours, expected) << name;
+        EXPECT_EQ(readFile(old), before) << name;
     }
 }
 
 TEST(JetReader, CrashHangDamageAndMissingTablesBecomeMessages) {
-    testing::TestFolder tmp;
+    TestFolder tmp;
     const std::string old = tmp.file("old.mdb");
     std::filesystem::copy_file(std::string(KRV_FIXTURES) + "/testV1997.mdb", old);
     const auto failureOf = [&](const std::string& path, const std::string& table,
@@ -286,26 +265,16 @@ TEST(JetReader, CrashHangDamageAndMissingTablesBecomeMessages) {
         }
         return st.description;
     };
-    testing::writeFile(tmp / "text.mdb", "Standard Jet DB? no, a note");
-    const std::string bytes = testing::readFile(old);
-    testing::writeFile(tmp / "cut.mdb", bytes.substr(0, 3000));
-    const ReaderOptions fake{KRV_FAKE_READER, 500}, real{KRV_JET_READER, 5000};
-    const std::tuple<std::string, const char*, ReaderOptions, const char*> cases[] = {
-        {old, "crash", fake, "its reader crashed"},
-        {old, "hang", fake, "stopped answering"},
-        {old, "short-row", fake, "unexpected row"},
-        {old, "stop", fake, "ended early"},
-        {old, "ok", fake, "="},
-        {old, "SamData", {tmp.file("no-reader")}, "could not be started"},
-        {old, "SamData", real, "=the old database has no table SamData"},
-        {tmp.file("text.mdb"), "Table1", real,
-         "=not a Jet (Access) database, or it cannot be read"},
-        {tmp.file("cut.mdb"), "Table1", real, "damaged"}};
-    for (const auto& [path, table, options, why] : cases) {
-        const std::string got = failureOf(path, table, options);
-        // "=" asks for the whole message, anything else for a part of it.
-        EXPECT_TRUE(*why == '=' ? got == why + 1 : got.find(why) != std::string::npos)
-            << table << ": " << got;
+    writeFile(tmp / "text.mdb", "Standard Jet DB? no, a note");
+    const std::string bytes = readFile(old);
+    writeFile(tmp / "cut.mdb", bytes.substr(0, 3000));
+    const std::map<std::string, ReaderOptions> readers = {{"fake", {KRV_FAKE_READER, 500}},
+                                                          {"real", {KRV_JET_READER, 5000}},
+                                                          {"none", {tmp.file("no-reader")}}};
+    for (const auto& c : caseTable("jet_reader_failures.tsv", 4)) {
+        const std::string got = failureOf(tmp.file(c[0]), c[1], readers.at(c[2]));
+        EXPECT_TRUE(c[3][0] == '=' ? got == c[3].substr(1) : got.find(c[3]) != std::string::npos)
+            << c.where("jet_reader_failures.tsv") << ": " << got;
     }
 
     // Damaged copies: each reads or fails with a message; never a crash of ours.
@@ -316,11 +285,11 @@ TEST(JetReader, CrashHangDamageAndMissingTablesBecomeMessages) {
         std::string copy = bytes;
         for (int k = 0; k < 40; ++k)
             copy[2048 + random() % (copy.size() - 2048)] = static_cast<char>(random());
-        testing::writeFile(mutated, copy);
+        writeFile(mutated, copy);
         failed += !failureOf(mutated, "Table1", {KRV_JET_READER, 2000}).empty();
-        EXPECT_EQ(testing::readFile(mutated), copy);
+        EXPECT_EQ(readFile(mutated), copy);
     }
-    EXPECT_EQ(testing::readFile(old), bytes);
+    EXPECT_EQ(readFile(old), bytes);
     RecordProperty("damaged copies refused", failed);
 }
 
