@@ -94,7 +94,7 @@ TEST_P(Stations, ManyStationsAppendAtOnceAndEveryRecordIsStoredOnce) {
                          " max(\"idxRec#\") FROM \"SamData\""),
               std::to_string(total) + " 1 " + std::to_string(total));
     // Every run's record once, carrying its own value and the shared columns' values.
-    for (int s = 0; s < kStations; ++s) {
+    for (int s = 0; s < kStations; ++s)
         for (int n = 1; n <= kAppendsEach; ++n) {
             const std::string sn = std::to_string(s), nn = std::to_string(n);
             EXPECT_EQ(raw.query("SELECT \"S" + sn + "-" + nn + "@NET1\" || '/' || \"Z-" + nn +
@@ -104,7 +104,6 @@ TEST_P(Stations, ManyStationsAppendAtOnceAndEveryRecordIsStoredOnce) {
                       (Rows{{nn + "/" + sn + "/900"}}))
                 << "station " << s << " run " << n;
         }
-    }
     // One column per name: 7 fixed, CO-60's two, each run's own, each shared one.
     std::set<std::string> names;
     const std::vector<std::string> columns = raw.columns();
@@ -118,65 +117,50 @@ TEST_P(Stations, ManyStationsAppendAtOnceAndEveryRecordIsStoredOnce) {
 }
 
 // A server of its own, durable (it is stopped under appends: commits must be on disk by
-// then), and a station whose settings name a database on it.
-class OwnServer : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_TRUE(own.running()) << own.error();
-        archive = own.newDatabase();
-        reachServerAt(own.socketFolder());
-        job.usePaths(archive.substr(0, archive.find('?')), job.file("RESULTS.TXT"));
-    }
+// then), and a station whose settings name a database on it. First the server goes down
+// while an append waits for a lock; then it is stopped at any moment of an append: a run
+// that says nothing was saved (1) never saved its record, one that says it was saved (0)
+// saved it once, and one that cannot tell (4) says so; every failure is one line saying the
+// server cannot be reached or was lost.
+TEST(OwnServer, ServerGoingAwayMidAppendLeavesNothingHalfWrittenNorAStoredRecordUnsaid) {
     PgServer own{true};
-    std::string archive;
+    ASSERT_TRUE(own.running()) << own.error();
+    const std::string archive = own.newDatabase();
+    reachServerAt(own.socketFolder());
     JobFolder job;
-};
-
-TEST_F(OwnServer, ServerGoingAwayMidAppendLeavesNothingHalfWritten) {
+    job.usePaths(archive.substr(0, archive.find('?')), job.file("RESULTS.TXT"));
     job.writeReport(stationReport(1, 1));
+    const auto began = std::chrono::steady_clock::now();
     ASSERT_EQ(job.run({"NET"}).exitCode, 0);
+    const auto runTime = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - began);
 
     // A reader inside a long transaction holds the table, so the next append's new
     // columns wait; the server goes down while they do.
-    std::unique_ptr<PGconn, decltype(&PQfinish)> reader(PQconnectdb(archive.c_str()), PQfinish);
-    PQclear(PQexec(reader.get(), "BEGIN; SELECT count(*) FROM \"SamData\""));
-    job.writeReport(stationReport(1, 2));
-    QProcess p;
-    job.start(p, {"NET"});
-    const auto waiting = [&] {
-        return PgServer::query(archive,
-                               "SELECT count(*) FROM pg_stat_activity WHERE "
-                               "wait_event_type = 'Lock'")
-                   .at(0)
-                   .at(0) != "0";
-    };
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!waiting() && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_TRUE(waiting());
-    own.stop();
-    ASSERT_TRUE(p.waitForFinished(60000));
-    EXPECT_EQ(p.exitCode(), 1);
-    const std::string err = p.readAllStandardError().toStdString();
-    EXPECT_NE(err.find("record not saved: Database engine error: "), std::string::npos) << err;
-
+    {
+        std::unique_ptr<PGconn, decltype(&PQfinish)> reader(PQconnectdb(archive.c_str()), PQfinish);
+        PQclear(PQexec(reader.get(), "BEGIN; SELECT count(*) FROM \"SamData\""));
+        job.writeReport(stationReport(1, 2));
+        QProcess p;
+        job.start(p, {"NET"});
+        const std::string lockWaits =
+            "SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'";
+        for (int i = 0; i < 1000 && PgServer::query(archive, lockWaits) == Rows{{"0"}}; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_NE(PgServer::query(archive, lockWaits), (Rows{{"0"}}));
+        own.stop();
+        ASSERT_TRUE(p.waitForFinished(60000));
+        EXPECT_EQ(p.exitCode(), 1);
+        const std::string err = p.readAllStandardError().toStdString();
+        EXPECT_NE(err.find("record not saved: Database engine error: "), std::string::npos) << err;
+    }
     ASSERT_TRUE(own.start()) << own.error();
     EXPECT_EQ(PgServer::query(archive,
                               "SELECT count(*) || ' ' || (SELECT count(*) FROM "
                               "pg_attribute WHERE attrelid = '\"SamData\"'::regclass"
                               " AND attnum > 0) FROM \"SamData\""),
               (Rows{{"1 12"}}));  // one record; 7 fixed, 4 from the first run, the identity
-}
 
-// The server stopped at any moment of an append: a run that says nothing was saved (1) never
-// saved its record, one that says it was saved (0) saved it once, and one that cannot tell
-// (4) says so; every failure is one line saying the server cannot be reached or was lost.
-TEST_F(OwnServer, AStoredRecordNeverLooksUnsaved) {
-    job.writeReport(stationReport(2, 0));
-    const auto began = std::chrono::steady_clock::now();
-    ASSERT_EQ(job.run({"NET"}).exitCode, 0);
-    const auto runTime = std::chrono::duration_cast<std::chrono::microseconds>(
-        std::chrono::steady_clock::now() - began);
     std::mt19937 rng(1205);
     std::map<int, int> exits;
     for (int n = 1; n <= 8; ++n) {
@@ -193,7 +177,8 @@ TEST_F(OwnServer, AStoredRecordNeverLooksUnsaved) {
         const std::string err = p.readAllStandardError().toStdString();
         const std::string stored =
             PgServer::query(archive,
-                            "SELECT count(*) FROM \"SamData\" WHERE \"ID Text\" LIKE '%RUN-" +
+                            "SELECT count(*) FROM \"SamData\" WHERE \"ID Text\" LIKE "
+                            "'%STATION-2 RUN-" +
                                 std::to_string(n) + " %'")[0][0]
                 .value_or("?");
         SCOPED_TRACE(std::to_string(n) + ": exit " + std::to_string(e) + ", " + err);

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QProcess>
 #include <memory>
 
 #include "platform/platform.h"
@@ -68,37 +67,46 @@ TEST(Unattended, CommandWordsEndWithTheirStatusTheirLinesAndTheirRecord) {
     }
 }
 
-class Installed : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        fs::create_directories(prefix / "bin");
-        fs::create_directories(prefix / "share/krvarchiver");
-        fs::copy_file(KRV_EXE, prefix / "bin/krvarchiver");
-        writeFile(prefix / "share/krvarchiver/installed", "");
-        writeFile(prefix / "RESULTS.TXT", cobaltReport("SAMPLE-7 soil core"));
+// Gives p to another user when the test runs as root (root later running with a user's
+// HOME); otherwise takes the write permission away, which an ordinary user then lacks.
+void giveAway(const fs::path& p) {
+    if (platform::runningAsAdministrator()) {
+        EXPECT_EQ(platform::runProgram({"chown", "65534", p.string()}), 0);
+    } else {
+        fs::permissions(p,
+                        fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                        fs::perm_options::remove);
     }
-    JobRun run(const fs::path& home, const QStringList& args) {
+}
+
+std::string listing(const fs::path& folder) {
+    std::string list;
+    std::error_code ec;
+    for (const auto& e : fs::recursive_directory_iterator(folder, ec))
+        list += e.path().string() + " " +
+                (e.is_regular_file() ? std::to_string(e.file_size()) : "") + "\n";
+    return list;
+}
+
+TEST(Installed, EachUserKeepsSettingsInTheirConfigurationFolderOrIsToldItCannot) {
+    TestFolder prefix;
+    fs::create_directories(prefix / "share/krvarchiver");
+    writeFile(prefix / "share/krvarchiver/installed", "");
+    fs::create_directories(prefix / "bin");
+    fs::copy_file(KRV_EXE, prefix / "bin/krvarchiver");
+    const std::string report = prefix.file("RESULTS.TXT");
+    writeFile(report, cobaltReport("SAMPLE-7 soil core"));
+    const auto run = [&](const fs::path& home, const QStringList& args) -> JobRun {
         ProcessSetup setup;
         setup.unset = {QStringLiteral("XDG_CONFIG_HOME")};
         setup.environment = {{QStringLiteral("HOME"), QString::fromStdString(home.string())}};
-        return runJobProcess(QString::fromStdString((prefix / "bin/krvarchiver").string()), args,
-                             setup);
-    }
-    std::vector<std::string> binFolder() {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(prefix / "bin"))
-            names.push_back(e.path().filename().string());
-        return names;
-    }
-    TestFolder prefix;
-};
+        return runJobProcess(QString::fromStdString(prefix.file("bin/krvarchiver")), args, setup);
+    };
 
-TEST_F(Installed, EachUserKeepsSettingsInTheirConfigurationFolder) {
     const fs::path ann = prefix / "ann";
-    const fs::path config = ann / ".config/krvarchiver";
-    fs::create_directories(config);
+    fs::create_directories(ann / ".config/krvarchiver");
     const std::string db = (ann / "results.mdb").string();
-    writeFile(config / "ARC&FILE.DAT", settingsRecord(db, (prefix / "RESULTS.TXT").string()));
+    writeFile(ann / ".config/krvarchiver/ARC&FILE.DAT", settingsRecord(db, report));
     JobRun r = run(ann, {"NET"});
     EXPECT_EQ(r.exitCode, 0) << r.stdErr;
     EXPECT_EQ(RawDb(db).scalar("SELECT trim(\"ID Text\") FROM SamData").value_or(""),
@@ -111,44 +119,10 @@ TEST_F(Installed, EachUserKeepsSettingsInTheirConfigurationFolder) {
     r = run(bob, {"RESET"});
     EXPECT_EQ(fs::file_size(bob / ".config/krvarchiver/ARC&FILE.DAT"), 0u);
     EXPECT_EQ(fs::file_size(bob / ".config/krvarchiver/ArcSiz&FILE.DAT"), 0u);
-    EXPECT_EQ(binFolder(), std::vector<std::string>{"krvarchiver"});
 
-    // Settings already beside the program stay in use.
-    const std::string beside = prefix.file("beside.mdb");
-    writeFile(prefix / "bin/ARC&FILE.DAT",
-              settingsRecord(beside, (prefix / "RESULTS.TXT").string()));
-    r = run(prefix / "carl", {"GROSS"});
-    EXPECT_EQ(r.exitCode, 0) << r.stdErr;
-    EXPECT_TRUE(fs::exists(beside));
-    EXPECT_FALSE(fs::exists(prefix / "carl"));
-}
-
-// Gives p to another user when the test runs as root (root later running with a user's
-// HOME); otherwise takes the write permission away, which an ordinary user then lacks.
-void giveAway(const fs::path& p) {
-    if (platform::runningAsAdministrator()) {
-        EXPECT_EQ(QProcess::execute(QStringLiteral("chown"),
-                                    {QStringLiteral("65534"), QString::fromStdString(p.string())}),
-                  0);
-    } else {
-        fs::permissions(p,
-                        fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                        fs::perm_options::remove);
-    }
-}
-
-std::string listing(const fs::path& folder) {
-    std::string list;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != decltype(it)();
-         it.increment(ec))
-        list += it->path().string() + " " +
-                (it->is_regular_file() ? std::to_string(it->file_size()) : "") + "\n";
-    return list;
-}
-
-TEST_F(Installed, UnusableSettingsFolderIsSaidAndNothingIsWrittenElsewhere) {
-    writeFile(prefix / "afile", "");  // a home where no folder can be made
+    // A home where no folder can be made, one that is not ours, and a settings file that is
+    // not ours: said, and nothing is written anywhere.
+    writeFile(prefix / "afile", "");
     const fs::path other = prefix / "other";
     fs::create_directory(other);
     giveAway(other);
@@ -156,16 +130,24 @@ TEST_F(Installed, UnusableSettingsFolderIsSaidAndNothingIsWrittenElsewhere) {
     fs::create_directories(mine / ".config/krvarchiver");
     writeFile(mine / ".config/krvarchiver/ArcSiz&FILE.DAT", " 900\r\n");
     giveAway(mine / ".config/krvarchiver/ArcSiz&FILE.DAT");
-
     for (const fs::path& home : {prefix / "afile", other, mine}) {
         const std::string before = listing(home);
-        const JobRun r = run(home, {"RESET"});
+        r = run(home, {"RESET"});
         EXPECT_NE(r.stdErr.find("cannot be used"), std::string::npos) << home << r.stdErr;
         EXPECT_NE(r.stdErr.find("The default paths are used and no settings are saved."),
                   std::string::npos);
         EXPECT_EQ(listing(home), before);
     }
-    EXPECT_EQ(binFolder(), std::vector<std::string>{"krvarchiver"});
+    EXPECT_EQ(listing(prefix / "bin"),
+              prefix.file("bin/krvarchiver") + " " + std::to_string(fs::file_size(KRV_EXE)) + "\n");
+
+    // Settings already beside the program stay in use.
+    const std::string beside = prefix.file("beside.mdb");
+    writeFile(prefix / "bin/ARC&FILE.DAT", settingsRecord(beside, report));
+    r = run(prefix / "carl", {"GROSS"});
+    EXPECT_EQ(r.exitCode, 0) << r.stdErr;
+    EXPECT_TRUE(fs::exists(beside));
+    EXPECT_FALSE(fs::exists(prefix / "carl"));
 }
 
 }  // namespace

@@ -21,19 +21,6 @@ struct CaseRow {
     std::string where(const std::string& file) const { return file + ":" + std::to_string(line); }
 };
 
-inline std::string unescapeCaseField(const std::string& s) {
-    std::string out;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] != '\\' || i + 1 == s.size()) {
-            out += s[i];
-            continue;
-        }
-        const char c = s[++i];
-        out += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
-    }
-    return out;
-}
-
 // Every case of tests/data/`name`; each row has `fields` fields, or the test fails.
 inline std::vector<CaseRow> caseTable(const std::string& name, std::size_t fields) {
     std::ifstream in(std::string(KRV_TEST_DATA) + "/" + name, std::ios::binary);
@@ -42,12 +29,16 @@ inline std::vector<CaseRow> caseTable(const std::string& name, std::size_t field
     std::string text;
     for (int line = 1; std::getline(in, text); ++line) {
         if (text.empty() || text[0] == '#') continue;
-        CaseRow row{line, {}};
-        for (std::size_t start = 0;;) {
-            const std::size_t tab = text.find('\t', start);
-            row.fields.push_back(unescapeCaseField(text.substr(start, tab - start)));
-            if (tab == std::string::npos) break;
-            start = tab + 1;
+        CaseRow row{line, {""}};
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '\t') {
+                row.fields.emplace_back();
+            } else if (text[i] != '\\' || i + 1 == text.size() || text[i + 1] == '\t') {
+                row.fields.back() += text[i];
+            } else {
+                const char c = text[++i];
+                row.fields.back() += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
+            }
         }
         EXPECT_EQ(row.fields.size(), fields) << row.where(name);
         if (row.fields.size() == fields) rows.push_back(std::move(row));

@@ -17,8 +17,6 @@ namespace krv::testing {
 struct JobRun {
     int exitCode = -1;  // -1: crashed, killed or hung
     std::string stdErr;
-    JobRun() = default;
-    JobRun(int code, std::string err) : exitCode(code), stdErr(std::move(err)) {}
     JobRun(const ProcessRun& r) : exitCode(r.status), stdErr(r.err) {}
 };
 

@@ -92,13 +92,11 @@ class PgServer {
                                                                : PQresultErrorMessage(r.get());
             return {};
         }
-        Rows rows(static_cast<std::size_t>(PQntuples(r.get())));
-        for (int i = 0; i < PQntuples(r.get()); ++i)
-            for (int c = 0; c < PQnfields(r.get()); ++c)
-                rows[i].push_back(PQgetisnull(r.get(), i, c)
-                                      ? std::nullopt
-                                      : std::optional(std::string(PQgetvalue(r.get(), i, c),
-                                                                  PQgetlength(r.get(), i, c))));
+        const int n = PQntuples(r.get()), m = PQnfields(r.get());
+        Rows rows(static_cast<std::size_t>(n), Rows::value_type(static_cast<std::size_t>(m)));
+        for (int i = 0; i < n; ++i)
+            for (int c = 0; c < m; ++c)
+                if (!PQgetisnull(r.get(), i, c)) rows[i][c] = PQgetvalue(r.get(), i, c);
         return rows;
     }
 

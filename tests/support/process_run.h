@@ -36,20 +36,14 @@ inline void startJobProcess(QProcess& p, const QString& program, const QStringLi
     p.closeWriteChannel();
 }
 
-inline ProcessRun finishJobProcess(QProcess& p) {
-    if (!p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-    }
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            p.readAllStandardOutput().toStdString(), p.readAllStandardError().toStdString()};
-}
-
 inline ProcessRun runJobProcess(const QString& program, const QStringList& args,
                                 const ProcessSetup& setup = {}) {
     QProcess p;
     startJobProcess(p, program, args, setup);
-    return finishJobProcess(p);
+    if (!p.waitForFinished(120000)) p.kill();
+    p.waitForFinished();
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            p.readAllStandardOutput().toStdString(), p.readAllStandardError().toStdString()};
 }
 
 }  // namespace krv::testing

@@ -37,17 +37,16 @@ inline Status buildResultsDb(db::Engine& engine, const std::string& path,
 // every insert.
 inline void repeatFirstRecord(const std::string& path, int count, const std::string& idPrefix) {
     RawDb db(path);
-    std::string columns, copied;
+    std::string copied;
     for (const std::string& c : db.columns()) {
         const std::string name = "\"" + c.substr(0, c.rfind(' ')) + "\"";
-        columns += (columns.empty() ? "" : ", ") + name;
         copied +=
             (copied.empty() ? "" : ", ") + (name == "\"idxRec#\""   ? std::string("n.i")
                                             : name == "\"ID Text\"" ? "'" + idPrefix + "' || n.i"
                                                                     : name);
     }
     db.query("WITH RECURSIVE n(i) AS (SELECT 2 UNION ALL SELECT i + 1 FROM n WHERE i < " +
-             std::to_string(count) + ") INSERT INTO SamData (" + columns + ") SELECT " + copied +
+             std::to_string(count) + ") INSERT INTO SamData SELECT " + copied +
              " FROM n, SamData WHERE \"idxRec#\" = 1");
 }
 

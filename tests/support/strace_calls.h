@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,15 +33,13 @@ inline std::map<std::string, std::vector<int>> callsTouching(const std::string& 
     std::ifstream in(log);
     std::string firstPid;
     for (std::string line; std::getline(in, line);) {
-        // With -f every line starts with the process id.
-        const auto blank = line.find(' ');
-        if (blank != std::string::npos && blank > 0 &&
-            line.find_first_not_of("0123456789") == blank) {
-            const std::string pid = line.substr(0, blank);
-            if (firstPid.empty()) firstPid = pid;
-            if (pid != firstPid) continue;
-            // The id is padded to a width: the call starts after the blanks.
-            line.erase(0, line.find_first_not_of(' ', blank));
+        // With -f every line starts with the process id, padded to a width.
+        static const std::regex pid("([0-9]+) +");
+        if (std::smatch m;
+            std::regex_search(line, m, pid, std::regex_constants::match_continuous)) {
+            if (firstPid.empty()) firstPid = m[1];
+            if (m[1] != firstPid) continue;
+            line = m.suffix();
         }
         const std::size_t paren = line.find('(');
         if (paren == std::string::npos || line.rfind("<...", 0) == 0) continue;
@@ -65,11 +64,9 @@ inline QString straceProgram() {
 // untraced without any; the leak checker is off, as it cannot run under a tracer (the
 // sanitizers' other checks can).
 inline ProcessRun runTraced(const QStringList& straceArgs, const QStringList& command) {
-    const QString asan = qEnvironmentVariable("ASAN_OPTIONS");
-    ProcessSetup setup;
-    setup.environment = {
-        {QStringLiteral("ASAN_OPTIONS"), (asan.isEmpty() ? QString() : asan + QLatin1Char(':')) +
-                                             QStringLiteral("detect_leaks=0")}};
+    ProcessSetup setup;  // with no options of the user's, the sanitizers skip the first colon
+    setup.environment = {{QStringLiteral("ASAN_OPTIONS"), qEnvironmentVariable("ASAN_OPTIONS") +
+                                                              QStringLiteral(":detect_leaks=0")}};
     if (straceArgs.isEmpty()) return runJobProcess(command[0], command.mid(1), setup);
     return runJobProcess(straceProgram(), QStringList{"-qq"} + straceArgs + command, setup);
 }
@@ -133,9 +130,9 @@ inline std::vector<Fault> planFaults(const std::vector<WritePath>& paths) {
 inline void expectEveryKind(const std::vector<Fault>& faults, const std::string& paths,
                             std::initializer_list<const char*> kinds) {
     for (const char* kind : kinds)
-        EXPECT_TRUE(std::any_of(
-            faults.begin(), faults.end(),
-            [&](const Fault& f) { return f.kind == kind && f.path->name.rfind(paths, 0) == 0; }))
+        EXPECT_TRUE(std::ranges::any_of(
+            faults,
+            [&](const Fault& f) { return f.kind == kind && f.path->name.starts_with(paths); }))
             << paths << ": " << kind;
 }
 

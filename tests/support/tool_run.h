@@ -15,10 +15,7 @@ struct ToolRun {
     tool::Io io{out, err, false};
     int status = -1;
     explicit ToolRun(const QStringList& args) { status = tool::runTool(args, io); }
-    int errLines() const {
-        const std::string e = err.str();
-        return static_cast<int>(std::count(e.begin(), e.end(), '\n'));
-    }
+    int errLines() const { return static_cast<int>(std::ranges::count(err.str(), '\n')); }
 };
 
 }  // namespace krv::testing
