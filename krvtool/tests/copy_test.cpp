@@ -2,11 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <QProcess>
 #include <chrono>
 #include <random>
-#include <sstream>
-#include <thread>
 
 #include "krvtool/tests/killed_run.h"
 #include "krvtool/tool.h"
@@ -31,16 +28,11 @@ struct CopyRun : ToolRun {
 };
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
-// The checksum lines of a copy: equal on both sides when it worked.
-std::pair<std::string, std::string> sums(const ToolRun& c) {
-    std::istringstream lines(c.out.str());
-    std::string source, destination;
-    std::getline(lines, source);
-    std::getline(lines, destination);
-    const auto after = [](const std::string& line) {
-        return line.substr(std::min(line.size(), line.find_first_not_of(' ', line.find(':') + 1)));
-    };
-    return {after(source), after(destination)};
+// The checksum of a copy's source; the whole output says the destination's is the same.
+std::string checksum(const ToolRun& c) {
+    const std::string out = c.out.str(), source = out.substr(13, out.find('\n') - 13);
+    EXPECT_EQ(out, "source:      " + source + "\ndestination: " + source + "\n");
+    return source;
 }
 
 class Copy : public ::testing::Test {
@@ -77,12 +69,11 @@ class Copy : public ::testing::Test {
     std::string file = tmp.file("lab.mdb"), uri;
 };
 
-TEST_F(Copy, FileToServerAndBackKeepsEverything) {
+TEST_F(Copy, FileToServerAndBackKeepsEverythingAndReplacesOnlyWhenAsked) {
     CopyRun up({q(file), q(uri)});
     ASSERT_EQ(up.status, kDone) << up.err.str();
-    const auto [source, destination] = sums(up);
-    EXPECT_EQ(source, destination);
-    EXPECT_NE(source.find("4 records, 15 columns, checksum "), std::string::npos) << source;
+    const std::string source = checksum(up);
+    EXPECT_EQ(source.rfind("4 records, 15 columns, checksum ", 0), 0u) << source;
     // Columns in order with their sizes, values in record order, the hidden identity aside.
     EXPECT_EQ(testing::PgServer::query(
                   uri,
@@ -100,16 +91,13 @@ TEST_F(Copy, FileToServerAndBackKeepsEverything) {
     const std::string back = tmp.file("back.mdb");
     CopyRun down({q(uri), q(back)});
     ASSERT_EQ(down.status, kDone) << down.err.str();
-    EXPECT_EQ(sums(down).first, source);
-    EXPECT_EQ(sums(down).second, source);
+    EXPECT_EQ(checksum(down), source);
     // Back in a file, the records are those of the original, without its gap.
-    testing::Rows original = fileRows(file), copied = fileRows(back);
+    const testing::Rows copied = fileRows(back);
     EXPECT_EQ(copied.size(), 4u);
-    EXPECT_EQ(copied, original);
-}
+    EXPECT_EQ(copied, fileRows(file));
 
-TEST_F(Copy, ANonEmptyDestinationIsReplacedOnlyWhenAsked) {
-    ASSERT_EQ(CopyRun({q(file), q(uri)}).status, kDone);
+    // A destination that holds records is replaced only when asked.
     CopyRun again({q(file), q(uri)});
     EXPECT_EQ(again.status, kFailed);
     EXPECT_EQ(again.err.str(),

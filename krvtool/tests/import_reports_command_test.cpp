@@ -137,12 +137,10 @@ TEST(ImportReportsCommand, TwoImportsOfOneFolderAtOnceStoreEachReportOnce) {
             const std::string counts =
                 "SELECT count(*) || ' ' || count(DISTINCT \"ID Text\") || ' ' || "
                 "(SELECT count(*) FROM \"ImportedReports\") FROM \"SamData\"";
-            const std::string want = std::to_string(kReports) + " " + std::to_string(kReports) +
-                                     " " + std::to_string(kReports);
-            if (onServer)
-                EXPECT_EQ(PgServer::query(dest, counts), (Rows{{want}}));
-            else
-                EXPECT_EQ(RawDb(dest).scalar(counts), want);
+            EXPECT_EQ(
+                onServer ? PgServer::query(dest, counts).at(0).at(0) : RawDb(dest).scalar(counts),
+                std::to_string(kReports) + " " + std::to_string(kReports) + " " +
+                    std::to_string(kReports));
         }
     }
 }
