@@ -27,28 +27,21 @@ using testing::readFile;
 using testing::TestFolder;
 using testing::writeFile;
 
-// A reader we did not write, given what Python prints as text.
-testing::ProcessRun python(const QStringList& args) {
+// What a reader we did not write prints for an exported file: "csv" (Python's csv module)
+// and "xlsx" (openpyxl: the sheet's settings line, then typed cells) give rows on lines and
+// cells between tabs; "senaite" and its options compare the file, read by SENAITE's own
+// rules, with the database: "ok: ..." or one line per difference.
+std::string reads(const QStringList& reader, const std::string& file, const std::string& db = {}) {
     testing::ProcessSetup utf8;
     utf8.environment = {{QStringLiteral("PYTHONIOENCODING"), QStringLiteral("utf-8")}};
-    return testing::runJobProcess(QStringLiteral("/usr/bin/python3"), args, utf8);
-}
-
-// What Python's csv module ("csv") or openpyxl ("xlsx": the sheet's settings line, then
-// typed cells) reads from an exported file: rows on lines, cells between tabs.
-std::string readBack(const char* reader, const std::string& file) {
-    const testing::ProcessRun r = python({KRV_READ_BACK, reader, QString::fromStdString(file)});
-    EXPECT_EQ(r.status, 0) << r.err;
-    return r.out;
-}
-// What SENAITE's two-dimension parser makes of a lims2d file, compared with the database by
-// a reader that follows SENAITE's own rules: "ok: ..." or one line per difference.
-std::string senaiteReads(const std::string& file, const std::string& db,
-                         const QStringList& options = {}) {
-    const testing::ProcessRun r =
-        python(QStringList{KRV_SENAITE, QString::fromStdString(file), QString::fromStdString(db)} +
-               options);
-    return (r.status == 0 ? "" : "exit " + std::to_string(r.status) + ": ") + r.out;
+    const QString f = QString::fromStdString(file);
+    const testing::ProcessRun r = testing::runJobProcess(
+        QStringLiteral("/usr/bin/python3"),
+        reader[0] == "senaite"
+            ? QStringList{KRV_SENAITE, f, QString::fromStdString(db)} + reader.mid(1)
+            : QStringList{KRV_READ_BACK, reader[0], f},
+        utf8);
+    return (r.status == 0 ? "" : "exit " + std::to_string(r.status) + ": " + r.err) + r.out;
 }
 
 // What a reader printed for a form, kept under tests/data/export_read_back/.
@@ -109,13 +102,6 @@ struct ExportTest : ::testing::Test {
         return static_cast<std::size_t>(
             std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()));
     }
-    std::string exported(Format format, Options options = {}) {
-        options.format = format;
-        const std::string out = folder.file(std::string("out") + formatSuffix(format));
-        const Status st = exportTo(out, options);
-        EXPECT_TRUE(st.ok()) << st.description;
-        return out;
-    }
 };
 
 TEST(StoredValues, NumbersNamesAndPadding) {
@@ -166,7 +152,8 @@ TEST_F(ExportTest, CsvLoadsBackWithSqlite) {
     build(kIsotopes, recordsOf("sample"));
     Options keep;
     keep.keepPadding = true;
-    const std::string file = exported(Format::Csv, keep);
+    const std::string file = folder.file("out.csv");
+    ASSERT_TRUE(exportTo(file, keep).ok());
     std::string cols;
     for (const std::string& c : testing::RawDb(dbPath).columns())
         cols += (cols.empty() ? "coalesce(\"" : ", coalesce(\"") + c.substr(0, c.rfind(' ')) +
@@ -191,7 +178,10 @@ TEST_F(ExportTest, XlsxSaysWhichCellsItCouldNotCarryAsStored) {
                                       "c\0d   ",
                                       9)),
                 db::Value(longText), db::Value("x\r\ny"), db::Value("fine")}});
-    const std::string sheet = readBack("xlsx", exported(Format::Xlsx));
+    Options xlsx;
+    xlsx.format = Format::Xlsx;
+    ASSERT_TRUE(exportTo(folder.file("out.xlsx"), xlsx).ok());
+    const std::string sheet = reads({"xlsx"}, folder.file("out.xlsx"));
     EXPECT_EQ(sheet.substr(sheet.find("\nn:")),
               "\nn:1\ts:ab\xEF\xBF\xBD"
               "cd\ts:" +
@@ -202,7 +192,7 @@ TEST_F(ExportTest, XlsxSaysWhichCellsItCouldNotCarryAsStored) {
               "1 ID Text: cut to 32767 of 40001 characters, a cell's limit\n"
               "1 Date & time: line break CR LF written as LF\n");
     // csv carries every one of them exactly.
-    exported(Format::Csv);
+    ASSERT_TRUE(exportTo(folder.file("out.csv"), {}).ok());
     EXPECT_EQ(noteLines(), "");
 }
 
@@ -274,24 +264,22 @@ TEST_F(ExportTest, EachCaseReadsBackAsItsRowSays) {
         writeFile(map, mapText);
         QStringList args = QString::fromStdString(c[2]).split(' ');
         args.replaceInStrings("$MAP", QString::fromStdString(map));
-        EXPECT_EQ(args[0] == "senaite" ? senaiteReads(target, dbPath, args.mid(1))
-                  : c[2] == "file"     ? readFile(target)
-                                       : readBack(c[2].c_str(), target),
-                  want)
-            << where;
+        EXPECT_EQ(c[2] == "file" ? readFile(target) : reads(args, target, dbPath), want) << where;
         ASSERT_TRUE(exportTo("", o).ok()) << where;
         const std::string fromFile = readFile(target);
         writeFile(target, streamed);
-        EXPECT_EQ(o.format == Format::Xlsx ? readBack("xlsx", target) : streamed,
+        EXPECT_EQ(o.format == Format::Xlsx ? reads({"xlsx"}, target) : streamed,
                   o.format == Format::Xlsx ? want : fromFile)
             << where;
     }
 }
 
-// Replacing a file by renaming needs only the folder's permission, so a read-only file
-// would go unnoticed; and the replacement must not reset who may read the file.
-TEST_F(ExportTest, TargetsKeepTheirModeAndReadOnlyOnesStay) {
+// Targets on disk: an earlier file, a folder, the database, links, pipes, leftovers.
+TEST_F(ExportTest, TargetsOnDisk) {
     build(kIsotopes, recordsOf("sample"));
+    const std::string before = readFile(dbPath);
+    // Replacing a file by renaming needs only the folder's permission, so a read-only file
+    // would go unnoticed; and the replacement must not reset who may read the file.
     const std::string target = folder.file("out.csv");
     using P = fs::perms;
     for (const auto& [mode, force, replaced] :
@@ -313,39 +301,9 @@ TEST_F(ExportTest, TargetsKeepTheirModeAndReadOnlyOnesStay) {
         EXPECT_EQ(fs::status(target).permissions(), mode);
         EXPECT_EQ(fileCount(), 2u);
     }
-}
-
-// Private files of killed exports on this machine go; a live run's and another machine's
-// stay.
-TEST_F(ExportTest, LeftoversOfDeadRunsAreRemoved) {
-    build(kIsotopes, recordsOf("sample"));
-    QProcess gone;
-    gone.start(QStringLiteral("true"), {});
-    ASSERT_TRUE(gone.waitForStarted());
-    const long deadPid = static_cast<long>(gone.processId());
-    ASSERT_TRUE(gone.waitForFinished());
-    std::string host = platform::hostName();
-    for (char& c : host)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-') c = '_';
-    const std::string hex = "0123456789abcdef";
-    const std::string dead = ".x.csv.part-" + host + "-" + std::to_string(deadPid) + "-" + hex;
-    const std::string live =
-        ".x.csv.part-" + host + "-" + std::to_string(platform::currentProcessId()) + "-" + hex;
-    const std::string elsewhere = ".x.csv.part-other_host-" + std::to_string(deadPid) + "-" + hex;
-    const std::string mine = ".x.csv.part-" + host + "-" + std::to_string(deadPid) + "-xyz";
-    for (const auto& name : {dead, live, elsewhere, mine}) writeFile(folder / name, "part");
-    exported(Format::Csv);
-    EXPECT_FALSE(fs::exists(folder / dead));
-    for (const auto& name : {live, elsewhere, mine}) EXPECT_TRUE(fs::exists(folder / name)) << name;
-}
-
-TEST_F(ExportTest, FailuresLeaveNoFileAndTheDatabaseUntouched) {
-    build(kIsotopes, recordsOf("sample"));
-    const std::string before = readFile(dbPath);
-    const std::string target = folder.file("out.csv");
-    writeFile(target, "previous export");
 
     // Cancelled: the earlier file stays as it was, no part file is left.
+    writeFile(target, "previous export");
     const Options o;
     EXPECT_EQ(exportTo(target, o, [](std::int64_t, std::int64_t) { return false; }).number,
               kCancelled);
@@ -373,12 +331,9 @@ TEST_F(ExportTest, FailuresLeaveNoFileAndTheDatabaseUntouched) {
     ASSERT_TRUE(database);
     out.setstate(std::ios::badbit);  // a full or closed standard output
     EXPECT_TRUE(isOutputFailure(exportToStream(*database, {}, out)));
-}
 
-// Renaming the finished export over its target would turn a link into a plain file, and a
-// device or a pipe (say /dev/null, as root) into a regular file that hides it.
-TEST_F(ExportTest, LinksDevicesAndPipesKeepWhatTheyAre) {
-    build(kIsotopes, recordsOf("sample"));
+    // Renaming the finished export over its target would turn a link into a plain file, and a
+    // device or a pipe (say /dev/null, as root) into a regular file that hides it.
     ASSERT_TRUE(exportTo("", {}).ok());
 
     const fs::path real = folder / "real.csv";
@@ -398,6 +353,27 @@ TEST_F(ExportTest, LinksDevicesAndPipesKeepWhatTheyAre) {
     ASSERT_TRUE(reader.waitForFinished());
     EXPECT_EQ(reader.readAllStandardOutput().toStdString(), streamed);
     EXPECT_EQ(fs::status(pipe).type(), fs::file_type::fifo);
+
+    // Private files of killed exports on this machine go; a live run's and another machine's
+    // stay.
+    QProcess gone;
+    gone.start(QStringLiteral("true"), {});
+    ASSERT_TRUE(gone.waitForStarted());
+    const long deadPid = static_cast<long>(gone.processId());
+    ASSERT_TRUE(gone.waitForFinished());
+    std::string host = platform::hostName();
+    for (char& c : host)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-') c = '_';
+    const std::string hex = "0123456789abcdef";
+    const std::string dead = ".x.csv.part-" + host + "-" + std::to_string(deadPid) + "-" + hex;
+    const std::string live =
+        ".x.csv.part-" + host + "-" + std::to_string(platform::currentProcessId()) + "-" + hex;
+    const std::string elsewhere = ".x.csv.part-other_host-" + std::to_string(deadPid) + "-" + hex;
+    const std::string mine = ".x.csv.part-" + host + "-" + std::to_string(deadPid) + "-xyz";
+    for (const auto& name : {dead, live, elsewhere, mine}) writeFile(folder / name, "part");
+    ASSERT_TRUE(exportTo(target, {}).ok());
+    EXPECT_FALSE(fs::exists(folder / dead));
+    for (const auto& name : {live, elsewhere, mine}) EXPECT_TRUE(fs::exists(folder / name)) << name;
 }
 
 }  // namespace
