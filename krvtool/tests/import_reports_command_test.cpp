@@ -20,22 +20,14 @@ namespace {
 namespace fs = std::filesystem;
 using namespace krv::testing;
 
-// Rows of a table while another process writes the store: waits out its commits, and
-// counts a store or table not there yet as empty.
-sqlite3_int64 rowsIn(const std::string& path, const std::string& table) {
-    sqlite3* db = nullptr;
-    sqlite3_int64 n = 0;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_busy_timeout(db, 1000);
-        sqlite3_stmt* s = nullptr;
-        const std::string sql = "SELECT count(*) FROM \"" + table + "\"";
-        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr) == SQLITE_OK &&
-            sqlite3_step(s) == SQLITE_ROW)
-            n = sqlite3_column_int64(s, 0);
-        sqlite3_finalize(s);
-    }
-    sqlite3_close(db);
-    return n;
+// Rows of a table while another process writes the store, as the sqlite3 shell counts them
+// read-only: it waits out the writer's commits, and a store or table not there yet has none.
+long long rowsIn(const std::string& path, const std::string& table) {
+    return std::atoll(
+        runJobProcess("sqlite3",
+                      {"-readonly", "-cmd", ".timeout 1000", QString::fromStdString(path),
+                       QString::fromStdString("SELECT count(*) FROM \"" + table + "\"")})
+            .out.c_str());
 }
 
 QStringList importArgs(const std::string& dest, const std::string& folder) {
