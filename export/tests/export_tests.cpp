@@ -147,26 +147,6 @@ TEST(SheetText, SaysWhatASheetCannotHold) {
     }
 }
 
-// sqlite3's own CSV import, into a table it makes from the header, gives the same values.
-TEST_F(ExportTest, CsvLoadsBackWithSqlite) {
-    build(kIsotopes, recordsOf("sample"));
-    Options keep;
-    keep.keepPadding = true;
-    const std::string file = folder.file("out.csv");
-    ASSERT_TRUE(exportTo(file, keep).ok());
-    std::string cols;
-    for (const std::string& c : testing::RawDb(dbPath).columns())
-        cols += (cols.empty() ? "coalesce(\"" : ", coalesce(\"") + c.substr(0, c.rfind(' ')) +
-                "\", '')";
-    const testing::ProcessRun load = testing::runJobProcess(
-        QStringLiteral("sqlite3"), {QString::fromStdString(folder.file("back.db")),
-                                    QString::fromStdString(".import --csv '" + file + "' t")});
-    ASSERT_EQ(load.status, 0) << load.err;
-    testing::RawDb original(dbPath), back(folder.file("back.db"));
-    EXPECT_EQ(back.query("SELECT " + cols + " FROM t ORDER BY rowid"),
-              original.query("SELECT " + cols + " FROM SamData ORDER BY rowid"));
-}
-
 TEST_F(ExportTest, XlsxSaysWhichCellsItCouldNotCarryAsStored) {
     // A store edited by hand: control characters, a broken byte, a NUL inside a text, a
     // text longer than a cell, a line break of two characters.
@@ -274,8 +254,9 @@ TEST_F(ExportTest, EachCaseReadsBackAsItsRowSays) {
     }
 }
 
-// Targets on disk: an earlier file, a folder, the database, links, pipes, leftovers.
-TEST_F(ExportTest, TargetsOnDisk) {
+// Files on disk: an earlier file, a folder, the database, links, pipes, leftovers, and a
+// reader of the file.
+TEST_F(ExportTest, FilesOnDisk) {
     build(kIsotopes, recordsOf("sample"));
     const std::string before = readFile(dbPath);
     // Replacing a file by renaming needs only the folder's permission, so a read-only file
@@ -374,6 +355,22 @@ TEST_F(ExportTest, TargetsOnDisk) {
     ASSERT_TRUE(exportTo(target, {}).ok());
     EXPECT_FALSE(fs::exists(folder / dead));
     for (const auto& name : {live, elsewhere, mine}) EXPECT_TRUE(fs::exists(folder / name)) << name;
+
+    // sqlite3's own CSV import, into a table it makes from the header, gives the same values.
+    Options keep;
+    keep.keepPadding = true;
+    ASSERT_TRUE(exportTo(target, keep).ok());
+    std::string cols;
+    for (const std::string& c : testing::RawDb(dbPath).columns())
+        cols += (cols.empty() ? "coalesce(\"" : ", coalesce(\"") + c.substr(0, c.rfind(' ')) +
+                "\", '')";
+    const testing::ProcessRun load = testing::runJobProcess(
+        QStringLiteral("sqlite3"), {QString::fromStdString(folder.file("back.db")),
+                                    QString::fromStdString(".import --csv '" + target + "' t")});
+    ASSERT_EQ(load.status, 0) << load.err;
+    testing::RawDb original(dbPath), back(folder.file("back.db"));
+    EXPECT_EQ(back.query("SELECT " + cols + " FROM t ORDER BY rowid"),
+              original.query("SELECT " + cols + " FROM SamData ORDER BY rowid"));
 }
 
 }  // namespace

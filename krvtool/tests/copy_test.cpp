@@ -22,10 +22,6 @@ namespace {
 using testing::ToolRun;
 namespace fs = std::filesystem;
 
-// `krvtool copy` with these arguments.
-struct CopyRun : ToolRun {
-    explicit CopyRun(const QStringList& args) : ToolRun(QStringList{"copy"} + args) {}
-};
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
 // The checksum of a copy's source; the whole output says the destination's is the same.
@@ -70,26 +66,26 @@ class Copy : public ::testing::Test {
 };
 
 TEST_F(Copy, FileToServerAndBackKeepsEverythingAndReplacesOnlyWhenAsked) {
-    CopyRun up({q(file), q(uri)});
+    ToolRun up({"copy", q(file), q(uri)});
     ASSERT_EQ(up.status, kDone) << up.err.str();
     const std::string source = checksum(up);
     EXPECT_EQ(source.rfind("4 records, 15 columns, checksum ", 0), 0u) << source;
     // Columns in order with their sizes, values in record order, the hidden identity aside.
+    std::string columns =
+        "idxRec# smallint, File Name character varying(255), ID Text character varying(128), "
+        "Date & time character varying(30), Sample Date character varying(24), Counting Time "
+        "character varying(10), DT % character varying(10)";
+    for (const char* c : {"NET1", "NET2", "GROSS1", "GROSS2", "LINE1", "LINE2", "BKG1", "BKG2"})
+        columns += std::string(", CO-60@") + c + " character varying(10)";
     EXPECT_EQ(testing::PgServer::query(
                   uri,
                   "SELECT string_agg(attname || ' ' || format_type(atttypid, atttypmod), "
                   "', ' ORDER BY attnum) FROM pg_attribute WHERE attrelid = "
                   "'\"SamData\"'::regclass AND attnum > 1")[0][0],
-              "idxRec# smallint, File Name character varying(255), ID Text character "
-              "varying(128), Date & time character varying(30), Sample Date character "
-              "varying(24), Counting Time character varying(10), DT % character varying(10), "
-              "CO-60@NET1 character varying(10), CO-60@NET2 character varying(10), "
-              "CO-60@GROSS1 character varying(10), CO-60@GROSS2 character varying(10), "
-              "CO-60@LINE1 character varying(10), CO-60@LINE2 character varying(10), "
-              "CO-60@BKG1 character varying(10), CO-60@BKG2 character varying(10)");
+              columns);
 
     const std::string back = tmp.file("back.mdb");
-    CopyRun down({q(uri), q(back)});
+    ToolRun down({"copy", q(uri), q(back)});
     ASSERT_EQ(down.status, kDone) << down.err.str();
     EXPECT_EQ(checksum(down), source);
     // Back in a file, the records are those of the original, without its gap.
@@ -98,18 +94,18 @@ TEST_F(Copy, FileToServerAndBackKeepsEverythingAndReplacesOnlyWhenAsked) {
     EXPECT_EQ(copied, fileRows(file));
 
     // A destination that holds records is replaced only when asked.
-    CopyRun again({q(file), q(uri)});
+    ToolRun again({"copy", q(file), q(uri)});
     EXPECT_EQ(again.status, kFailed);
     EXPECT_EQ(again.err.str(),
               "krvtool: " + uri + ": holds 4 records; --replace replaces them with the copy\n");
-    CopyRun replaced({"--replace", q(file), q(uri)});
+    ToolRun replaced({"copy", "--replace", q(file), q(uri)});
     EXPECT_EQ(replaced.status, kDone) << replaced.err.str();
     EXPECT_EQ(testing::PgServer::query(uri, "SELECT count(*) FROM \"SamData\"")[0][0], "4");
 
     // A file that is not a results database is never overwritten, --replace or not.
     const std::string notes = tmp.file("notes.txt");
     testing::writeFile(notes, "lab notes\n");
-    CopyRun refused({"--replace", q(uri), q(notes)});
+    ToolRun refused({"copy", "--replace", q(uri), q(notes)});
     EXPECT_EQ(refused.status, kFailed);
     EXPECT_NE(refused.err.str().find("Unrecognized database format"), std::string::npos)
         << refused.err.str();
@@ -117,7 +113,7 @@ TEST_F(Copy, FileToServerAndBackKeepsEverythingAndReplacesOnlyWhenAsked) {
     // A text with a NUL character cannot go to a server; the copy says where it is.
     testing::RawDb(file).query(
         "UPDATE SamData SET \"Sample Date\" = char(65, 0, 66) WHERE rowid = 4");
-    CopyRun nul({"--replace", q(file), q(uri)});
+    ToolRun nul({"copy", "--replace", q(file), q(uri)});
     EXPECT_EQ(nul.status, kFailed);
     EXPECT_EQ(nul.err.str(),
               "krvtool: " + uri +
@@ -132,7 +128,7 @@ TEST_F(Copy, TheLedgerAndTheTrailGoAlong) {
     const ingest::ReportImportOptions net = testing::optionsFor(1);
     auto engine = db::makeEngine();
     ASSERT_EQ(ingest::importReports(*engine, file, {tmp.file("in")}, net).imported, 2);
-    const CopyRun up({q(file), q(uri)});
+    const ToolRun up({"copy", q(file), q(uri)});
     ASSERT_EQ(up.status, kDone) << up.err.str();
     const auto again = ingest::importReports(*engine, uri, {tmp.file("in")}, net);
     EXPECT_EQ(again.imported, 0);

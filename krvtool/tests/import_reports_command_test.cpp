@@ -36,22 +36,23 @@ QStringList importArgs(const std::string& dest, const std::string& folder) {
 }
 
 TEST(ImportReportsCommand, SameRecordsAsTheUnattendedAppendOnePerReport) {
-    for (const auto& [mode, word] : {std::pair{1, "NET"}, std::pair{0, "APPEND"}}) {
+    for (const auto& [mode, word] : {std::pair{"net", "NET"}, std::pair{"activity", "APPEND"}}) {
         JobFolder job;
         writeArchive(job / "in");
         for (const auto& name : kReportOrder) {
             job.usePaths(job.file("unattended.db"), job.file("in/" + name));
             ASSERT_EQ(job.run({word}).exitCode, 0) << name;
         }
-        auto engine = db::makeEngine();
         const std::string bulk = job.file("bulk.db");
-        const auto s = importReports(*engine, bulk, {job.file("in")}, optionsFor(mode));
-        ASSERT_TRUE(s.failure.ok()) << s.failure.description;
-        EXPECT_EQ(s.imported, 5);
-        ASSERT_EQ(s.refused.size(), 2u);
-        EXPECT_EQ(s.refused[0].path, job.file("in/d-notes.txt"));
-        EXPECT_EQ(s.refused[0].reason, "not a results report (no \"ID:\" line)");
-        EXPECT_EQ(s.refused[1].reason, "empty file");
+        const ProcessRun run =
+            runJobProcess(KRV_TOOL, {"import-reports", "--mode", mode, QString::fromStdString(bulk),
+                                     QString::fromStdString(job.file("in"))});
+        EXPECT_EQ(run.out, "Imported 5 reports into " + bulk +
+                               "\nSkipped 0 already imported in mode " + mode + "\nRefused 2:\n  " +
+                               job.file("in/d-notes.txt") +
+                               ": not a results report (no \"ID:\" line)\n  " +
+                               job.file("in/e-empty.txt") + ": empty file\n");
+        EXPECT_EQ(run.status, 0) << run.err;
 
         RawDb a(job.file("unattended.db")), b(bulk);
         EXPECT_EQ(b.columns(), a.columns()) << word;
@@ -59,8 +60,7 @@ TEST(ImportReportsCommand, SameRecordsAsTheUnattendedAppendOnePerReport) {
         EXPECT_EQ(b.query(all), a.query(all)) << word;
         Rows ledger;
         for (const auto& name : kReportOrder)
-            ledger.push_back({job.file("in/" + name), mode ? "net" : "activity",
-                              std::to_string(ledger.size() + 1)});
+            ledger.push_back({job.file("in/" + name), mode, std::to_string(ledger.size() + 1)});
         EXPECT_EQ(b.query("SELECT \"Path\", \"Mode\", \"Record\" FROM ImportedReports"), ledger);
     }
 }
