@@ -176,8 +176,10 @@ TEST_F(ExportTest, XlsxSaysWhichCellsItCouldNotCarryAsStored) {
     EXPECT_EQ(noteLines(), "");
 }
 
-// Options written as in tests/data/export_cases.tsv; cell=... settings go into `records`.
-Options optionsFrom(const std::string& text, std::vector<std::vector<db::Value>>& records) {
+// Options written as in tests/data/export_cases.tsv; cell=... settings go into `records`, a
+// keyword map also into the file `map`.
+Options optionsFrom(const std::string& text, std::vector<std::vector<db::Value>>& records,
+                    const std::string& map) {
     Options o;
     std::istringstream words(text);
     for (std::string word; std::getline(words, word, ';');) {
@@ -202,6 +204,7 @@ Options optionsFrom(const std::string& text, std::vector<std::vector<db::Value>>
         o.sampleIdFromFileName = o.sampleIdFromFileName || key == "sample-id";
         if (key == "keywords") {
             EXPECT_TRUE(readKeywordMap(value, o.keywords).ok()) << value;
+            writeFile(map, value);
         }
         if (key == "cell") {
             const std::size_t colon = value.find(':'), next = value.find(':', colon + 1);
@@ -221,7 +224,7 @@ TEST_F(ExportTest, EachCaseReadsBackAsItsRowSays) {
         const std::string where = c.where("export_cases.tsv");
         for (const auto& entry : fs::directory_iterator(folder.path())) fs::remove_all(entry);
         auto records = recordsOf(c[0]);
-        const Options o = optionsFrom(c[1], records);
+        const Options o = optionsFrom(c[1], records, map);
         build(records.empty() ? std::vector<std::string>{} : kIsotopes, records);
         const std::string target = folder.file(std::string("out") + formatSuffix(o.format));
         if (c[2].rfind("fails ", 0) == 0) {
@@ -239,9 +242,6 @@ TEST_F(ExportTest, EachCaseReadsBackAsItsRowSays) {
         ASSERT_TRUE(st.ok()) << where << ": " << st.description;
         EXPECT_EQ(noteLines(), c[4]) << where;
         const std::string want = c[3].rfind('@', 0) == 0 ? expected(c[3].substr(1)) : c[3];
-        std::string mapText;
-        for (const auto& [column, keyword] : o.keywords) mapText += column + "," + keyword + "\n";
-        writeFile(map, mapText);
         QStringList args = QString::fromStdString(c[2]).split(' ');
         args.replaceInStrings("$MAP", QString::fromStdString(map));
         EXPECT_EQ(c[2] == "file" ? readFile(target) : reads(args, target, dbPath), want) << where;

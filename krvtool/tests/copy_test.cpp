@@ -7,6 +7,7 @@
 
 #include "krvtool/tests/killed_run.h"
 #include "krvtool/tool.h"
+#include "report/parser.h"
 #include "results_db/archive.h"
 #include "tests/support/pg_server.h"
 #include "tests/support/raw_db.h"
@@ -42,15 +43,12 @@ class Copy : public ::testing::Test {
         state.apathText = file;
         testing::RecordingDialogs dialogs;
         auto engine = db::makeEngine();
-        AnalysisReport& r = state.report;
-        r.beginRead();
-        r.idText.assign("Soil \xB5 7");
-        r.fileName.assign("S7.CNF");
-        r.dateAndTime.assign("12-Mar-2026 10:15:00");
-        r.sampleDate.assign("01-Mar-2026 00:00:00");
-        r.addIsotope("CO-60");
-        r.addLine({1173.2f, 11.5f, 900, 1000});
-        r.addLine({1332.5f, 12.5f, 800, 850});
+        ASSERT_TRUE(parseReportText(
+            testing::report(
+                "Soil \xB5 7",
+                testing::block("CO-60", {testing::row("1173.20", "1000", "900", "11.5"),
+                                         testing::row("1332.50", "850", "800", "12.5")})),
+            state.report));
         for (int mode : {1, 2, 0, 3, 1}) {
             state.appendMode = static_cast<std::int16_t>(mode);
             ASSERT_TRUE(appendIt(state, dialogs, *engine, '.').ok);
@@ -65,7 +63,7 @@ class Copy : public ::testing::Test {
     std::string file = tmp.file("lab.mdb"), uri;
 };
 
-TEST_F(Copy, FileToServerAndBackKeepsEverythingAndReplacesOnlyWhenAsked) {
+TEST_F(Copy, FileToServerAndBackKeepsEverythingAskedAndRefusesTheRest) {
     ToolRun up({"copy", q(file), q(uri)});
     ASSERT_EQ(up.status, kDone) << up.err.str();
     const std::string source = checksum(up);
@@ -110,6 +108,25 @@ TEST_F(Copy, FileToServerAndBackKeepsEverythingAndReplacesOnlyWhenAsked) {
     EXPECT_NE(refused.err.str().find("Unrecognized database format"), std::string::npos)
         << refused.err.str();
     EXPECT_EQ(testing::readFile(notes), "lab notes\n");
+
+    // The import ledger and the trail go with the records: reports imported before the copy
+    // are skipped after it, and the trail says the copy was made.
+    testing::writeManyReports(tmp / "in", 2);
+    const ingest::ReportImportOptions net = testing::optionsFor(1);
+    auto engine = db::makeEngine();
+    ASSERT_EQ(ingest::importReports(*engine, file, {tmp.file("in")}, net).imported, 2);
+    const std::string trail = server.newDatabase();
+    const ToolRun withLedger({"copy", q(file), q(trail)});
+    ASSERT_EQ(withLedger.status, kDone) << withLedger.err.str();
+    const auto reimport = ingest::importReports(*engine, trail, {tmp.file("in")}, net);
+    EXPECT_EQ(reimport.imported, 0);
+    EXPECT_EQ(reimport.skipped, 2);
+    EXPECT_EQ(testing::PgServer::query(trail,
+                                       "SELECT \"Operation\", \"Note\" FROM \"KrvAudit\" "
+                                       "ORDER BY \"KrvRecordId\""),
+              (testing::Rows{{"import", "2 reports in net mode"},
+                             {"copy", "copied 6 records from " + file}}));
+
     // A text with a NUL character cannot go to a server; the copy says where it is.
     testing::RawDb(file).query(
         "UPDATE SamData SET \"Sample Date\" = char(65, 0, 66) WHERE rowid = 4");
@@ -119,25 +136,6 @@ TEST_F(Copy, FileToServerAndBackKeepsEverythingAndReplacesOnlyWhenAsked) {
               "krvtool: " + uri +
                   ": record 3, column 'Sample Date': holds a NUL character, which "
                   "a server cannot store; clear or correct it in the source first\n");
-}
-
-// The import ledger and the trail go with the records: reports imported before the copy are
-// skipped after it, and the trail says the copy was made.
-TEST_F(Copy, TheLedgerAndTheTrailGoAlong) {
-    testing::writeManyReports(tmp / "in", 2);
-    const ingest::ReportImportOptions net = testing::optionsFor(1);
-    auto engine = db::makeEngine();
-    ASSERT_EQ(ingest::importReports(*engine, file, {tmp.file("in")}, net).imported, 2);
-    const ToolRun up({"copy", q(file), q(uri)});
-    ASSERT_EQ(up.status, kDone) << up.err.str();
-    const auto again = ingest::importReports(*engine, uri, {tmp.file("in")}, net);
-    EXPECT_EQ(again.imported, 0);
-    EXPECT_EQ(again.skipped, 2);
-    EXPECT_EQ(testing::PgServer::query(uri,
-                                       "SELECT \"Operation\", \"Note\" FROM \"KrvAudit\" "
-                                       "ORDER BY \"KrvRecordId\""),
-              (testing::Rows{{"import", "2 reports in net mode"},
-                             {"copy", "copied 6 records from " + file}}));
 }
 
 // Killed at any moment, a copy leaves the destination as it was or the whole copy, never a
