@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "audit/audit.h"
 #include "krvtool/tests/run_cases.h"
 #include "krvtool/tool.h"
