@@ -42,11 +42,6 @@ std::string reads(const QStringList& reader, const std::string& file, const std:
     return (r.status == 0 ? "" : "exit " + std::to_string(r.status) + ": " + r.err) + r.out;
 }
 
-// What a reader printed for a form, kept under tests/data/export_read_back/.
-std::string expected(const std::string& name) {
-    return readFile(std::string(KRV_TEST_DATA) + "/export_read_back/" + name);
-}
-
 const std::vector<std::string> kIsotopes = {"CS-137",        "CO-60@LINE2",   "K-40@NET1",
                                             "TL-208@583:19", "PB-210@GROSS1", "U-235@BKG1"};
 
@@ -144,12 +139,8 @@ TEST_F(ExportTest, XlsxSaysWhichCellsItCouldNotCarryAsStored) {
     // text longer than a cell, a line break of two characters.
     std::string longText;
     for (int i = 0; i < 40001; ++i) longText += "é";
-    build({}, {{db::Value(1.0),
-                db::Value(std::string("a\x01"
-                                      "b\xff"
-                                      "c\0d   ",
-                                      9)),
-                db::Value(longText), db::Value("x\r\ny"), db::Value("fine")}});
+    build({}, {{db::Value(1.0), db::Value(std::string("a\001b\377c\0d   ", 9)), db::Value(longText),
+                db::Value("x\r\ny"), db::Value("fine")}});
     Options xlsx;
     xlsx.format = Format::Xlsx;
     ASSERT_TRUE(exportTo(folder.file("out.xlsx"), xlsx).ok());
@@ -233,7 +224,9 @@ TEST_F(ExportTest, EachCaseReadsBackAsItsRowSays) {
         const Status st = exportTo(target, o);
         ASSERT_TRUE(st.ok()) << where << ": " << st.description;
         EXPECT_EQ(noteLines(), c[4]) << where;
-        const std::string want = c[3].rfind('@', 0) == 0 ? expected(c[3].substr(1)) : c[3];
+        const std::string want =
+            c[3].rfind('@', 0) ? c[3]
+                               : readFile(KRV_TEST_DATA "/export_read_back/" + c[3].substr(1));
         QStringList args = QString::fromStdString(c[2]).split(' ');
         args.replaceInStrings("$MAP", QString::fromStdString(map));
         EXPECT_EQ(c[2] == "file" ? readFile(target) : reads(args, target, dbPath), want) << where;
@@ -337,12 +330,13 @@ TEST_F(ExportTest, FilesOnDisk) {
     std::string host = platform::hostName();
     for (char& c : host)
         if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-') c = '_';
-    const std::string hex = "0123456789abcdef";
-    const std::string dead = ".x.csv.part-" + host + "-" + std::to_string(deadPid) + "-" + hex;
-    const std::string live =
-        ".x.csv.part-" + host + "-" + std::to_string(platform::currentProcessId()) + "-" + hex;
-    const std::string elsewhere = ".x.csv.part-other_host-" + std::to_string(deadPid) + "-" + hex;
-    const std::string mine = ".x.csv.part-" + host + "-" + std::to_string(deadPid) + "-xyz";
+    const auto part = [](const std::string& on, long pid, const std::string& tail) {
+        return ".x.csv.part-" + on + "-" + std::to_string(pid) + "-" + tail;
+    };
+    const std::string hex = "0123456789abcdef", dead = part(host, deadPid, hex),
+                      live = part(host, platform::currentProcessId(), hex),
+                      elsewhere = part("other_host", deadPid, hex),
+                      mine = part(host, deadPid, "xyz");
     for (const auto& name : {dead, live, elsewhere, mine}) writeFile(folder / name, "part");
     ASSERT_TRUE(exportTo(target, {}).ok());
     EXPECT_FALSE(fs::exists(folder / dead));

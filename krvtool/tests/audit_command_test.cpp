@@ -22,27 +22,24 @@ TEST(AuditCommand, EachRunEndsAsItsCaseSays) {
     testing::TestFolder folder;
     const std::string path = folder.file("results.db");
     auto engine = db::makeSqliteEngine();
-    {
-        WindowState state;
-        testing::RecordingDialogs dialogs;
-        state.apathText = path;
-        state.blindFlag = true;
-        ASSERT_TRUE(createDb(state, dialogs, *engine, audit::startTrailWithReset).ok);
-        testing::RawDb(path).query(
-            "INSERT INTO SamData (\"idxRec#\", \"ID Text\") VALUES (1, 'a,b'), (2, 'gone')");
-        Status st;
-        auto database = engine->openDatabase(path, st);
-        ASSERT_TRUE(database);
-        const db::FieldInfo idText{"ID Text", db::FieldType::Text, 128};
-        ASSERT_TRUE(
-            audit::editValue(*database, kTableName, 1, idText, std::string("a \"b\"")).ok());
-        ASSERT_TRUE(audit::deleteRecord(*database, kTableName, 2).ok());
-        // Times from the past, so --since has something to leave out.
-        testing::RawDb(path).query(
-            "UPDATE KrvAudit SET ChangedAt = CASE Operation WHEN 'reset' THEN "
-            "'2026-11-30T23:59:59Z' WHEN 'edit' THEN '2026-12-01T08:30:00Z' "
-            "ELSE '2026-12-02T00:00:00Z' END");
-    }
+    WindowState state;
+    testing::RecordingDialogs dialogs;
+    state.apathText = path;
+    state.blindFlag = true;
+    ASSERT_TRUE(createDb(state, dialogs, *engine, audit::startTrailWithReset).ok);
+    testing::RawDb(path).query(
+        "INSERT INTO SamData (\"idxRec#\", \"ID Text\") VALUES (1, 'a,b'), (2, 'gone')");
+    Status st;
+    auto database = engine->openDatabase(path, st);
+    ASSERT_TRUE(database);
+    const db::FieldInfo idText{"ID Text", db::FieldType::Text, 128};
+    ASSERT_TRUE(audit::editValue(*database, kTableName, 1, idText, std::string("a \"b\"")).ok());
+    ASSERT_TRUE(audit::deleteRecord(*database, kTableName, 2).ok());
+    // Times from the past, so --since has something to leave out.
+    testing::RawDb(path).query(
+        "UPDATE KrvAudit SET ChangedAt = CASE Operation WHEN 'reset' THEN "
+        "'2026-11-30T23:59:59Z' WHEN 'edit' THEN '2026-12-01T08:30:00Z' "
+        "ELSE '2026-12-02T00:00:00Z' END");
     testing::writeFile(folder / "notes.txt", "hello");
     // A database from before the trail existed.
     std::filesystem::copy_file(path, folder / "old.db");

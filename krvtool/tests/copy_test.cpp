@@ -152,14 +152,13 @@ TEST_F(Copy, AKilledCopyLeavesTheOldDestinationOrTheWholeCopy) {
     ASSERT_TRUE(testing::buildResultsDb(*engine, big, {"A@NET1", "B@NET1"}, records).ok());
     records.resize(kBackup);
     std::mt19937 rng(2126);
-    const auto count = [&](const std::string& where) -> int {
-        if (db::isServerPath(where)) {
-            const auto rows = testing::PgServer::query(where, "SELECT count(*) FROM \"SamData\"");
-            return rows.empty() ? -1 : std::stoi(rows[0][0].value_or("0"));
-        }
-        if (!fs::exists(where)) return -1;
-        return std::stoi(
-            testing::RawDb(where).scalar("SELECT count(*) FROM SamData").value_or("0"));
+    // Records in a destination; -1: no store there.
+    const auto count = [&](const std::string& where) {
+        const std::string sql = "SELECT count(*) FROM \"SamData\"";
+        const testing::Rows rows = db::isServerPath(where) ? testing::PgServer::query(where, sql)
+                                   : fs::exists(where)     ? testing::RawDb(where).query(sql)
+                                                           : testing::Rows{};
+        return rows.empty() ? -1 : std::stoi(rows[0][0].value_or("0"));
     };
     for (const bool toServer : {false, true}) {
         for (const bool replace : {false, true}) {

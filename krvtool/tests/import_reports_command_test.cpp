@@ -129,10 +129,10 @@ TEST(ImportReportsCommand, TwoImportsOfOneFolderAtOnceStoreEachReportOnce) {
             const std::string counts =
                 "SELECT count(*) || ' ' || count(DISTINCT \"ID Text\") || ' ' || "
                 "(SELECT count(*) FROM \"ImportedReports\") FROM \"SamData\"";
+            const std::string n = std::to_string(kReports);
             EXPECT_EQ(
                 onServer ? PgServer::query(dest, counts).at(0).at(0) : RawDb(dest).scalar(counts),
-                std::to_string(kReports) + " " + std::to_string(kReports) + " " +
-                    std::to_string(kReports));
+                n + " " + n + " " + n);
         }
     }
 }

@@ -35,10 +35,8 @@ TEST(ToolRuns, EveryCommandLineEndsAsItsCaseSays) {
                     .ok());
     ASSERT_TRUE(testing::buildResultsDb(
                     *engine, folder.file("sheet.db"), {"CS-137"},
-                    {{V(1.0), V("A.CNF"), V(std::string(40001, 'x')),
-                      V("a\x01"
-                        "b"),
-                      V(""), V("3600"), V("1"), V("2")},
+                    {{V(1.0), V("A.CNF"), V(std::string(40001, 'x')), V("a\001b"), V(""), V("3600"),
+                      V("1"), V("2")},
                      {V(2.0), V("B.CNF"), V("S-2"), V(""), V(""), V("3600"), V("1"), V("3")}})
                     .ok());
     fs::copy(KRV_TEST_DATA "/krvtool_runs", folder.path(), fs::copy_options::recursive);
