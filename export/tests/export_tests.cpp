@@ -62,13 +62,7 @@ struct ExportTest : ::testing::Test {
     std::string dbPath = folder.file("results.db");
     std::unique_ptr<db::Engine> engine = db::makeEngine();
 
-    void build(const std::vector<std::string>& isotopes,
-               const std::vector<std::vector<db::Value>>& records) {
-        const Status st = testing::buildResultsDb(*engine, dbPath, isotopes, records);
-        ASSERT_TRUE(st.ok()) << st.description;
-    }
-
-    std::vector<Note> notes;
+    std::string notes;     // what the last export said of cells: "RECORD COLUMN: TEXT" a line
     std::string streamed;  // what the last export to a stream wrote
     // To `target`, or to a stream when it is empty.
     Status exportTo(const std::string& target, const Options& options,
@@ -77,19 +71,15 @@ struct ExportTest : ::testing::Test {
         auto database = engine->openDatabase(dbPath, st);
         if (!database) return st;
         notes.clear();
-        const NoteFn note = [this](const Note& n) { notes.push_back(n); };
+        const NoteFn note = [this](const Note& n) {
+            notes += std::to_string(n.record) + " " + n.column + ": " + n.text + "\n";
+        };
         if (!target.empty())
             return exportToFile(*database, options, target, progress, dbPath, note);
         std::ostringstream out;
         st = exportToStream(*database, options, out, progress, note);
         streamed = out.str();
         return st;
-    }
-    std::string noteLines() const {
-        std::string lines;
-        for (const Note& n : notes)
-            lines += std::to_string(n.record) + " " + n.column + ": " + n.text + "\n";
-        return lines;
     }
     std::size_t fileCount() const {
         return static_cast<std::size_t>(
@@ -139,8 +129,11 @@ TEST_F(ExportTest, XlsxSaysWhichCellsItCouldNotCarryAsStored) {
     // text longer than a cell, a line break of two characters.
     std::string longText;
     for (int i = 0; i < 40001; ++i) longText += "é";
-    build({}, {{db::Value(1.0), db::Value(std::string("a\001b\377c\0d   ", 9)), db::Value(longText),
-                db::Value("x\r\ny"), db::Value("fine")}});
+    ASSERT_TRUE(
+        testing::buildResultsDb(*engine, dbPath, {},
+                                {{db::Value(1.0), db::Value(std::string("a\001b\377c\0d   ", 9)),
+                                  db::Value(longText), db::Value("x\r\ny"), db::Value("fine")}})
+            .ok());
     Options xlsx;
     xlsx.format = Format::Xlsx;
     ASSERT_TRUE(exportTo(folder.file("out.xlsx"), xlsx).ok());
@@ -149,14 +142,14 @@ TEST_F(ExportTest, XlsxSaysWhichCellsItCouldNotCarryAsStored) {
               "\nn:1\ts:ab\xEF\xBF\xBD"
               "cd\ts:" +
                   longText.substr(0, 2 * 32767) + "\ts:x\\ny\ts:fine\t-\t-\n");
-    EXPECT_EQ(noteLines(),
+    EXPECT_EQ(notes,
               "1 File Name: control character U+0001 left out, a sheet cannot hold it; bytes "
               "that are no UTF-8 written as U+FFFD\n"
               "1 ID Text: cut to 32767 of 40001 characters, a cell's limit\n"
               "1 Date & time: line break CR LF written as LF\n");
     // csv carries every one of them exactly.
     ASSERT_TRUE(exportTo(folder.file("out.csv"), {}).ok());
-    EXPECT_EQ(noteLines(), "");
+    EXPECT_EQ(notes, "");
 }
 
 // Options written as in tests/data/export_cases.tsv; cell=... settings go into `records`, a
@@ -208,7 +201,10 @@ TEST_F(ExportTest, EachCaseReadsBackAsItsRowSays) {
         for (const auto& entry : fs::directory_iterator(folder.path())) fs::remove_all(entry);
         auto records = recordsOf(c[0]);
         const Options o = optionsFrom(c[1], records, map);
-        build(records.empty() ? std::vector<std::string>{} : kIsotopes, records);
+        ASSERT_TRUE(
+            testing::buildResultsDb(
+                *engine, dbPath, records.empty() ? std::vector<std::string>{} : kIsotopes, records)
+                .ok());
         const std::string target = folder.file(std::string("out") + formatSuffix(o.format));
         if (c[2].rfind("fails ", 0) == 0) {
             writeFile(target, "previous export");
@@ -223,7 +219,7 @@ TEST_F(ExportTest, EachCaseReadsBackAsItsRowSays) {
         }
         const Status st = exportTo(target, o);
         ASSERT_TRUE(st.ok()) << where << ": " << st.description;
-        EXPECT_EQ(noteLines(), c[4]) << where;
+        EXPECT_EQ(notes, c[4]) << where;
         const std::string want =
             c[3].rfind('@', 0) ? c[3]
                                : readFile(KRV_TEST_DATA "/export_read_back/" + c[3].substr(1));
@@ -242,7 +238,7 @@ TEST_F(ExportTest, EachCaseReadsBackAsItsRowSays) {
 // Files on disk: an earlier file, a folder, the database, links, pipes, leftovers, and a
 // reader of the file.
 TEST_F(ExportTest, FilesOnDisk) {
-    build(kIsotopes, recordsOf("sample"));
+    ASSERT_TRUE(testing::buildResultsDb(*engine, dbPath, kIsotopes, recordsOf("sample")).ok());
     const std::string before = readFile(dbPath);
     // Replacing a file by renaming needs only the folder's permission, so a read-only file
     // would go unnoticed; and the replacement must not reset who may read the file.

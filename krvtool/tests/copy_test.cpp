@@ -55,9 +55,6 @@ class Copy : public ::testing::Test {
         }
         testing::RawDb(file).query("DELETE FROM SamData WHERE rowid = 2");
     }
-    static testing::Rows fileRows(const std::string& path) {
-        return testing::RawDb(path).query("SELECT * FROM SamData ORDER BY rowid");
-    }
     testing::PgServer& server = testing::sharedPgServer();
     testing::TestFolder tmp;
     std::string file = tmp.file("lab.mdb"), uri;
@@ -87,9 +84,10 @@ TEST_F(Copy, FileToServerAndBackKeepsEverythingAskedAndRefusesTheRest) {
     ASSERT_EQ(down.status, kDone) << down.err.str();
     EXPECT_EQ(checksum(down), source);
     // Back in a file, the records are those of the original, without its gap.
-    const testing::Rows copied = fileRows(back);
+    const std::string all = "SELECT * FROM SamData ORDER BY rowid";
+    const testing::Rows copied = testing::RawDb(back).query(all);
     EXPECT_EQ(copied.size(), 4u);
-    EXPECT_EQ(copied, fileRows(file));
+    EXPECT_EQ(copied, testing::RawDb(file).query(all));
 
     // A destination that holds records is replaced only when asked.
     ToolRun again({"copy", q(file), q(uri)});
