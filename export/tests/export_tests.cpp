@@ -22,7 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::readFile;
-using testing::TestFolder;
 using testing::writeFile;
 
 // What a reader we did not write prints for an exported file: "csv" (Python's csv module)
@@ -58,7 +57,7 @@ std::vector<std::vector<db::Value>> recordsOf(const std::string& set) {
 }
 
 struct ExportTest : ::testing::Test {
-    TestFolder folder;
+    testing::TestFolder folder;
     std::string dbPath = folder.file("results.db");
     std::unique_ptr<db::Engine> engine = db::makeEngine();
 
@@ -194,7 +193,7 @@ Options optionsFrom(const std::string& text, std::vector<std::vector<db::Value>>
 // Each form of each table as a reader we did not write reads it, and the same on a stream;
 // a refusal leaves an earlier file as it was and writes nothing to a stream.
 TEST_F(ExportTest, EachCaseReadsBackAsItsRowSays) {
-    TestFolder maps;
+    testing::TestFolder maps;
     const std::string map = maps.file("map.csv");
     for (const auto& c : testing::caseTable("export_cases.tsv", 5)) {
         const std::string where = c.where("export_cases.tsv");
