@@ -56,6 +56,46 @@ std::vector<std::vector<db::Value>> recordsOf(const std::string& set) {
     return records;
 }
 
+// Options written as in tests/data/export_cases.tsv, and "force" (replace a read-only file);
+// cell=... settings go into `records`, a keyword map also into the file `map`.
+Options optionsFrom(const std::string& text, std::vector<std::vector<db::Value>>* records = nullptr,
+                    const std::string& map = {}) {
+    Options o;
+    std::istringstream words(text);
+    for (std::string word; std::getline(words, word, ';');) {
+        const std::string key = word.substr(0, word.find('='));
+        const std::string value = word.substr(std::min(word.size(), key.size() + 1));
+        if (key == "format") o.format = *formatFromName(value);
+        if (key == "columns")
+            for (const QString& p : QString::fromStdString(value).split(','))
+                o.columns.push_back(p.toStdString());
+        if (key == "records") {
+            o.firstRecord = std::atoll(value.c_str());
+            o.lastRecord = std::atoll(value.c_str() + value.find("..") + 2);
+        }
+        o.keepPadding = o.keepPadding || key == "keep-padding";
+        o.replaceReadOnly = o.replaceReadOnly || key == "force";
+        if (key == "width")
+            o.widthsTwips.at(std::stoul(value)) =
+                static_cast<std::int16_t>(std::stoi(value.substr(value.find(':') + 1)));
+        if (key == "table") o.table = value;
+        if (key == "lims") o.limsRules = *limsRulesFor(value);
+        if (key == "duplicates")
+            o.duplicates = value == "first" ? Duplicates::First : Duplicates::Last;
+        o.sampleIdFromFileName = o.sampleIdFromFileName || key == "sample-id";
+        if (key == "keywords") {
+            EXPECT_TRUE(readKeywordMap(value, o.keywords).ok()) << value;
+            writeFile(map, value);
+        }
+        if (key == "cell") {
+            const std::size_t colon = value.find(':'), next = value.find(':', colon + 1);
+            records->at(std::stoul(value) - 1).at(std::stoul(value.substr(colon + 1))) =
+                db::Value(value.substr(next + 1));
+        }
+    }
+    return o;
+}
+
 struct ExportTest : ::testing::Test {
     testing::TestFolder folder;
     std::string dbPath = folder.file("results.db");
@@ -126,16 +166,13 @@ TEST(StoredValues, NumbersNamesPaddingAndSheetTexts) {
 TEST_F(ExportTest, XlsxSaysWhichCellsItCouldNotCarryAsStored) {
     // A store edited by hand: control characters, a broken byte, a NUL inside a text, a
     // text longer than a cell, a line break of two characters.
-    std::string longText;
-    for (int i = 0; i < 40001; ++i) longText += "é";
+    const std::string longText = QString(40001, QChar(0xE9)).toStdString();  // é
     ASSERT_TRUE(
         testing::buildResultsDb(*engine, dbPath, {},
                                 {{db::Value(1.0), db::Value(std::string("a\001b\377c\0d   ", 9)),
                                   db::Value(longText), db::Value("x\r\ny"), db::Value("fine")}})
             .ok());
-    Options xlsx;
-    xlsx.format = Format::Xlsx;
-    ASSERT_TRUE(exportTo(folder.file("out.xlsx"), xlsx).ok());
+    ASSERT_TRUE(exportTo(folder.file("out.xlsx"), optionsFrom("format=xlsx")).ok());
     const std::string sheet = reads({"xlsx"}, folder.file("out.xlsx"));
     EXPECT_EQ(sheet.substr(sheet.find("\nn:")),
               "\nn:1\ts:ab\xEF\xBF\xBD"
@@ -151,45 +188,6 @@ TEST_F(ExportTest, XlsxSaysWhichCellsItCouldNotCarryAsStored) {
     EXPECT_EQ(notes, "");
 }
 
-// Options written as in tests/data/export_cases.tsv; cell=... settings go into `records`, a
-// keyword map also into the file `map`.
-Options optionsFrom(const std::string& text, std::vector<std::vector<db::Value>>& records,
-                    const std::string& map) {
-    Options o;
-    std::istringstream words(text);
-    for (std::string word; std::getline(words, word, ';');) {
-        const std::string key = word.substr(0, word.find('='));
-        const std::string value = word.substr(std::min(word.size(), key.size() + 1));
-        if (key == "format") o.format = *formatFromName(value);
-        if (key == "columns")
-            for (const QString& p : QString::fromStdString(value).split(','))
-                o.columns.push_back(p.toStdString());
-        if (key == "records") {
-            o.firstRecord = std::atoll(value.c_str());
-            o.lastRecord = std::atoll(value.c_str() + value.find("..") + 2);
-        }
-        o.keepPadding = o.keepPadding || key == "keep-padding";
-        if (key == "width")
-            o.widthsTwips.at(std::stoul(value)) =
-                static_cast<std::int16_t>(std::stoi(value.substr(value.find(':') + 1)));
-        if (key == "table") o.table = value;
-        if (key == "lims") o.limsRules = *limsRulesFor(value);
-        if (key == "duplicates")
-            o.duplicates = value == "first" ? Duplicates::First : Duplicates::Last;
-        o.sampleIdFromFileName = o.sampleIdFromFileName || key == "sample-id";
-        if (key == "keywords") {
-            EXPECT_TRUE(readKeywordMap(value, o.keywords).ok()) << value;
-            writeFile(map, value);
-        }
-        if (key == "cell") {
-            const std::size_t colon = value.find(':'), next = value.find(':', colon + 1);
-            records.at(std::stoul(value) - 1).at(std::stoul(value.substr(colon + 1))) =
-                db::Value(value.substr(next + 1));
-        }
-    }
-    return o;
-}
-
 // Each form of each table as a reader we did not write reads it, and the same on a stream;
 // a refusal leaves an earlier file as it was and writes nothing to a stream.
 TEST_F(ExportTest, EachCaseReadsBackAsItsRowSays) {
@@ -199,7 +197,7 @@ TEST_F(ExportTest, EachCaseReadsBackAsItsRowSays) {
         const std::string where = c.where("export_cases.tsv");
         for (const auto& entry : fs::directory_iterator(folder.path())) fs::remove_all(entry);
         auto records = recordsOf(c[0]);
-        const Options o = optionsFrom(c[1], records, map);
+        const Options o = optionsFrom(c[1], &records, map);
         ASSERT_TRUE(
             testing::buildResultsDb(
                 *engine, dbPath, records.empty() ? std::vector<std::string>{} : kIsotopes, records)
@@ -222,8 +220,8 @@ TEST_F(ExportTest, EachCaseReadsBackAsItsRowSays) {
         const std::string want =
             c[3].rfind('@', 0) ? c[3]
                                : readFile(KRV_TEST_DATA "/export_read_back/" + c[3].substr(1));
-        QStringList args = QString::fromStdString(c[2]).split(' ');
-        args.replaceInStrings("$MAP", QString::fromStdString(map));
+        const QStringList args =
+            QString::fromStdString(c[2]).replace("$MAP", QString::fromStdString(map)).split(' ');
         EXPECT_EQ(c[2] == "file" ? readFile(target) : reads(args, target, dbPath), want) << where;
         ASSERT_TRUE(exportTo("", o).ok()) << where;
         const std::string fromFile = readFile(target);
@@ -232,6 +230,28 @@ TEST_F(ExportTest, EachCaseReadsBackAsItsRowSays) {
                   o.format == Format::Xlsx ? want : fromFile)
             << where;
     }
+}
+
+// A table of several chunks, the first alone more than the writer buffers, whose last
+// record cannot go to the LIMS: not one byte reaches the stream (the LIMS itself would
+// accept a file that stops early).
+TEST_F(ExportTest, LimsStreamGetsNothingWhenTheLastRecordFails) {
+    std::vector<std::string> isotopes;
+    for (int i = 1; i <= 30; ++i) isotopes.push_back("N-" + std::to_string(i));
+    std::vector<db::Value> record = {1.0, "F.CNF", "SAMPLE-1", "", "", "3600", "1"};
+    record.resize(7 + isotopes.size(), db::Value("12,5"));
+    ASSERT_TRUE(testing::buildResultsDb(*engine, dbPath, isotopes, {record}).ok());
+    testing::repeatFirstRecord(dbPath, 4500, "SAMPLE-");
+    testing::RawDb raw(dbPath);
+    raw.query("UPDATE SamData SET \"N-30\" = 'n/a' WHERE \"idxRec#\" = 4500");
+    const Options o = optionsFrom("format=lims2d");
+    const Status st = exportTo("", o);
+    EXPECT_EQ(st.number, kNotRepresentable);
+    EXPECT_NE(st.description.find("record 4500"), std::string::npos) << st.description;
+    EXPECT_EQ(streamed.size(), 0u);
+    raw.query("UPDATE SamData SET \"N-30\" = '1' WHERE \"idxRec#\" = 4500");
+    EXPECT_TRUE(exportTo("", o).ok());
+    EXPECT_GT(streamed.size(), 4500u * 150);
 }
 
 // Files on disk: an earlier file, a folder, the database, links, pipes, leftovers, and a
@@ -250,9 +270,7 @@ TEST_F(ExportTest, FilesOnDisk) {
         fs::remove(target);
         writeFile(target, "previous export");
         fs::permissions(target, mode);
-        Options o;
-        o.replaceReadOnly = force;
-        const Status st = exportTo(target, o);
+        const Status st = exportTo(target, optionsFrom(force ? "force" : ""));
         EXPECT_EQ(st.ok(), replaced) << st.description;
         if (!replaced) {
             EXPECT_EQ(st.number, err::kPermissionDenied);
@@ -338,9 +356,7 @@ TEST_F(ExportTest, FilesOnDisk) {
     for (const auto& name : {live, elsewhere, mine}) EXPECT_TRUE(fs::exists(folder / name)) << name;
 
     // sqlite3's own CSV import, into a table it makes from the header, gives the same values.
-    Options keep;
-    keep.keepPadding = true;
-    ASSERT_TRUE(exportTo(target, keep).ok());
+    ASSERT_TRUE(exportTo(target, optionsFrom("keep-padding")).ok());
     std::string cols;
     for (const std::string& c : testing::RawDb(dbPath).columns())
         cols += (cols.empty() ? "coalesce(\"" : ", coalesce(\"") + c.substr(0, c.rfind(' ')) +

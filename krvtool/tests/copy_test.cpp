@@ -32,35 +32,31 @@ std::string checksum(const ToolRun& c) {
     return source;
 }
 
-class Copy : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_TRUE(server.running()) << server.error();
-        uri = server.newDatabase();
-        // An archive with two modes' columns, a record deleted in the middle (so the
-        // identities have a gap) and a text beyond ASCII.
-        WindowState state;
-        state.apathText = file;
-        testing::RecordingDialogs dialogs;
-        auto engine = db::makeEngine();
-        ASSERT_TRUE(parseReportText(
-            testing::report(
-                "Soil \xB5 7",
-                testing::block("CO-60", {testing::row("1173.20", "1000", "900", "11.5"),
-                                         testing::row("1332.50", "850", "800", "12.5")})),
-            state.report));
-        for (int mode : {1, 2, 0, 3, 1}) {
-            state.appendMode = static_cast<std::int16_t>(mode);
-            ASSERT_TRUE(appendIt(state, dialogs, *engine, '.').ok);
-        }
-        testing::RawDb(file).query("DELETE FROM SamData WHERE rowid = 2");
-    }
+struct Copy : ::testing::Test {
+    void SetUp() override { ASSERT_TRUE(server.running()) << server.error(); }
     testing::PgServer& server = testing::sharedPgServer();
     testing::TestFolder tmp;
-    std::string file = tmp.file("lab.mdb"), uri;
 };
 
 TEST_F(Copy, FileToServerAndBackKeepsEverythingAskedAndRefusesTheRest) {
+    const std::string file = tmp.file("lab.mdb"), uri = server.newDatabase();
+    // An archive with two modes' columns, a record deleted in the middle (so the
+    // identities have a gap) and a text beyond ASCII.
+    WindowState state;
+    state.apathText = file;
+    testing::RecordingDialogs dialogs;
+    auto engine = db::makeEngine();
+    ASSERT_TRUE(parseReportText(
+        testing::report("Soil \xB5 7",
+                        testing::block("CO-60", {testing::row("1173.20", "1000", "900", "11.5"),
+                                                 testing::row("1332.50", "850", "800", "12.5")})),
+        state.report));
+    for (int mode : {1, 2, 0, 3, 1}) {
+        state.appendMode = static_cast<std::int16_t>(mode);
+        ASSERT_TRUE(appendIt(state, dialogs, *engine, '.').ok);
+    }
+    testing::RawDb(file).query("DELETE FROM SamData WHERE rowid = 2");
+
     ToolRun up({"copy", q(file), q(uri)});
     ASSERT_EQ(up.status, kDone) << up.err.str();
     const std::string source = checksum(up);
@@ -111,7 +107,6 @@ TEST_F(Copy, FileToServerAndBackKeepsEverythingAskedAndRefusesTheRest) {
     // are skipped after it, and the trail says the copy was made.
     testing::writeManyReports(tmp / "in", 2);
     const ingest::ReportImportOptions net = testing::optionsFor(1);
-    auto engine = db::makeEngine();
     ASSERT_EQ(ingest::importReports(*engine, file, {tmp.file("in")}, net).imported, 2);
     const std::string trail = server.newDatabase();
     const ToolRun withLedger({"copy", q(file), q(trail)});

@@ -22,7 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::readFile;
-using testing::writeFile;
 
 TEST(ToolRuns, EveryCommandLineEndsAsItsCaseSays) {
     testing::TestFolder folder;
