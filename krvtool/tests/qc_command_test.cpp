@@ -20,9 +20,7 @@ TEST(KrvtoolQc, EachRunEndsAsItsCaseSays) {
     TestFolder base;
     auto engine = db::makeEngine();
     appendCounts(*engine, base.file("results.db"), dailyCounts(10, 3));
-    writeFile(base / "notes.txt", "not a database\n");
-    writeFile(base / "bad-half-lives.txt", "CO-60 five y\n");
-    writeFile(base / "half-lives.txt", "CO-60 1925.3 d our certificate\n");
+    std::filesystem::copy(KRV_TEST_DATA "/krvtool_qc", base.path());
     for (const auto& c : caseTable("krvtool_qc_runs.tsv", 5)) {
         TestFolder folder;
         const std::string db = folder.file("results.db");

@@ -22,30 +22,20 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::readFile;
-using testing::writeFile;
 
-struct ToolRuns : ::testing::Test {
+TEST(ToolRuns, EveryCommandLineEndsAsItsCaseSays) {
     testing::TestFolder folder;
-    std::string db = folder.file("results.db");
-    void SetUp() override {
-        auto engine = db::makeEngine();
-        using V = db::Value;
-        ASSERT_TRUE(testing::buildResultsDb(*engine, db, {"CS-137", "CO-60@NET1"},
-                                            {{V(1.0), V("A.CNF  "), V("S-1"), V(""), V(""),
-                                              V("3600"), V("1,5"), V("12,5"), V("3")}})
-                        .ok());
-    }
-};
-
-TEST_F(ToolRuns, EveryCommandLineEndsAsItsCaseSays) {
+    const std::string db = folder.file("results.db");
     auto engine = db::makeEngine();
     using V = db::Value;
+    ASSERT_TRUE(testing::buildResultsDb(*engine, db, {"CS-137", "CO-60@NET1"},
+                                        {{V(1.0), V("A.CNF  "), V("S-1"), V(""), V(""), V("3600"),
+                                          V("1,5"), V("12,5"), V("3")}})
+                    .ok());
     ASSERT_TRUE(testing::buildResultsDb(
                     *engine, folder.file("sheet.db"), {"CS-137"},
-                    {{V(1.0), V("A.CNF"), V(std::string(40001, 'x')),
-                      V("a\x01"
-                        "b"),
-                      V(""), V("3600"), V("1"), V("2")},
+                    {{V(1.0), V("A.CNF"), V(std::string(40001, 'x')), V("a\001b"), V(""), V("3600"),
+                      V("1"), V("2")},
                      {V(2.0), V("B.CNF"), V("S-2"), V(""), V(""), V("3600"), V("1"), V("3")}})
                     .ok());
     fs::copy(KRV_TEST_DATA "/krvtool_runs", folder.path(), fs::copy_options::recursive);
@@ -67,24 +57,8 @@ TEST_F(ToolRuns, EveryCommandLineEndsAsItsCaseSays) {
         }
     }
 
-    EXPECT_EQ(readFile(db), dbBefore);
-    EXPECT_EQ(readFile(folder / "old.mdb"), oldBefore);
-    EXPECT_EQ(readFile(folder / "notes.txt"), "not a database");
-    EXPECT_NE(readFile(folder / "ro.csv"), "kept");
-    EXPECT_NE(
-        readFile(folder / "long.csv").find("1,A.CNF,S-1,,,3600,\"1,5\",CS-137,,activity,12.5\r\n"),
-        std::string::npos);
-    std::set<std::string> left;
-    for (const auto& entry : fs::directory_iterator(folder.path()))
-        left.insert(entry.path().filename().string());
-    EXPECT_EQ(left, (std::set<std::string>{"in", "long.csv", "map.csv", "new.db", "notes.txt",
-                                           "old.mdb", "other.sqlite", "out.xlsx", "reports.db",
-                                           "results.db", "ro.csv", "sheet.db"}));
-}
-
-// The real executable where standard output or the spreadsheet library's working folder
-// fails: one line of ours on standard error, nothing of the library's.
-TEST_F(ToolRuns, OutputThatCannotBeWrittenFailsInOneLine) {
+    // The real executable where standard output or the spreadsheet library's working folder
+    // fails: one line of ours on standard error, nothing of the library's.
     testing::ProcessSetup full, noTemp;
     full.standardOutputFile = QStringLiteral("/dev/full");
     noTemp.environment = {{QStringLiteral("TMPDIR"), QStringLiteral("/proc")}};
@@ -98,6 +72,20 @@ TEST_F(ToolRuns, OutputThatCannotBeWrittenFailsInOneLine) {
     EXPECT_EQ(std::count(sheet.err.begin(), sheet.err.end(), '\n'), 1) << sheet.err;
     EXPECT_EQ(sheet.err.rfind("krvtool: standard output: cannot write", 0), 0u) << sheet.err;
     EXPECT_EQ(sheet.out, "");
+
+    EXPECT_EQ(readFile(db), dbBefore);
+    EXPECT_EQ(readFile(folder / "old.mdb"), oldBefore);
+    EXPECT_EQ(readFile(folder / "notes.txt"), "not a database");
+    EXPECT_NE(readFile(folder / "ro.csv"), "kept");
+    EXPECT_NE(
+        readFile(folder / "long.csv").find("1,A.CNF,S-1,,,3600,\"1,5\",CS-137,,activity,12.5\r\n"),
+        std::string::npos);
+    std::set<std::string> left;
+    for (const auto& entry : fs::directory_iterator(folder.path()))
+        left.insert(entry.path().filename().string());
+    EXPECT_EQ(left, (std::set<std::string>{"in", "long.csv", "map.csv", "new.db", "notes.txt",
+                                           "old.mdb", "other.sqlite", "out.xlsx", "reports.db",
+                                           "results.db", "ro.csv", "sheet.db"}));
 }
 
 TEST(ToolFrame, ProgressStaysSilentWithoutATerminal) {
