@@ -20,7 +20,7 @@ add_library(SQLite::SQLite3 ALIAS krv_sqlite3)
 if(KRV_BUILD_TESTS)
     set(KRV_GTEST_SOURCE_DIR "/usr/src/googletest" CACHE PATH "GoogleTest sources")
     set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-    set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
     add_subdirectory("${KRV_GTEST_SOURCE_DIR}" googletest EXCLUDE_FROM_ALL SYSTEM)
 
     if(CMAKE_CROSSCOMPILING)

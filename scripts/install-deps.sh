@@ -2,7 +2,7 @@
 # Installs what building, running and testing KrvArchiver needs on Debian 12 (as root).
 set -euo pipefail
 packages=(cmake g++ clang libclang-rt-14-dev qt6-base-dev libgl-dev libsqlite3-dev sqlite3
-          libgtest-dev libbenchmark-dev xvfb xauth imagemagick
+          libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth imagemagick
           # server store, exports (zlib: reading a written workbook back), legacy import,
           # quality-control charts
           postgresql libpq-dev libssl-dev libxlsxwriter-dev zlib1g-dev mdbtools-dev mdbtools pkgconf qt6-charts-dev qt6-svg-dev
