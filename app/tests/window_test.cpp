@@ -47,7 +47,7 @@ class MainWindow : public WindowHarness<> {
     }
 };
 
-TEST_F(MainWindow, ShowsTheDesignedControls) {
+TEST_F(MainWindow, ShowsTheDesignedControlsThenReadsAppendsAndResetsThroughThem) {
     EXPECT_EQ(window->windowTitle(), "KDP Korvane Archiver 020514");
     for (const auto& c : caseTable("main_window_controls.tsv", 4)) {
         QWidget* w = child(c[0].c_str());
@@ -62,9 +62,7 @@ TEST_F(MainWindow, ShowsTheDesignedControls) {
     EXPECT_EQ(child<QLineEdit>("Rpath")->text().toStdString(), defaultReportPath());
     EXPECT_EQ(child<QLineEdit>("Apath")->text().toStdString(), defaultDatabasePath());
     EXPECT_TRUE(child<QRadioButton>("Option1(1)")->isChecked());
-}
 
-TEST_F(MainWindow, ReadAppendAndResetThroughTheButtons) {
     type("Rpath", folder.file("no such folder/R.TXT"));
     click("ReadKrvFile");
     ASSERT_EQ(dialogs.shown.size(), 1u);
@@ -193,10 +191,6 @@ class WindowBehaviour : public WindowHarness<QtDialogs> {
         window->move(0, 0);
         window->show();
     }
-    void activate(QWidget* w) {
-        w->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(w));
-    }
     // Runs `raise`, answers every box it opens with `answer` and reports the first.
     SeenBox answerBoxes(const std::function<void()>& raise, QMessageBox::StandardButton answer) {
         SeenBox seen;
@@ -224,26 +218,26 @@ void expectDialogOver(const SeenBox& seen, const QWidget* owner) {
     EXPECT_LE(off.manhattanLength(), 4) << off.x() << "," << off.y();
 }
 
-TEST_F(WindowBehaviour, EachBoxOpensCentredOverTheWindowThatAsked) {
+TEST_F(WindowBehaviour, EachBoxOpensCentredOverTheWindowThatAskedAndCountersShowWholeNumbers) {
     ResultsWindow* viewer = openViewerOnFreshDatabase();
     ASSERT_NE(viewer, nullptr);
     viewer->move(430, 250);  // the offscreen screen is 800 by 600
-    activate(viewer);
+    viewer->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(viewer));
 
     const SeenBox question =
         answerBoxes([&] { viewer->findChild<QPushButton*>("Command1")->click(); }, QMessageBox::No);
     EXPECT_EQ(question.text, "Delete the last record, are you SURE ?");
     expectDialogOver(question, viewer);
 
-    activate(window.get());
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     type("Apath", folder.file("none"));
     const SeenBox message = answerBoxes([&] { click("ViewR"); }, QMessageBox::Ok);
     EXPECT_EQ(message.text.left(26), "Invalid path or file name ");
     expectDialogOver(message, window.get());
-}
 
-// Counters with numbers longer than the design's labels held.
-TEST_F(WindowBehaviour, MainWindowCountersShowTheirWholeNumber) {
+    // Counters with numbers longer than the design's labels held.
     state.numbRecCaption = "2147483647";
     state.numFieldsCaption = "1000000";
     state.numbIsoCaption = "1000000";
@@ -275,9 +269,7 @@ class ImportMenuTest : public WindowHarness<> {
         type("Apath", folder.file("Results.mdb"));
         menu = window->findChild<ImportMenu*>();
         ASSERT_NE(menu, nullptr);
-        auto c = std::make_unique<ScriptedChooser>();
-        chooser = c.get();
-        menu->setChooser(std::move(c));
+        menu->setChooser(std::unique_ptr<ImportFileChooser>(chooser = new ScriptedChooser));
     }
     QAction* entry(const QString& caption) {
         for (QAction* a : window->findChild<QMenu*>(QStringLiteral("ImportMenu"))->actions())
@@ -375,9 +367,7 @@ TEST_F(ImportMenuTest, ALegacyFileThatIsNotJetIsRefusedAndNothingIsMade) {
 
 // "Trend chart…" as a user reaches it: the main window's menu, the database in Apath,
 // over the daily check-source counts among blanks; a missing file is said.
-using TrendChartWindow = WindowHarness<>;
-
-TEST_F(TrendChartWindow, MenuOpensTheChartOverTheDatabaseInApath) {
+TEST_F(MainWindow, TrendChartMenuOpensTheChartOverTheDatabaseInApath) {
     const auto openOn = [&](const std::string& path) {
         type("Apath", path);
         child<QAction>("TrendChartAction")->trigger();

@@ -1,10 +1,11 @@
 // The results viewer on real database files and servers, in an offscreen window.
 
+#include <QtCore/qtestsupport_core.h>
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -55,13 +56,6 @@ class Viewer : public StoreBench {
     ResultsModel* model() const { return viewer->model(); }
     QString cell(int r, int c) const { return model()->index(r, c).data().toString(); }
     int sectionSize(int column) const { return grid()->horizontalHeader()->sectionSize(column); }
-    // Runs the event loop while `busy` holds, for `ms` at most.
-    template <class Busy>
-    static void spinWhile(Busy busy, int ms = 30000) {
-        QElapsedTimer t;
-        t.start();
-        while (busy() && t.elapsed() < ms) QApplication::processEvents();
-    }
 
     QWidget mainWindow;
     QPointer<ResultsWindow> viewer;
@@ -70,7 +64,7 @@ class FileViewer : public Viewer {};
 INSTANTIATE_TEST_SUITE_P(BothStores, Viewer, bothStores(), kindName);
 INSTANTIATE_TEST_SUITE_P(File, FileViewer, ::testing::Values(Kind::File), kindName);
 
-TEST_P(FileViewer, OpensOnACheckedPathAndCountsTheTable) {
+TEST_P(FileViewer, OpensOnACheckedPathCountsAndEditsEachRecordAndDeletesTheLastOfItsList) {
     makeDatabase(2);
     state.apathText = tmp.file("no.db");
     open();
@@ -90,6 +84,57 @@ TEST_P(FileViewer, OpensOnACheckedPathAndCountsTheTable) {
     grid()->setCurrentIndex(model()->index(1, 3));
     EXPECT_EQ(label("CurrentRecord"), "2");
     EXPECT_EQ(model()->headerData(1, Qt::Vertical).toString(), "2");  // rows count from one
+
+    // Through the grid's editor: with the first record's number the second is identical
+    // to it, so only the record identity tells them apart.
+    grid()->edit(model()->index(1, kNumber));
+    auto* editor = grid()->viewport()->findChild<QLineEdit*>();
+    ASSERT_TRUE(editor);
+    editor->setText("1");
+    emit grid()->itemDelegate()->commitData(editor);
+    RawDb raw(path);
+    ASSERT_EQ(raw.query("SELECT DISTINCT * FROM SamData").size(), 1u);
+    ASSERT_TRUE(model()->setData(model()->index(1, kIdText), "changed"));
+    EXPECT_EQ(raw.query("SELECT rowid, trim(\"ID Text\") FROM SamData"),
+              (Rows{{"1", "Sample A"}, {"2", "changed"}}));
+    // The cell shows what the column made of the text.
+    ASSERT_TRUE(model()->setData(model()->index(0, kNumber), "7.6"));
+    EXPECT_EQ(model()->data(model()->index(0, kNumber)).toString(), "8");
+
+    const Rows before = raw.query("SELECT * FROM SamData");
+    for (auto [column, text, reason] :
+         {std::tuple{kDeadTime, "12345678901", "The field is too small"},
+          {kNumber, "40000", "Overflow"},
+          {kNumber, "abc", "Type mismatch"}}) {
+        dialogs.shown.clear();
+        EXPECT_FALSE(model()->setData(model()->index(0, column), text));
+        QCoreApplication::processEvents();  // the message is queued
+        ASSERT_EQ(dialogs.shown.size(), 1u) << text;
+        EXPECT_EQ(dialogs.shown[0].text.rfind(reason, 0), 0u) << dialogs.shown[0].text;
+    }
+    EXPECT_EQ(raw.query("SELECT * FROM SamData"), before);
+
+    // An append while the viewer is open; Delete last takes the last of the viewer's own list.
+    dialogs.shown.clear();
+    (void)viewer->grab();               // the grid has read its rows
+    state.report.addIsotope("CS-137");  // a new column as well as a record
+    state.report.addLine({661.7f, 8.5f, 50, 60});
+    ASSERT_TRUE(append().ok);
+    EXPECT_EQ(raw.columns().size(), 9u);
+
+    grid()->horizontalHeader()->resizeSection(1, 50);
+    dialogs.answers = {false, true, true, true, true};
+    click("Command1");
+    EXPECT_EQ(raw.scalar("SELECT count(*) FROM SamData"), "3");
+    click("Command1");  // the appended record was never in the viewer's list
+    EXPECT_EQ(raw.scalar("SELECT group_concat(i) FROM (SELECT rowid AS i FROM SamData ORDER BY i)"),
+              "1,3");
+    EXPECT_EQ(cell(1, kNumber), "3");
+    EXPECT_EQ(sectionSize(1), 50);
+    for (int i = 0; i < 3; ++i) click("Command1");  // the last one on an empty table
+    EXPECT_EQ(raw.scalar("SELECT count(*) FROM SamData"), "0");
+    ASSERT_EQ(dialogs.shown.size(), 5u);
+    for (const auto& s : dialogs.shown) EXPECT_EQ(s.text, "Delete the last record, are you SURE ?");
 #ifndef KRV_SERVER_TESTS
     // The build without a server store refuses a server as it would a bad path.
     delete viewer.data();
@@ -151,61 +196,6 @@ TEST_P(FileViewer, DesignLayoutFittedGridStoredWidthsAndWholeCounters) {
         EXPECT_GE(l->contentsRect().width(), l->fontMetrics().horizontalAdvance(l->text())) << name;
         EXPECT_TRUE(*name == 'L' ? l->font() == caption : l->x() == 4080 / 15) << name;
     }
-}
-
-TEST_P(FileViewer, EditsGoToTheirOwnRecordAndDeleteLastToTheLastOfTheViewersList) {
-    makeDatabase(2);
-    open();
-    // Through the grid's editor: with the first record's number the second is identical
-    // to it, so only the record identity tells them apart.
-    grid()->edit(model()->index(1, kNumber));
-    auto* editor = grid()->viewport()->findChild<QLineEdit*>();
-    ASSERT_TRUE(editor);
-    editor->setText("1");
-    emit grid()->itemDelegate()->commitData(editor);
-    RawDb raw(path);
-    ASSERT_EQ(raw.query("SELECT DISTINCT * FROM SamData").size(), 1u);
-    ASSERT_TRUE(model()->setData(model()->index(1, kIdText), "changed"));
-    EXPECT_EQ(raw.query("SELECT rowid, trim(\"ID Text\") FROM SamData"),
-              (Rows{{"1", "Sample A"}, {"2", "changed"}}));
-    // The cell shows what the column made of the text.
-    ASSERT_TRUE(model()->setData(model()->index(0, kNumber), "7.6"));
-    EXPECT_EQ(model()->data(model()->index(0, kNumber)).toString(), "8");
-
-    const Rows before = raw.query("SELECT * FROM SamData");
-    for (auto [column, text, reason] :
-         {std::tuple{kDeadTime, "12345678901", "The field is too small"},
-          {kNumber, "40000", "Overflow"},
-          {kNumber, "abc", "Type mismatch"}}) {
-        dialogs.shown.clear();
-        EXPECT_FALSE(model()->setData(model()->index(0, column), text));
-        QCoreApplication::processEvents();  // the message is queued
-        ASSERT_EQ(dialogs.shown.size(), 1u) << text;
-        EXPECT_EQ(dialogs.shown[0].text.rfind(reason, 0), 0u) << dialogs.shown[0].text;
-    }
-    EXPECT_EQ(raw.query("SELECT * FROM SamData"), before);
-
-    // An append while the viewer is open; Delete last takes the last of the viewer's own list.
-    dialogs.shown.clear();
-    (void)viewer->grab();               // the grid has read its rows
-    state.report.addIsotope("CS-137");  // a new column as well as a record
-    state.report.addLine({661.7f, 8.5f, 50, 60});
-    ASSERT_TRUE(append().ok);
-    EXPECT_EQ(raw.columns().size(), 9u);
-
-    grid()->horizontalHeader()->resizeSection(1, 50);
-    dialogs.answers = {false, true, true, true, true};
-    click("Command1");
-    EXPECT_EQ(raw.scalar("SELECT count(*) FROM SamData"), "3");
-    click("Command1");  // the appended record was never in the viewer's list
-    EXPECT_EQ(raw.scalar("SELECT group_concat(i) FROM (SELECT rowid AS i FROM SamData ORDER BY i)"),
-              "1,3");
-    EXPECT_EQ(cell(1, kNumber), "3");
-    EXPECT_EQ(sectionSize(1), 50);
-    for (int i = 0; i < 3; ++i) click("Command1");  // the last one on an empty table
-    EXPECT_EQ(raw.scalar("SELECT count(*) FROM SamData"), "0");
-    ASSERT_EQ(dialogs.shown.size(), 5u);
-    for (const auto& s : dialogs.shown) EXPECT_EQ(s.text, "Delete the last record, are you SURE ?");
 }
 
 TEST_P(Viewer, CountsEditsAndDeletesInTheStoreWithTheirTrail) {
@@ -313,8 +303,7 @@ TEST_P(FileViewer, ExportRunsOffTheInterfaceThreadAndLeavesNoFileWhenCancelled) 
     EXPECT_EQ(grid()->contextMenuPolicy(), Qt::ActionsContextMenu);
     EXPECT_EQ(action->text(), QString::fromUtf8("Export\u2026"));
     const auto finish = [&] {
-        spinWhile([&] { return viewer->runningExport(); });
-        ASSERT_EQ(viewer->runningExport(), nullptr);
+        return QTest::qWaitFor([&] { return !viewer->runningExport(); }, 30000);
     };
     const auto files = [&] {  // every entry of the folder, hidden ones too
         return QDir(QString::fromStdString(tmp.path().string()))
@@ -335,26 +324,26 @@ TEST_P(FileViewer, ExportRunsOffTheInterfaceThreadAndLeavesNoFileWhenCancelled) 
         EXPECT_FALSE(action->isEnabled());
         PaintCounter counter;
         grid()->viewport()->installEventFilter(&counter);
-        spinWhile([&] { return grid()->viewport()->update(), true; }, 800);
+        (void)QTest::qWaitFor([&] { return grid()->viewport()->update(), false; }, 800);
         EXPECT_GT(counter.paints, 5);
         auto* progress = viewer->findChild<QProgressDialog*>();
         ASSERT_TRUE(progress && progress->isVisible());
         progress->findChild<QAbstractButton*>()->click();  // Cancel
         holder.query("ROLLBACK");
     }
-    finish();
+    ASSERT_TRUE(finish());
     EXPECT_EQ(files(), "Results DB.mdb") << "no export, no part file";
     EXPECT_TRUE(dialogs.shown.empty());
     EXPECT_TRUE(action->isEnabled());
 
     ASSERT_TRUE(viewer->exportTo(target, exports::Format::Csv));
-    finish();
+    ASSERT_TRUE(finish());
     EXPECT_EQ(readFile(target).substr(0, 22), "idxRec#,File Name,ID T");
     EXPECT_EQ(cell(2, kNumber), "3");  // the viewer's own binding is untouched
 
     // A failure is one message; nothing is left behind.
     ASSERT_TRUE(viewer->exportTo(tmp.path().string(), exports::Format::Xlsx));
-    finish();
+    ASSERT_TRUE(finish());
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].text,
               "Could not export to " + tmp.path().string() + ": is a folder");
@@ -364,7 +353,7 @@ TEST_P(FileViewer, ExportRunsOffTheInterfaceThreadAndLeavesNoFileWhenCancelled) 
     RawDb(path).query("UPDATE SamData SET \"ID Text\" = 'a' || char(1) || 'b' WHERE rowid = 1");
     const std::string sheet = tmp.file("cut.xlsx");
     ASSERT_TRUE(viewer->exportTo(sheet, exports::Format::Xlsx));
-    finish();
+    ASSERT_TRUE(finish());
     ASSERT_EQ(dialogs.shown.size(), 2u);
     EXPECT_EQ(dialogs.shown[1].text,
               "Exported to " + sheet +
@@ -380,8 +369,7 @@ TEST_P(FileViewer, ExportRunsOffTheInterfaceThreadAndLeavesNoFileWhenCancelled) 
         viewer->close();
         holder.query("ROLLBACK");
     }
-    spinWhile([&] { return !viewer.isNull(); });
-    EXPECT_FALSE(viewer);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return viewer.isNull(); }, 30000));
     EXPECT_EQ(files(), "out.csv|Results DB.mdb");
 }
 
