@@ -30,8 +30,9 @@ long long rowsIn(const std::string& path, const std::string& table) {
             .out.c_str());
 }
 
-QStringList importArgs(const std::string& dest, const std::string& folder) {
-    return {"import-reports", "--mode", "net", QString::fromStdString(dest),
+QStringList importArgs(const std::string& dest, const std::string& folder,
+                       const char* mode = "net") {
+    return {"import-reports", "--mode", mode, QString::fromStdString(dest),
             QString::fromStdString(folder)};
 }
 
@@ -44,9 +45,7 @@ TEST(ImportReportsCommand, SameRecordsAsTheUnattendedAppendOnePerReport) {
             ASSERT_EQ(job.run({word}).exitCode, 0) << name;
         }
         const std::string bulk = job.file("bulk.db");
-        const ProcessRun run =
-            runJobProcess(KRV_TOOL, {"import-reports", "--mode", mode, QString::fromStdString(bulk),
-                                     QString::fromStdString(job.file("in"))});
+        const ProcessRun run = runJobProcess(KRV_TOOL, importArgs(bulk, job.file("in"), mode));
         EXPECT_EQ(run.out, "Imported 5 reports into " + bulk +
                                "\nSkipped 0 already imported in mode " + mode + "\nRefused 2:\n  " +
                                job.file("in/d-notes.txt") +

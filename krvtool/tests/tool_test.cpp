@@ -12,7 +12,6 @@
 #include "krvtool/tests/run_cases.h"
 #include "tests/support/case_table.h"
 #include "tests/support/process_run.h"
-#include "tests/support/raw_db.h"
 #include "tests/support/results_table.h"
 #include "tests/support/test_folder.h"
 #include "tests/support/tool_run.h"
@@ -40,8 +39,6 @@ TEST(ToolRuns, EveryCommandLineEndsAsItsCaseSays) {
                     .ok());
     fs::copy(KRV_TEST_DATA "/krvtool_runs", folder.path(), fs::copy_options::recursive);
     fs::permissions(folder / "ro.csv", fs::perms::owner_read);
-    for (const char* sql : {"CREATE TABLE Samples (x)", "CREATE TABLE Results (y)"})
-        testing::RawDb(folder.file("other.sqlite")).query(sql);
     fs::copy_file(KRV_FIXTURES "/testV1997.mdb", folder / "old.mdb");
     const std::string dbBefore = readFile(db), oldBefore = readFile(folder / "old.mdb");
 

@@ -106,9 +106,8 @@ TEST(QcWestgard, TextbookSequencesFireEachRuleOnce) {
     EXPECT_TRUE(r[1].empty());
     ASSERT_EQ(r[2].size(), 1u);
     EXPECT_EQ(r[2][0], Rule::R22s);
-}
 
-TEST(QcWestgard, BaselineMeanAndSampleDeviation) {
+    // The baseline's mean and sample deviation.
     const Baseline b = baselineOf({2, 4, 4, 4, 5, 5, 7, 9});
     EXPECT_DOUBLE_EQ(b.mean, 5);
     EXPECT_DOUBLE_EQ(b.sd, std::sqrt(32.0 / 7));
