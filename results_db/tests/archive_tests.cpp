@@ -58,12 +58,7 @@ INSTANTIATE_TEST_SUITE_P(File, FileArchive, ::testing::Values(Kind::File), kindN
 INSTANTIATE_TEST_SUITE_P(Server, ServerArchive, ::testing::Values(Kind::Server), kindName);
 #endif
 
-const std::vector<std::string> kFixedColumns = {
-    "idxRec# SMALLINT",        "File Name VARCHAR(255)",  "ID Text VARCHAR(128)",
-    "Date & time VARCHAR(30)", "Sample Date VARCHAR(24)", "Counting Time VARCHAR(10)",
-    "DT % VARCHAR(10)"};
-
-TEST_P(Archive, ResetReplacesTheDatabaseOnlyWhenItCan) {
+TEST_P(Archive, ResetReplacesTheDatabaseOnlyWhenItCanAndLeavesRecordsTheViewerEdits) {
     dialogs.answers = {true, false, true, true};
     ASSERT_TRUE(reset().ok);
     ASSERT_TRUE(append().ok);
@@ -73,8 +68,30 @@ TEST_P(Archive, ResetReplacesTheDatabaseOnlyWhenItCan) {
     ASSERT_TRUE(reset().ok);
     EXPECT_EQ(box(2), ": Delete ALL data and create a new DataBase, are you SURE ?");
     EXPECT_EQ(state.numFieldsCaption + "/" + state.numbRecCaption, "7/0");
-    EXPECT_EQ(raw().columns(), kFixedColumns);
+    EXPECT_EQ(raw().columns(),
+              (std::vector<std::string>{"idxRec# SMALLINT", "File Name VARCHAR(255)",
+                                        "ID Text VARCHAR(128)", "Date & time VARCHAR(30)",
+                                        "Sample Date VARCHAR(24)", "Counting Time VARCHAR(10)",
+                                        "DT % VARCHAR(10)"}));
     EXPECT_EQ(raw().scalar("SELECT count(*) FROM \"SamData\""), "0");
+    // The viewer edits and deletes exactly one record among duplicates.
+    raw().query("INSERT INTO \"SamData\"(\"ID Text\") VALUES ('x'), ('x')");
+    Status st;
+    auto viewer = engine->openDatabase(path, st);
+    std::vector<std::int64_t> ids;
+    ASSERT_TRUE(viewer && viewer->recordIds(kTableName, ids).ok() && ids.size() == 2);
+    const db::FieldInfo dt{"DT %", db::FieldType::Text, 10};
+    EXPECT_TRUE(viewer->updateValue(kTableName, ids[1], dt, std::string("4.5")).ok());
+    EXPECT_EQ(viewer->updateValue(kTableName, ids[0], dt, std::string("too long text")).number,
+              err::kFieldTooSmall);
+    // The stored column decides what fits, not the caller's idea of it.
+    const db::FieldInfo wrong{"idxRec#", db::FieldType::Text, 255};
+    EXPECT_EQ(viewer->updateValue(kTableName, ids[0], wrong, std::string("40000")).number,
+              err::kOverflow);
+    EXPECT_TRUE(viewer->deleteRecord(kTableName, ids[0]).ok());
+    EXPECT_EQ(viewer->deleteRecord(kTableName, ids[0]).number, err::kNoCurrentRecord);
+    EXPECT_EQ(raw().query("SELECT \"idxRec#\", \"ID Text\", \"DT %\" FROM \"SamData\""),
+              (Rows{{{}, "x", "4.5"}}));
 
     state.apathText =
         server() ? sharedPgServer().uri("no_such_database") : tmp.file("no such folder/r.mdb");
@@ -87,9 +104,9 @@ TEST_P(Archive, ResetReplacesTheDatabaseOnlyWhenItCan) {
 }
 
 TEST(ArchiveValues, ColumnNamesNumberTextsAndConversions) {
-    WindowState state;
-    cobaltAndCaesium(state.report);
-    addIsotope(state.report, "AG.110", {{657.76f, 0, 0, 0}});
+    AnalysisReport report;
+    cobaltAndCaesium(report);
+    addIsotope(report, "AG.110", {{657.76f, 0, 0, 0}});
     // Only the first point becomes a colon. Modes 2 and 3 are named in the append tests.
     const std::tuple<int, int, char, std::string> cases[] = {
         {0, 40, '.', "CO-60@1173:2 CO-60@1332:5 CS-137@661:66 AG:110@657.76 "},
@@ -97,10 +114,9 @@ TEST(ArchiveValues, ColumnNamesNumberTextsAndConversions) {
         {0, 0, '.', "CO-60@LINE1 CO-60@LINE2 CS-137 AG:110 "},
         {1, 40, '.', "CO-60@NET1 CO-60@NET2 CS-137@NET1 AG:110@NET1 "}};
     for (const auto& [mode, corrCoeffPos, separator, want] : cases) {
-        state.appendMode = static_cast<std::int16_t>(mode);
-        state.report.corrCoeffPos = corrCoeffPos;
+        report.corrCoeffPos = corrCoeffPos;
         std::string names;
-        const AppendInput input{state.report, mode, separator};
+        const AppendInput input{report, mode, separator};
         for (int ij : {11, 12, 21, 31}) {
             const std::string name = isotopeColumnName(input, ij / 10, ij % 10);
             names += name + " ";
@@ -127,7 +143,7 @@ TEST(ArchiveValues, ColumnNamesNumberTextsAndConversions) {
     }
 }
 
-TEST_P(Archive, FirstAppendCreatesTheDatabaseSilentlyAndColumnsGrowOnce) {
+TEST_P(Archive, FirstAppendCreatesTheDatabaseSilentlyColumnsGrowOnceAndNamesAreQuoted) {
     addIsotope(state.report, "CO-60", {{1173.2f, 0, 950, 1000}});  // listed twice
     state.appendMode = 1;
     ASSERT_TRUE(append().ok);
@@ -155,6 +171,14 @@ TEST_P(Archive, FirstAppendCreatesTheDatabaseSilentlyAndColumnsGrowOnce) {
     // Header texts keep their full width and arrive as UTF-8.
     EXPECT_EQ(raw.scalar("SELECT \"ID Text\" || '|' || \"File Name\" FROM \"SamData\" LIMIT 1"),
               "Sample 7 \xC2\xB5Sv" + std::string(72 - 12, ' ') + "|S7.CNF" + std::string(12, ' '));
+    // Isotope names cannot alter the statements.
+    for (const char* name : {"\");DRO", "'--", "a\"\"b", "\\';\\"})
+        addIsotope(state.report, name, {{1, 2, 3, 4}});
+    state.appendMode = 1;
+    ASSERT_TRUE(append().ok);
+    EXPECT_EQ(raw.query("SELECT \"\"\");DRO@NET1\", \"'--@NET1\", \"a\"\"\"\"b@NET1\","
+                        " \"\\';\\@NET1\" FROM \"SamData\" WHERE \"idxRec#\" = 4"),
+              (Rows{{"3", "3", "3", "3"}}));
 }
 
 TEST_P(Archive, RefusedValuesAndRecordNumbersPast32767LeaveTheirColumnEmpty) {
@@ -239,38 +263,6 @@ TEST_P(Archive, AppendWorksBesideAReaderAndWaitsForAnotherWriter) {
     EXPECT_EQ(ids.size(), 3u);
 }
 
-TEST_P(Archive, ViewerEditsAndDeletesExactlyOneRecordAmongDuplicates) {
-    state.blindFlag = true;
-    ASSERT_TRUE(reset().ok);
-    raw().query("INSERT INTO \"SamData\"(\"ID Text\") VALUES ('x'), ('x')");
-    Status st;
-    auto viewer = engine->openDatabase(path, st);
-    std::vector<std::int64_t> ids;
-    ASSERT_TRUE(viewer && viewer->recordIds(kTableName, ids).ok() && ids.size() == 2);
-    const db::FieldInfo dt{"DT %", db::FieldType::Text, 10};
-    EXPECT_TRUE(viewer->updateValue(kTableName, ids[1], dt, std::string("4.5")).ok());
-    EXPECT_EQ(viewer->updateValue(kTableName, ids[0], dt, std::string("too long text")).number,
-              err::kFieldTooSmall);
-    // The stored column decides what fits, not the caller's idea of it.
-    const db::FieldInfo wrong{"idxRec#", db::FieldType::Text, 255};
-    EXPECT_EQ(viewer->updateValue(kTableName, ids[0], wrong, std::string("40000")).number,
-              err::kOverflow);
-    EXPECT_TRUE(viewer->deleteRecord(kTableName, ids[0]).ok());
-    EXPECT_EQ(viewer->deleteRecord(kTableName, ids[0]).number, err::kNoCurrentRecord);
-    EXPECT_EQ(raw().query("SELECT \"idxRec#\", \"ID Text\", \"DT %\" FROM \"SamData\""),
-              (Rows{{{}, "x", "4.5"}}));
-}
-
-TEST_P(Archive, IsotopeNamesCannotAlterTheStatements) {
-    for (const char* name : {"\");DRO", "'--", "a\"\"b", "\\';\\"})
-        addIsotope(state.report, name, {{1, 2, 3, 4}});
-    state.appendMode = 1;
-    ASSERT_TRUE(append().ok);
-    EXPECT_EQ(raw().query("SELECT \"\"\");DRO@NET1\", \"'--@NET1\", \"a\"\"\"\"b@NET1\","
-                          " \"\\';\\@NET1\" FROM \"SamData\""),
-              (Rows{{"3", "3", "3", "3"}}));
-}
-
 #ifdef KRV_SERVER_TESTS
 TEST_P(ServerArchive, NamesAreComparedWithoutCaseAndCheckedBeforeTheServerCutsThem) {
     state.appendMode = 1;
@@ -308,7 +300,7 @@ TEST_P(ServerArchive, NamesAreComparedWithoutCaseAndCheckedBeforeTheServerCutsTh
     EXPECT_EQ(fields.size(), 255u);
 }
 
-TEST_P(ServerArchive, ResetTouchesOnlyATableThisProgramMade) {
+TEST_P(ServerArchive, ResetTouchesOnlyATableThisProgramMadeAndASilentServerIsAnOpenFailure) {
     raw().query("CREATE TABLE \"Other\" (x int); INSERT INTO \"Other\" VALUES (1)");
     ASSERT_TRUE(append().ok);
     EXPECT_EQ(engine->locate(path), platform::Lookup::Found);
@@ -332,6 +324,25 @@ TEST_P(ServerArchive, ResetTouchesOnlyATableThisProgramMade) {
                           " ] <The table 'SamData' at '" + foreign +
                           "' was not made by this program; it is left as it is.>");
     EXPECT_EQ(other.snapshot(), before);
+
+    // A server that does not answer is an open failure.
+    state.apathText = "postgresql:///archive?host=" + tmp.file("no server here");
+    EXPECT_EQ(engine->locate(state.apathText), platform::Lookup::Failed);
+    EXPECT_FALSE(append().ok);
+    ASSERT_EQ(dialogs.shown.size(), 5u);
+    // One line that says the server cannot be reached, naming the socket it tried.
+    EXPECT_THAT(box(4), StartsWith(std::string(kAppTitle) + ": Could not open the archive [ " +
+                                   state.apathText +
+                                   " ]: the server cannot be reached: connection"
+                                   " to server on socket \"" +
+                                   tmp.file("no server here")));
+    EXPECT_THAT(box(4), ::testing::Not(::testing::AnyOf(HasSubstr("\n"), HasSubstr("\t"))));
+
+    // A password in the path would end up in the settings file; it is refused unused.
+    state.apathText = path + "&password=secret";
+    EXPECT_FALSE(append().ok);
+    ASSERT_EQ(dialogs.shown.size(), 6u);
+    EXPECT_THAT(box(5), HasSubstr(": A password does not belong in the database path"));
 }
 
 TEST_P(ServerArchive, ANewColumnWaitsOutALongReaderAndADroppedConnectionIsReplaced) {
@@ -356,44 +367,24 @@ TEST_P(ServerArchive, ANewColumnWaitsOutALongReaderAndADroppedConnectionIsReplac
     EXPECT_EQ(raw().scalar("SELECT count(*) FROM \"SamData\""), "3");
 }
 
-TEST_P(ServerArchive, AServerThatDoesNotAnswerIsAnOpenFailure) {
-    state.apathText = "postgresql:///archive?host=" + tmp.file("no server here");
-    EXPECT_EQ(engine->locate(state.apathText), platform::Lookup::Failed);
-    EXPECT_FALSE(append().ok);
-    ASSERT_EQ(dialogs.shown.size(), 1u);
-    // One line that says the server cannot be reached, naming the socket it tried.
-    EXPECT_THAT(box(0), StartsWith(std::string(kAppTitle) + ": Could not open the archive [ " +
-                                   state.apathText +
-                                   " ]: the server cannot be reached: connection"
-                                   " to server on socket \"" +
-                                   tmp.file("no server here")));
-    EXPECT_THAT(box(0), ::testing::Not(::testing::AnyOf(HasSubstr("\n"), HasSubstr("\t"))));
-
-    // A password in the path would end up in the settings file; it is refused unused.
-    state.apathText = path + "&password=secret";
-    EXPECT_FALSE(append().ok);
-    ASSERT_EQ(dialogs.shown.size(), 2u);
-    EXPECT_THAT(box(1), HasSubstr(": A password does not belong in the database path"));
-}
 #endif  // KRV_SERVER_TESTS
 
 // Everything of ours beside SamData is rebuilt from the data when another tool took it
 // away or changed it; what the store cannot take is listed, not silently dropped.
-TEST_P(FileArchive, HelperObjectsAreRebuiltAndMissingColumnsAreListed) {
+TEST_P(FileArchive, HelperObjectsAreRebuiltMissingColumnsListedAndAFailedResetChangesNothing) {
     ASSERT_TRUE(append().whole());
-    RawDb raw(path);
-    raw.query("DROP TABLE KrvRecordCount");
+    raw().query("DROP TABLE KrvRecordCount");
     ASSERT_TRUE(append().whole());
-    raw.query("DROP TRIGGER \"SamData counted insert\"");
-    raw.query("INSERT INTO SamData (\"idxRec#\") VALUES (3), (4)");
+    raw().query("DROP TRIGGER \"SamData counted insert\"");
+    raw().query("INSERT INTO SamData (\"idxRec#\") VALUES (3), (4)");
     ASSERT_TRUE(append().whole());
-    EXPECT_EQ(raw.scalar("SELECT group_concat(\"idxRec#\", ' ') FROM SamData"), "1 2 3 4 5");
+    EXPECT_EQ(raw().scalar("SELECT group_concat(\"idxRec#\", ' ') FROM SamData"), "1 2 3 4 5");
 
-    raw.query("ALTER TABLE SamData RENAME COLUMN \"ID Text\" TO \"Ident\"");
+    raw().query("ALTER TABLE SamData RENAME COLUMN \"ID Text\" TO \"Ident\"");
     const JobOutcome renamed = append();
     ASSERT_TRUE(renamed.ok);
     EXPECT_EQ(missingOf(renamed), "ID Text: SamData has no column of that name\n");
-    EXPECT_EQ(raw.scalar("SELECT count(*) FROM SamData"), "6");
+    EXPECT_EQ(raw().scalar("SELECT count(*) FROM SamData"), "6");
 
     // A full report in net counts meets the store's column limit.
     state.report.beginRead();
@@ -410,12 +401,9 @@ TEST_P(FileArchive, HelperObjectsAreRebuiltAndMissingColumnsAreListed) {
               "N80@NET16: Too many fields defined.");
     EXPECT_EQ(full.missing[509].what, "N100@NET25");
     EXPECT_EQ(full.missing.back().what, "ID Text");
-}
 
-// The new file is made whole beside the old one before the old one goes: a reset whose
-// new file cannot be finished (here its first trail entry) changes nothing at all.
-TEST_P(FileArchive, AResetThatCannotFinishChangesNothingAndAnAppendAcrossOneSaysSo) {
-    ASSERT_TRUE(append().whole());
+    // The new file is made whole beside the old one before the old one goes: a reset whose
+    // new file cannot be finished (here its first trail entry) changes nothing at all.
     const std::string before = readFile(path);
     state.blindFlag = true;
     const JobOutcome refused = createDb(state, dialogs, *engine, [](db::Database&, std::int64_t) {
@@ -431,7 +419,7 @@ TEST_P(FileArchive, AResetThatCannotFinishChangesNothingAndAnAppendAcrossOneSays
                     removed = n;
                     return Status::success();
                 }).ok);
-    EXPECT_EQ(removed, 1);
+    EXPECT_EQ(removed, 7);
     EXPECT_EQ(raw().scalar("SELECT count(*) FROM SamData"), "0");
 
     // A reset between a run's open and its write: the write says the file went.
@@ -450,7 +438,7 @@ TEST_P(FileArchive, AResetThatCannotFinishChangesNothingAndAnAppendAcrossOneSays
     EXPECT_THAT(st.description, HasSubstr("deleted or replaced while this run had it open"));
 }
 
-TEST_P(FileArchive, AJournalWithoutItsDatabaseIsSetAsideNeverPlayedIntoANewOne) {
+TEST_P(FileArchive, AJournalWithoutItsDatabaseIsSetAsideAndALinkIsFollowed) {
     for (int k = 0; k < 3; ++k) ASSERT_TRUE(append().whole());
     // A journal as a writer leaves it when it stops mid-change: taken while a change of
     // every page is pending (without sync, its records run to its end).
@@ -485,14 +473,11 @@ TEST_P(FileArchive, AJournalWithoutItsDatabaseIsSetAsideNeverPlayedIntoANewOne) 
     ASSERT_TRUE(reset().ok);
     EXPECT_FALSE(fs::exists(path + "-journal"));
     EXPECT_EQ(RawDb(path).scalar("PRAGMA integrity_check"), "ok");
-}
-
 #ifndef _WIN32
-TEST_P(FileArchive, ALinkedPathIsOneArchiveAndOddFilesAreNamed) {
+    // A linked path is one archive, and odd files are named.
     const std::string real = tmp.file("real.mdb"), link = tmp.file("link.mdb");
     fs::create_symlink(real, link);  // dangling: the append creates the file it names
     state.apathText = link;
-    state.blindFlag = true;
     ASSERT_TRUE(append().whole());
     ASSERT_TRUE(append().whole());
     ASSERT_TRUE(reset().ok);
@@ -514,8 +499,8 @@ TEST_P(FileArchive, ALinkedPathIsOneArchiveAndOddFilesAreNamed) {
     }
     EXPECT_TRUE(fs::is_directory(tmp / "folder.mdb"));
     EXPECT_TRUE(fs::is_fifo(tmp / "pipe.mdb"));
-}
 #endif
+}
 
 }  // namespace
 }  // namespace krv
